@@ -1,0 +1,198 @@
+#include "cli/audio_file.h"
+
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+constexpr sf_count_t kChunkFrames = 65536;
+
+struct SndfileCloser {
+    void operator()(SNDFILE* file) const { sf_close(file); }
+};
+using SndfileHandle = std::unique_ptr<SNDFILE, SndfileCloser>;
+
+std::string LowerExtension(const std::string& path) {
+    const size_t dot = path.find_last_of('.');
+    const size_t slash = path.find_last_of('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return "";
+    std::string ext = path.substr(dot + 1);
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return ext;
+}
+
+// The effects' width for a file's stored samples, or 0 when that width is not one of them.
+uint16_t WidthFor(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_PCM_U8:
+        case SF_FORMAT_PCM_S8:
+            return (format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC ? 16 : 8;
+        case SF_FORMAT_PCM_16:
+            return 16;
+        case SF_FORMAT_FLOAT:
+            return 32;
+        case SF_FORMAT_PCM_24:
+        case SF_FORMAT_PCM_32:
+        case SF_FORMAT_DOUBLE:
+            // FLAC stores whole numbers of any depth; decoding to 16-bit loses nothing the
+            // effects would keep. Uncompressed files of these widths are refused.
+            return (format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC ? 16 : 0;
+        default:
+            // Compressed streams (Vorbis, Opus, MPEG, ADPCM, ...) decode to 16-bit.
+            return 16;
+    }
+}
+
+const char* WidthName(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_PCM_24:
+            return "24-bit integer";
+        case SF_FORMAT_PCM_32:
+            return "32-bit integer";
+        case SF_FORMAT_DOUBLE:
+            return "64-bit float";
+        default:
+            return "this";
+    }
+}
+
+}  // namespace
+
+bool ReadAudioFile(const std::string& path, AudioData& audio, std::string& error) {
+    SF_INFO info{};
+    SndfileHandle file(sf_open(path.c_str(), SFM_READ, &info));
+    if (!file) {
+        error = "cannot read '" + path + "': " + sf_strerror(nullptr);
+        return false;
+    }
+    const uint16_t bits = WidthFor(info.format);
+    if (bits == 0) {
+        error = "'" + path + "' has " + WidthName(info.format) +
+                " samples; supported widths are 8-bit, 16-bit and 32-bit float";
+        return false;
+    }
+    if (info.channels < 1 || info.channels > kMaxChannels || info.samplerate < 1 ||
+        static_cast<uint32_t>(info.samplerate) > kMaxSampleRateHz) {
+        error = "'" + path + "' has an unsupported layout (" + std::to_string(info.channels) +
+                " channels at " + std::to_string(info.samplerate) + " Hz)";
+        return false;
+    }
+    const auto channels = static_cast<size_t>(info.channels);
+    AudioData result;
+    result.format.formatTag = bits == 32 ? 3 : 1;
+    result.format.channels = static_cast<uint16_t>(channels);
+    result.format.samplesPerSec = static_cast<uint32_t>(info.samplerate);
+    result.format.bitsPerSample = bits;
+    result.format.blockAlign = static_cast<uint16_t>(channels * bits / 8);
+    result.format.avgBytesPerSec = result.format.samplesPerSec * result.format.blockAlign;
+
+    const size_t bytesPerSample = bits / 8;
+    std::vector<short> shorts(static_cast<size_t>(kChunkFrames) * channels);
+    std::vector<float> floats(bits == 32 ? shorts.size() : 0);
+    for (;;) {
+        const sf_count_t frames = bits == 32
+                                      ? sf_readf_float(file.get(), floats.data(), kChunkFrames)
+                                      : sf_readf_short(file.get(), shorts.data(), kChunkFrames);
+        if (frames <= 0)
+            break;
+        const size_t samples = static_cast<size_t>(frames) * channels;
+        const size_t at = result.pcm.size();
+        result.pcm.resize(at + samples * bytesPerSample);
+        uint8_t* out = result.pcm.data() + at;
+        for (size_t i = 0; i < samples; ++i) {
+            if (bits == 8) {
+                out[i] = static_cast<uint8_t>((shorts[i] >> 8) + 128);
+            } else if (bits == 16) {
+                const auto u = static_cast<uint16_t>(shorts[i]);
+                out[2 * i] = static_cast<uint8_t>(u & 0xFF);
+                out[2 * i + 1] = static_cast<uint8_t>(u >> 8);
+            } else {
+                std::memcpy(out + 4 * i, &floats[i], 4);
+            }
+        }
+    }
+    if (sf_error(file.get()) != SF_ERR_NO_ERROR) {
+        error = "cannot decode '" + path + "': " + sf_strerror(file.get());
+        return false;
+    }
+    audio = std::move(result);
+    return true;
+}
+
+bool WriteAudioFile(const std::string& path, const AudioData& audio, std::string& error) {
+    const WaveFormat& format = audio.format;
+    const std::string ext = LowerExtension(path);
+    SF_INFO info{};
+    info.channels = format.channels;
+    info.samplerate = static_cast<int>(format.samplesPerSec);
+    if (ext == "wav") {
+        info.format = SF_FORMAT_WAV | (format.bitsPerSample == 8    ? SF_FORMAT_PCM_U8
+                                       : format.bitsPerSample == 32 ? SF_FORMAT_FLOAT
+                                                                    : SF_FORMAT_PCM_16);
+    } else if (ext == "flac") {
+        info.format =
+            SF_FORMAT_FLAC | (format.bitsPerSample == 8 ? SF_FORMAT_PCM_S8 : SF_FORMAT_PCM_16);
+    } else if (ext == "mp3") {
+        info.format = SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
+    } else {
+        error = "cannot write '" + path + "': the output must end in .wav, .flac or .mp3";
+        return false;
+    }
+    if (format.bitsPerSample != 8 && format.bitsPerSample != 16 && format.bitsPerSample != 32) {
+        error = "cannot write " + std::to_string(format.bitsPerSample) + "-bit samples";
+        return false;
+    }
+
+    std::string temp = path + ".partXXXXXX";
+    const int fd = mkstemp(temp.data());
+    if (fd < 0) {
+        error = "cannot create a file beside '" + path + "': " + std::strerror(errno);
+        return false;
+    }
+    const auto fail = [&](const std::string& why) {
+        std::remove(temp.c_str());
+        error = "cannot write '" + path + "': " + why;
+        return false;
+    };
+    fchmod(fd, 0644);
+    SndfileHandle file(sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE));
+    if (!file) {
+        ::close(fd);
+        return fail(sf_strerror(nullptr));
+    }
+    const size_t bytesPerSample = format.bitsPerSample / 8;
+    const size_t samples = audio.pcm.size() / bytesPerSample;
+    const uint8_t* in = audio.pcm.data();
+    sf_count_t written = 0;
+    if (format.bitsPerSample == 32) {
+        std::vector<float> floats(samples);
+        std::memcpy(floats.data(), in, samples * 4);
+        written = sf_write_float(file.get(), floats.data(), static_cast<sf_count_t>(samples));
+    } else {
+        std::vector<short> shorts(samples);
+        for (size_t i = 0; i < samples; ++i) {
+            shorts[i] =
+                format.bitsPerSample == 8
+                    ? static_cast<short>((in[i] - 128) * 256)
+                    : static_cast<short>(static_cast<uint16_t>(in[2 * i] | (in[2 * i + 1] << 8)));
+        }
+        written = sf_write_short(file.get(), shorts.data(), static_cast<sf_count_t>(samples));
+    }
+    if (written != static_cast<sf_count_t>(samples))
+        return fail(sf_strerror(file.get()));
+    // Closing flushes the encoder; only then is the file complete.
+    if (sf_close(file.release()) != 0)
+        return fail("the file could not be completed");
+    if (std::rename(temp.c_str(), path.c_str()) != 0)
+        return fail(std::strerror(errno));
+    return true;
+}

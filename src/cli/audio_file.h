@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "effects/wave_format.h"
+
+// A whole audio file as interleaved little-endian PCM in one of the widths the effects take:
+// unsigned 8-bit, signed 16-bit or 32-bit float. Compressed inputs decode to 16-bit.
+struct AudioData {
+    WaveFormat format;
+    std::vector<uint8_t> pcm;
+};
+
+// Reads any file libsndfile opens (WAV, FLAC, OGG, MP3, ...). On failure returns false and
+// sets `error` to one line naming the problem.
+bool ReadAudioFile(const std::string& path, AudioData& audio, std::string& error);
+
+// Writes WAV, FLAC or MP3, chosen by the file's extension. The file appears only when it is
+// complete: the data goes to a temporary file beside it, which is renamed at the end and
+// removed on any failure.
+bool WriteAudioFile(const std::string& path, const AudioData& audio, std::string& error);

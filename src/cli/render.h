@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "effects/voice_effect.h"
+
+// Runs one effect over a whole stream the way the effect stage drives it (GetBlockSize,
+// Prepare, one Process per block, Release), then removes the effect's own delay so that the
+// result is time-aligned with the input and exactly as long.
+struct RenderResult {
+    bool ok = false;
+    std::string error;         // one line, set when !ok
+    std::vector<uint8_t> pcm;  // same length as the input when ok
+};
+
+RenderResult RenderEffect(VoiceEffect& effect, const WaveFormat& format,
+                          std::span<const uint8_t> input);
+
+// The byte that means silence at this width: 0x80 for unsigned 8-bit, 0 otherwise.
+uint8_t SilenceByte(uint16_t bitsPerSample);

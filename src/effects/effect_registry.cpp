@@ -1,0 +1,82 @@
+#include "effects/effect_registry.h"
+
+#include <cctype>
+
+#include "effects/male_to_female.h"
+#include "effects/phase_vocoder_effects.h"
+
+namespace {
+
+// Members are constructed in declaration order, which is the registry order.
+struct BuiltInEffects {
+    MaleToFemaleEffect maleToFemale;
+    FemaleToMaleEffect femaleToMale;
+    BabyEffect baby;
+    ElderEffect elder;
+    RobotEffect robot;
+    MonsterEffect monster;
+    GhostEffect ghost;
+    StrangeVoiceEffect strangeVoice;
+};
+
+bool EqualsIgnoringCase(const char* a, const char* b) {
+    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+        if (std::tolower(static_cast<unsigned char>(*a)) !=
+            std::tolower(static_cast<unsigned char>(*b))) {
+            return false;
+        }
+    }
+    return *a == *b;
+}
+
+}  // namespace
+
+EffectRegistry& EffectRegistry::Instance() {
+    static EffectRegistry registry;
+    return registry;
+}
+
+EffectRegistry::EffectRegistry() {
+    static BuiltInEffects builtIn;
+    effects_ = {&builtIn.maleToFemale, &builtIn.femaleToMale, &builtIn.baby,
+                &builtIn.elder,        &builtIn.robot,        &builtIn.monster,
+                &builtIn.ghost,        &builtIn.strangeVoice};
+}
+
+VoiceEffect* EffectRegistry::FindByGuid(const EffectGuid& guid) const {
+    for (VoiceEffect* effect : effects_) {
+        if (SameGuid(*effect->GetGUID(), guid))
+            return effect;
+    }
+    return nullptr;
+}
+
+VoiceEffect* EffectRegistry::FindByName(const char* name) const {
+    if (name == nullptr)
+        return nullptr;
+    for (VoiceEffect* effect : effects_) {
+        if (EqualsIgnoringCase(effect->GetName(), name))
+            return effect;
+    }
+    return nullptr;
+}
+
+VoiceEffect* FindEffectByGUID(const EffectGuid* guid) {
+    if (guid == nullptr)
+        return nullptr;
+    return EffectRegistry::Instance().FindByGuid(*guid);
+}
+
+extern "C" int EnumEffect(VoiceEffect** effects, uint32_t* count) {
+    if (count == nullptr)
+        return 0;
+    if (effects == nullptr || *count < EffectRegistry::kEffectCount) {
+        *count = EffectRegistry::kEffectCount;
+        return 0;
+    }
+    const auto& all = EffectRegistry::Instance().Effects();
+    for (uint32_t i = 0; i < EffectRegistry::kEffectCount; ++i)
+        effects[i] = all[i];
+    *count = EffectRegistry::kEffectCount;
+    return 1;
+}

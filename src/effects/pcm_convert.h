@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+// Conversions between one PCM block and the N-sample float frame an effect works on.
+// Both directions follow the block's sample width; a width other than 8, 16 or 32 bits
+// converts to silence. The caller guarantees `data` holds at least the block's bytes.
+
+// Fills `samples` (N entries) from the block. The frame stays silent when the byte count is
+// not the one N samples of this width occupy (32-bit: fewer than N samples' worth).
+void PcmToFloat(const uint8_t* data, uint32_t byteCount, uint16_t bitsPerSample,
+                std::span<float> samples);
+
+// Zeroes the block's `byteCount` bytes, then writes the N samples back, clipped to the
+// width's range (16-bit: symmetric, -32768 is never produced).
+void FloatToPcm(std::span<const float> samples, uint16_t bitsPerSample, uint8_t* data,
+                uint32_t byteCount);

@@ -1,0 +1,220 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "effects/effect_registry.h"
+
+namespace {
+
+struct ParamRow {
+    const char* name;
+    int32_t min, max, def;
+};
+
+struct EffectRow {
+    const char* name;
+    EffectGuid guid;
+    std::vector<ParamRow> params;
+};
+
+const std::vector<EffectRow>& Expected() {
+    static const std::vector<EffectRow> rows = {
+        {"Male2Female",
+         {0x0C5B34B6, 0x5B60, 0x4C7A, {0x99, 0x02, 0x91, 0xBF, 0x6B, 0x5E, 0xE8, 0xB2}},
+         {{"PitchShift", 0, 15, 10}, {"ToneShift", 0, 12, 4}}},
+        {"FemaletoMale",
+         {0xA6FE09CD, 0xFE50, 0x4FCB, {0x84, 0x59, 0xB3, 0x3F, 0x24, 0x45, 0x49, 0x24}},
+         {{"PitchShift", -20, 0, -10}}},
+        {"Baby",
+         {0xC37130CA, 0xDB95, 0x4C5D, {0xBA, 0xB1, 0x2A, 0x80, 0xF3, 0x07, 0x61, 0xAE}},
+         {{"PitchShift", 10, 30, 16}}},
+        {"Elder",
+         {0x8FD0C733, 0xE7D4, 0x457F, {0x9C, 0xD5, 0x55, 0x6F, 0xF9, 0x99, 0xC3, 0x49}},
+         {{"tremolo frequence", 0, 10, 6}}},
+        {"Robot",
+         {0xE169A24C, 0x2C69, 0x45CF, {0xB7, 0xA6, 0xC9, 0xA2, 0x4A, 0x21, 0x8D, 0x2E}},
+         {}},
+        {"Monster",
+         {0xC4270DEF, 0xFB9B, 0x4412, {0xB5, 0xA9, 0xA7, 0xCA, 0x1C, 0xB8, 0x16, 0x37}},
+         {{"PitchShift", -30, -8, -12}}},
+        {"Ghost",
+         {0xDE15CC17, 0xD920, 0x4920, {0x82, 0x58, 0xB1, 0xAE, 0xE4, 0xDA, 0x00, 0xA7}},
+         {{"delay time", 0, 70, 30}, {"decay degree", 1, 10, 5}, {"PitchShift", -10, 10, -3}}},
+        {"Strange Voice",
+         {0x4D813ABB, 0x2D50, 0x42DD, {0x96, 0x46, 0x85, 0x39, 0xD2, 0x0B, 0x64, 0xC5}},
+         {{"change frequence", 0, 10, 2}, {"Pitchshift", 0, 10, 0}}},
+    };
+    return rows;
+}
+
+TEST(EnumEffect, RefusesNullOrShortArraysWithoutWriting) {
+    uint32_t count = 0;
+    EXPECT_EQ(EnumEffect(nullptr, &count), 0);
+    EXPECT_EQ(count, 8u);
+
+    VoiceEffect* sentinel = reinterpret_cast<VoiceEffect*>(0x1);
+    std::vector<VoiceEffect*> seven(7, sentinel);
+    count = 7;
+    EXPECT_EQ(EnumEffect(seven.data(), &count), 0);
+    EXPECT_EQ(count, 8u);
+    for (VoiceEffect* p : seven)
+        EXPECT_EQ(p, sentinel);
+
+    EXPECT_EQ(EnumEffect(seven.data(), nullptr), 0);
+}
+
+TEST(EnumEffect, HandsOutTheEightObjectsInRegistryOrder) {
+    std::vector<VoiceEffect*> effects(10, nullptr);
+    uint32_t count = 10;
+    ASSERT_EQ(EnumEffect(effects.data(), &count), 1);
+    EXPECT_EQ(count, 8u);
+    EXPECT_EQ(effects[8], nullptr);
+    for (size_t i = 0; i < 8; ++i) {
+        const EffectRow& row = Expected()[i];
+        SCOPED_TRACE(row.name);
+        EXPECT_STREQ(effects[i]->GetName(), row.name);
+        EXPECT_TRUE(SameGuid(*effects[i]->GetGUID(), row.guid));
+        EXPECT_EQ(FindEffectByGUID(&row.guid), effects[i]);
+    }
+    // The same objects every time: callers keep the pointers until exit.
+    std::vector<VoiceEffect*> again(8, nullptr);
+    count = 8;
+    ASSERT_EQ(EnumEffect(again.data(), &count), 1);
+    EXPECT_EQ(std::vector<VoiceEffect*>(effects.begin(), effects.begin() + 8), again);
+}
+
+TEST(FindEffectByGUID, MatchesAllSixteenBytes) {
+    for (const EffectRow& row : Expected()) {
+        EffectGuid guid = row.guid;
+        guid.data4[7] ^= 0x01;
+        EXPECT_EQ(FindEffectByGUID(&guid), nullptr) << row.name;
+        guid = row.guid;
+        guid.data1 ^= 0x80000000u;
+        EXPECT_EQ(FindEffectByGUID(&guid), nullptr) << row.name;
+    }
+    EXPECT_EQ(FindEffectByGUID(nullptr), nullptr);
+}
+
+TEST(GetParams, FollowsTheEnumerationContractForEveryEffect) {
+    for (const EffectRow& row : Expected()) {
+        SCOPED_TRACE(row.name);
+        VoiceEffect* effect = FindEffectByGUID(&row.guid);
+        ASSERT_NE(effect, nullptr);
+        const auto p = static_cast<uint32_t>(row.params.size());
+
+        uint32_t count = 99;
+        EXPECT_EQ(effect->GetParams(nullptr, &count), p == 0 ? 1 : 0);
+        EXPECT_EQ(count, p);
+
+        if (p > 0) {
+            std::vector<EffectParam*> shortArray(p, nullptr);
+            count = p - 1;
+            EXPECT_EQ(effect->GetParams(shortArray.data(), &count), 0);
+            EXPECT_EQ(count, p);
+            for (EffectParam* param : shortArray)
+                EXPECT_EQ(param, nullptr);
+        }
+
+        std::vector<EffectParam*> params(p + 1, nullptr);
+        count = p + 1;
+        ASSERT_EQ(effect->GetParams(params.data(), &count), 1);
+        EXPECT_EQ(count, p);
+        for (uint32_t i = 0; i < p; ++i) {
+            const ParamRow& want = row.params[i];
+            EXPECT_STREQ(params[i]->GetName(), want.name);
+            int32_t min = 0, max = 0, def = 0, step = 0;
+            params[i]->GetRange(&min, &max, &def, &step);
+            EXPECT_EQ(min, want.min);
+            EXPECT_EQ(max, want.max);
+            EXPECT_EQ(def, want.def);
+            EXPECT_EQ(step, 1);
+            EXPECT_EQ(params[i]->GetValue(), want.def);
+        }
+    }
+}
+
+TEST(EffectParam, StoresValuesUncheckedAndResetRestoresDefaults) {
+    for (const EffectRow& row : Expected()) {
+        VoiceEffect* effect = FindEffectByGUID(&row.guid);
+        EffectParam* params[3] = {};
+        uint32_t count = 3;
+        effect->GetParams(params, &count);
+        for (uint32_t i = 0; i < count; ++i) {
+            params[i]->SetValue(row.params[i].max + 1000);
+            EXPECT_EQ(params[i]->GetValue(), row.params[i].max + 1000);
+        }
+        effect->Reset();
+        for (uint32_t i = 0; i < count; ++i) {
+            EXPECT_EQ(params[i]->GetValue(), row.params[i].def) << row.name;
+        }
+    }
+}
+
+struct BlockSizeCase {
+    const char* effect;
+    uint32_t rate;
+    uint16_t channels;
+    uint16_t bits;
+    uint32_t frameLength;
+    uint32_t bytes;
+};
+
+class BlockSize : public ::testing::TestWithParam<BlockSizeCase> {};
+
+TEST_P(BlockSize, FollowsTheEffectsRule) {
+    const BlockSizeCase& c = GetParam();
+    VoiceEffect* effect = EffectRegistry::Instance().FindByName(c.effect);
+    ASSERT_NE(effect, nullptr);
+    WaveFormat format;
+    format.formatTag = 1;
+    format.channels = c.channels;
+    format.samplesPerSec = c.rate;
+    format.bitsPerSample = c.bits;
+    EXPECT_EQ(effect->GetBlockSize(&format), c.bytes);
+    EXPECT_EQ(effect->FrameLength(), c.frameLength);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, BlockSize,
+    ::testing::Values(BlockSizeCase{"Baby", 44100, 1, 16, 1024, 2048},
+                      BlockSizeCase{"Baby", 44100, 2, 16, 2048, 4096},
+                      BlockSizeCase{"FemaletoMale", 8000, 1, 16, 256, 512},
+                      BlockSizeCase{"Elder", 22050, 1, 16, 512, 1024},
+                      BlockSizeCase{"Ghost", 44100, 1, 8, 1024, 1024},
+                      BlockSizeCase{"Monster", 48000, 2, 32, 4096, 16384},
+                      BlockSizeCase{"Robot", 44100, 1, 16, 2048, 4096},
+                      BlockSizeCase{"Robot", 44100, 2, 16, 4096, 8192},
+                      BlockSizeCase{"Male2Female", 44100, 1, 16, 8192, 16384},
+                      BlockSizeCase{"Male2Female", 44100, 2, 16, 8192, 32768},
+                      BlockSizeCase{"Male2Female", 11025, 1, 16, 2048, 4096},
+                      // An all-zero format, as a selection before the first connection
+                      // passes it: no frame and no block.
+                      BlockSizeCase{"Baby", 0, 0, 0, 0, 0}, BlockSizeCase{"Robot", 0, 0, 0, 0, 0},
+                      BlockSizeCase{"Male2Female", 0, 0, 0, 0, 0},
+                      // A rate so low that the frame is a fraction of a sample.
+                      BlockSizeCase{"Baby", 5, 1, 16, 0, 0},
+                      // 0 bits: a frame length but no bytes to carry it.
+                      BlockSizeCase{"Baby", 44100, 1, 0, 0, 0},
+                      // Absurd formats must not overflow 32-bit sizes.
+                      BlockSizeCase{"Baby", 0xFFFFFFFFu, 0xFFFF, 0xFFFF, 0, 0},
+                      BlockSizeCase{"Male2Female", 0xFFFFFFFFu, 0xFFFF, 0xFFFF, 0, 0}));
+
+TEST(VoiceEffect, NullFormatGivesNoBlock) {
+    for (VoiceEffect* effect : EffectRegistry::Instance().Effects()) {
+        EXPECT_EQ(effect->GetBlockSize(nullptr), 0u) << effect->GetName();
+        EXPECT_EQ(effect->Prepare(nullptr), 0) << effect->GetName();
+        EXPECT_EQ(effect->Reserved(1, 2), 1);
+    }
+}
+
+TEST(EffectRegistry, FindsNamesIgnoringCase) {
+    EXPECT_STREQ(EffectRegistry::Instance().FindByName("strange voice")->GetName(),
+                 "Strange Voice");
+    EXPECT_STREQ(EffectRegistry::Instance().FindByName("MALE2FEMALE")->GetName(), "Male2Female");
+    EXPECT_EQ(EffectRegistry::Instance().FindByName("Male2"), nullptr);
+    EXPECT_EQ(EffectRegistry::Instance().FindByName(nullptr), nullptr);
+}
+
+}  // namespace

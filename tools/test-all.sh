@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Runs every test of both builds from a fresh machine: installs what is missing, then builds
+# and tests the portable core natively, under AddressSanitizer + UndefinedBehaviorSanitizer,
+# as libFuzzer targets (a short run each), and the Windows program under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs="$(nproc)"
+
+bash tools/setup.sh
+
+echo "== native"
+cmake --preset native
+cmake --build --preset native -j "$jobs"
+ctest --preset native -j "$jobs"
+
+echo "== asan"
+cmake --preset asan
+cmake --build --preset asan -j "$jobs"
+ctest --preset asan -j "$jobs"
+
+echo "== fuzz"
+cmake --preset fuzz
+cmake --build --preset fuzz -j "$jobs"
+bash tools/run-fuzzers.sh build/fuzz 20
+
+echo "== windows"
+cmake --preset windows
+cmake --build --preset windows -j "$jobs"
+# UI tests need a display; Xvfb gives every run its own.
+xvfb-run -a ctest --preset windows -j "$jobs"
