@@ -2,7 +2,7 @@
 # Runs every fuzz target built in DIR for SECONDS seconds each, from its seed corpus when one
 # exists in tests/fuzz/corpus/<target>. Any crash, leak or sanitizer report fails the run.
 set -euo pipefail
-dir="$1"
+dir="$(cd "$1" && pwd)"
 seconds="${2:-20}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 found=0
