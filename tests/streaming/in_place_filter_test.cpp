@@ -140,6 +140,11 @@ TEST_P(InPlaceGraphTest, DeliversEveryByteTransformedThenTheHeldTailAndOneEndOfS
         for (long length : sink->SampleLengths()) {
             EXPECT_EQ(length % 4, 0);
         }
+        // A sink that insists on its own buffers gets copies; otherwise the microphone's
+        // buffers travel through untouched by any copy.
+        for (long size : sink->BufferSizes()) {
+            EXPECT_EQ(size == kSinkOwnBufferBytes, param.sinkMode == SinkAllocatorMode::kOwnOnly);
+        }
 
         // A second run on the same graph starts a fresh stream.
         sink->Clear();
@@ -247,6 +252,42 @@ TEST_F(InPlaceConnectionTest, AnAggregatedFilterAnswersForItsOuterObject) {
     EXPECT_EQ(g_destroyed, destroyedBefore);
     outer.inner_ = nullptr;
     EXPECT_EQ(g_destroyed, destroyedBefore + 1);
+}
+
+}  // namespace
+
+namespace {
+
+class VirtualMicTest : public ::testing::Test {
+  protected:
+    ComApartment com_;
+};
+
+TEST_F(VirtualMicTest, AMissingFilePlaysSilenceAtTheDefaultFormat) {
+    FilterGraph graph = CreateFilterGraph();
+    ASSERT_TRUE(graph.control);
+    ComPtr<IBaseFilter> mic = BindVirtualMic(TempFilePath("quillmar_no_such_file.wav"), 20);
+    ASSERT_TRUE(mic);
+    CaptureSink* sink = nullptr;
+    ComPtr<IBaseFilter> sinkFilter = CaptureSink::Create(SinkAllocatorMode::kOwnOnly, &sink);
+    ASSERT_EQ(graph.builder->AddFilter(mic.Get(), L"Mic"), S_OK);
+    ASSERT_EQ(graph.builder->AddFilter(sinkFilter.Get(), L"Sink"), S_OK);
+    ASSERT_EQ(ConnectDirect(graph.builder.Get(), mic.Get(), sinkFilter.Get()), S_OK);
+
+    AM_MEDIA_TYPE type{};
+    ASSERT_EQ(FirstPin(mic.Get(), PINDIR_OUTPUT)->ConnectionMediaType(&type), S_OK);
+    const MediaType connected(type);
+    FreeMediaTypeFields(type);
+    EXPECT_TRUE(SameMediaType(connected.Get(), MakePcmMediaType(1, 44100, 16).Get()));
+
+    ASSERT_TRUE(SUCCEEDED(graph.control->Run()));
+    ASSERT_TRUE(sink->WaitForBytes(8820, 20000));
+    graph.control->Stop();
+    const std::vector<uint8_t> bytes = sink->Bytes();
+    EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; }));
+    for (long length : sink->SampleLengths()) {
+        EXPECT_EQ(length, 1764) << "20 ms of 44100 Hz mono 16-bit";
+    }
 }
 
 }  // namespace
