@@ -284,6 +284,9 @@ HRESULT TransformInPlaceFilter::EndOfStreamFromUpstream() {
 
 HRESULT TransformInPlaceFilter::EndStream() {
     streamEnded_ = true;
+    // Let a sample already past the flag finish first: it holds one of upstream's buffers,
+    // and the tail may need a buffer from that same allocator.
+    { ScopedLock barrier(receiveLock_); }
     ScopedLock lock(receiveLock_);
     if (endOfStreamSent_) {
         return S_FALSE;
