@@ -17,7 +17,7 @@ namespace {
 
 // Which registry effects the recorder reaches, by its effect index.
 int RecorderIndex(const VoiceEffect& effect) {
-    static const char* const kByIndex[] = {"FemaletoMale", "Male2Female", "Elder", "Baby", "Robot"};
+    static const char* const kByIndex[] = {"Baby", "Elder", "FemaletoMale", "Robot", "Male2Female"};
     for (int i = 0; i < 5; ++i) {
         if (std::strcmp(effect.GetName(), kByIndex[i]) == 0)
             return i + 1;
@@ -99,7 +99,7 @@ bool ApplyParam(VoiceEffect& effect, const std::string& assignment, std::string&
 bool RenderFile(VoiceEffect& effect, const std::string& in, const std::string& out,
                 std::string& error) {
     AudioData audio;
-    if (!ReadAudioFile(in, audio, error))
+    if (!IsWritableAudioPath(out, error) || !ReadAudioFile(in, audio, error))
         return false;
     RenderResult rendered = RenderEffect(effect, audio.format, audio.pcm);
     if (!rendered.ok) {
