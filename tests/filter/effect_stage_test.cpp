@@ -57,8 +57,8 @@ class StageStream : public ::testing::TestWithParam<StreamRow> {};
 // largest block included. The drain hands out the rest.
 TEST_P(StageStream, DeliversLeadInThenEveryByteProcessed) {
     const StreamRow& row = GetParam();
-    auto stage = std::make_unique<EffectStage>();
     AddEffect fx(row.blockBytes);
+    auto stage = std::make_unique<EffectStage>();
     stage->SetEffect(&fx);
     Connect(*stage, row.format);
     ASSERT_TRUE(stage->Processing());
@@ -170,8 +170,8 @@ TEST(EffectStage, Male2FemaleSelectedBeforeTheConnection) {
 TEST(EffectStage, SelectionBeforeOrAfterTheFormat) {
     const auto input = Noise(100000, 5);
     for (const bool selectFirst : {true, false}) {
-        auto stage = std::make_unique<EffectStage>();
         AddEffect fx(4096, 3);
+        auto stage = std::make_unique<EffectStage>();
         if (selectFirst) {
             stage->SetEffect(&fx);
             EXPECT_EQ(fx.lastRate, 0u);
@@ -195,8 +195,8 @@ TEST(EffectStage, SelectionBeforeOrAfterTheFormat) {
 // and starts a new lead-in; the effect is released and prepared again.
 TEST(EffectStage, ReselectionAndReconnectionRestartTheLeadIn) {
     for (const bool reconnect : {false, true}) {
-        auto stage = std::make_unique<EffectStage>();
         AddEffect fx(4096);
+        auto stage = std::make_unique<EffectStage>();
         Connect(*stage, Pcm(44100, 2, 16));
         stage->SetEffect(&fx);
         auto first = Noise(50000, 7);
@@ -223,8 +223,8 @@ TEST(EffectStage, ReselectionAndReconnectionRestartTheLeadIn) {
 // Block sizes the ring cannot hold never reach Prepare, the ring or Process: audio passes.
 TEST(EffectStage, UnusableBlockSizesPassAudioThrough) {
     for (const uint32_t blockBytes : {0u, BlockFifo::kMaxBlockBytes + 1, 0xFFFFFFFFu}) {
-        auto stage = std::make_unique<EffectStage>();
         AddEffect fx(blockBytes);
+        auto stage = std::make_unique<EffectStage>();
         Connect(*stage, Pcm(44100, 2, 16));
         stage->SetEffect(&fx);
         EXPECT_FALSE(stage->Processing());
@@ -254,8 +254,8 @@ TEST(EffectStage, ZeroBitFormatPassesUntilAUsableOne) {
 }
 
 TEST(EffectStage, FailedPrepareReleasesAndPassesThrough) {
-    auto stage = std::make_unique<EffectStage>();
     AddEffect fx(4096);
+    auto stage = std::make_unique<EffectStage>();
     fx.prepareResult = 0;
     Connect(*stage, Pcm(44100, 2, 16));
     stage->SetEffect(&fx);
@@ -270,8 +270,8 @@ TEST(EffectStage, FailedPrepareReleasesAndPassesThrough) {
 
 // A block the effect refuses leaves unprocessed, in its place in the stream.
 TEST(EffectStage, RefusedBlocksPassUnprocessedInTime) {
-    auto stage = std::make_unique<EffectStage>();
     AddEffect fx(1024, 5);
+    auto stage = std::make_unique<EffectStage>();
     fx.refuseEvery = 3;
     Connect(*stage, Pcm(16000, 1, 16));  // 32000 / 1024 + 1 = 32 blocks of lead-in
     stage->SetEffect(&fx);
@@ -289,8 +289,8 @@ TEST(EffectStage, RefusedBlocksPassUnprocessedInTime) {
 // itself never comes out. Afterwards the stage is empty until new audio arrives, which
 // starts with a new lead-in.
 TEST(EffectStage, DrainPadsWithSilenceAndThenRestarts) {
-    auto stage = std::make_unique<EffectStage>();
     AddEffect fx(256);
+    auto stage = std::make_unique<EffectStage>();
     fx.keepLastInput = true;
     Connect(*stage, Pcm(8000, 1, 8));
     stage->SetEffect(&fx);
@@ -311,8 +311,8 @@ TEST(EffectStage, DrainPadsWithSilenceAndThenRestarts) {
 
 // New audio in the middle of a drain drops what the drain has not handed out.
 TEST(EffectStage, TransformDuringADrainStartsAfresh) {
-    auto stage = std::make_unique<EffectStage>();
     AddEffect fx(4096);
+    auto stage = std::make_unique<EffectStage>();
     Connect(*stage, Pcm(44100, 2, 16));
     stage->SetEffect(&fx);
     auto buffer = Noise(30000, 15);
@@ -327,8 +327,8 @@ TEST(EffectStage, TransformDuringADrainStartsAfresh) {
 // Format blocks: only a wave-format type counts; a short block fills what it has; bytes
 // beyond the wave-format record are not kept.
 TEST(EffectStage, FormatBlocks) {
-    auto stage = std::make_unique<EffectStage>();
     AddEffect fx(4096);
+    auto stage = std::make_unique<EffectStage>();
     Connect(*stage, Pcm(44100, 2, 16));
     stage->SetEffect(&fx);
     auto buffer = Noise(5000, 17);
@@ -365,8 +365,8 @@ TEST(EffectStage, FormatBlocks) {
 // The user-interface thread switches effects while the streaming thread transforms: every
 // block reaches a prepared effect with that effect's own block size.
 TEST(EffectStage, SelectionNeverLandsInTheMiddleOfABuffer) {
-    auto stage = std::make_unique<EffectStage>();
     AddEffect small(2048), large(8192, 2);
+    auto stage = std::make_unique<EffectStage>();
     Connect(*stage, Pcm(44100, 2, 16));
     stage->SetEffect(&small);
     std::atomic<bool> done{false};

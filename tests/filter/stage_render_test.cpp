@@ -31,8 +31,8 @@ class StageRender : public ::testing::TestWithParam<size_t> {};
 // A whole file through the stage: the lead-in, then every input byte processed, nothing lost
 // at the end, whatever the buffer size.
 TEST_P(StageRender, WritesTheLeadInThenTheWholeInput) {
-    auto stage = std::make_unique<EffectStage>();
     AddEffect fx(4096, 7);
+    auto stage = std::make_unique<EffectStage>();
     stage->SetEffect(&fx);
     const auto input = Noise(176400 + 333, 21);
     const StageRenderResult result =
@@ -45,11 +45,11 @@ TEST_P(StageRender, WritesTheLeadInThenTheWholeInput) {
 INSTANTIATE_TEST_SUITE_P(BufferBytes, StageRender, ::testing::Values(0, 1, 4096, 88200, 1000000));
 
 TEST(StageRender, RefusesWhenNothingWouldBeProcessed) {
+    AddEffect fx(4096);
+    fx.prepareResult = 0;
     auto stage = std::make_unique<EffectStage>();
     const auto input = Noise(1000, 22);
     EXPECT_FALSE(RenderThroughStage(*stage, Pcm(44100, 2, 16), input, 0).ok);
-    AddEffect fx(4096);
-    fx.prepareResult = 0;
     stage->SetEffect(&fx);
     const StageRenderResult result = RenderThroughStage(*stage, Pcm(44100, 2, 16), input, 0);
     EXPECT_FALSE(result.ok);
