@@ -51,10 +51,11 @@ class EffectStage {
 
     bool Allocated() const { return fifo_.Allocated(); }
 
-    // Connection completion (any thread except while holding the stage's lock): a format
-    // block whose type is kWaveFormatType becomes the stream's format, the current effect is
-    // released, re-sized and re-prepared for it and the FIFO is laid out afresh (new lead-in).
-    // Any other format type changes nothing. May allocate (the effect's Prepare).
+    // Connection thread, when a pin connection completes: a format block whose type is
+    // kWaveFormatType becomes the stream's format (its first 18 bytes, or fewer; a null block
+    // reads as all zero), the current effect is released, re-sized and re-prepared for it and
+    // the FIFO is laid out afresh (new lead-in). Any other format type changes nothing. Waits
+    // for a buffer in progress to finish. May allocate (the effect's Prepare).
     void SetFormat(const EffectGuid& formatType, const uint8_t* block, size_t length);
 
     // User-interface thread: selects the effect of a recorder index (1 to 5; anything else
@@ -79,7 +80,7 @@ class EffectStage {
     // has not handed out. Returns 0 when buffers pass unchanged. Allocates nothing.
     size_t Drain(std::span<uint8_t> out);
 
-    // Bytes the next drain will hand out in total (before it has started).
+    // Bytes the drain still has to hand out (all of what the stage holds before it starts).
     size_t PendingBytes() const;
 
     // Observers, for the owner's diagnostics and tests.
