@@ -130,14 +130,6 @@ TEST(BlockFifo, LeadInIsGapBlocksOfSilence) {
     }
 }
 
-TEST(BlockFifo, WorkedLeadInOfBabyAt44100Stereo) {
-    auto fifo = std::make_unique<BlockFifo>();
-    ASSERT_TRUE(fifo->Configure(4096, 88200));
-    std::vector<uint8_t> out(90112, 0x11);
-    EXPECT_EQ(fifo->Read(out.data(), out.size()), 90112u);
-    EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](uint8_t x) { return x == 0; }));
-}
-
 // A block counts as complete exactly when its last byte is written.
 TEST(BlockFifo, BlockCompletesOnItsLastByte) {
     auto fifo = std::make_unique<BlockFifo>();
