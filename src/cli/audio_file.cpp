@@ -128,6 +128,14 @@ bool ReadAudioFile(const std::string& path, AudioData& audio, std::string& error
     return true;
 }
 
+bool IsWritableAudioPath(const std::string& path, std::string& error) {
+    const std::string ext = LowerExtension(path);
+    if (ext == "wav" || ext == "flac" || ext == "mp3")
+        return true;
+    error = "cannot write '" + path + "': the output must end in .wav, .flac or .mp3";
+    return false;
+}
+
 bool WriteAudioFile(const std::string& path, const AudioData& audio, std::string& error) {
     const WaveFormat& format = audio.format;
     const std::string ext = LowerExtension(path);
@@ -144,8 +152,7 @@ bool WriteAudioFile(const std::string& path, const AudioData& audio, std::string
     } else if (ext == "mp3") {
         info.format = SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
     } else {
-        error = "cannot write '" + path + "': the output must end in .wav, .flac or .mp3";
-        return false;
+        return IsWritableAudioPath(path, error);
     }
     if (format.bitsPerSample != 8 && format.bitsPerSample != 16 && format.bitsPerSample != 32) {
         error = "cannot write " + std::to_string(format.bitsPerSample) + "-bit samples";

@@ -17,6 +17,10 @@ struct AudioData {
 // sets `error` to one line naming the problem.
 bool ReadAudioFile(const std::string& path, AudioData& audio, std::string& error);
 
+// True when `path` names an output type WriteAudioFile can produce; otherwise sets `error`.
+// Lets a command refuse a bad output before doing any work.
+bool IsWritableAudioPath(const std::string& path, std::string& error);
+
 // Writes WAV, FLAC or MP3, chosen by the file's extension. The file appears only when it is
 // complete: the data goes to a temporary file beside it, which is renamed at the end and
 // removed on any failure.

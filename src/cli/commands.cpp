@@ -11,19 +11,11 @@
 
 #include "cli/audio_file.h"
 #include "cli/render.h"
+#include "cli/stage_render.h"
 #include "effects/effect_registry.h"
+#include "filter/effect_stage.h"
 
 namespace {
-
-// Which registry effects the recorder reaches, by its effect index.
-int RecorderIndex(const VoiceEffect& effect) {
-    static const char* const kByIndex[] = {"FemaletoMale", "Male2Female", "Elder", "Baby", "Robot"};
-    for (int i = 0; i < 5; ++i) {
-        if (std::strcmp(effect.GetName(), kByIndex[i]) == 0)
-            return i + 1;
-    }
-    return 0;
-}
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "quillmar: %s\n", message.c_str());
@@ -99,7 +91,7 @@ bool ApplyParam(VoiceEffect& effect, const std::string& assignment, std::string&
 bool RenderFile(VoiceEffect& effect, const std::string& in, const std::string& out,
                 std::string& error) {
     AudioData audio;
-    if (!ReadAudioFile(in, audio, error))
+    if (!IsWritableAudioPath(out, error) || !ReadAudioFile(in, audio, error))
         return false;
     RenderResult rendered = RenderEffect(effect, audio.format, audio.pcm);
     if (!rendered.ok) {
@@ -109,6 +101,29 @@ bool RenderFile(VoiceEffect& effect, const std::string& in, const std::string& o
             error = "effect '" + std::string(effect.GetName()) + "' failed on '" + in +
                     "': " + rendered.error;
         }
+        return false;
+    }
+    audio.pcm = std::move(rendered.pcm);
+    return WriteAudioFile(out, audio, error);
+}
+
+// Renders one file through the effect stage as a recording would; the output starts with the
+// stage's silent lead-in. `index` (1..5) selects as the recorder does, else `effect` is used.
+bool RenderFileThroughStage(VoiceEffect& effect, int32_t index, size_t bufferBytes,
+                            const std::string& in, const std::string& out, std::string& error) {
+    AudioData audio;
+    if (!ReadAudioFile(in, audio, error))
+        return false;
+    EffectStage stage;
+    if (index != 0) {
+        stage.SelectEffect(index);
+    } else {
+        stage.SetEffect(&effect);
+    }
+    StageRenderResult rendered = RenderThroughStage(stage, audio.format, audio.pcm, bufferBytes);
+    if (!rendered.ok) {
+        error = "effect '" + std::string(effect.GetName()) + "' failed on '" + in +
+                "' in the effect stage: " + rendered.error;
         return false;
     }
     audio.pcm = std::move(rendered.pcm);
@@ -127,7 +142,7 @@ int CommandList(const std::vector<std::string>& args) {
         std::snprintf(guid, sizeof(guid), "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
                       g.data1, g.data2, g.data3, g.data4[0], g.data4[1], g.data4[2], g.data4[3],
                       g.data4[4], g.data4[5], g.data4[6], g.data4[7]);
-        const int index = RecorderIndex(*effect);
+        const int index = RecorderIndexOf(*effect);
         std::string params;
         for (EffectParam* param : ParamsOf(*effect)) {
             int32_t min = 0, max = 0, def = 0;
@@ -147,9 +162,17 @@ int CommandRender(const std::vector<std::string>& args) {
     std::string effectName;
     std::vector<std::string> assignments;
     std::vector<std::string> files;
+    bool stage = false;
+    int32_t bufferBytes = 0;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "--effect" || a == "--param") {
+        if (a == "--stage") {
+            stage = true;
+        } else if (a == "--buffer-bytes") {
+            if (i + 1 >= args.size() || !ParseInt(args[i + 1], bufferBytes) || bufferBytes <= 0)
+                return Fail("--buffer-bytes needs a positive whole number");
+            ++i;
+        } else if (a == "--effect" || a == "--param") {
             if (i + 1 >= args.size())
                 return Fail(a + " needs a value");
             (a == "--effect" ? effectName : assignments.emplace_back()) = args[++i];
@@ -163,7 +186,12 @@ int CommandRender(const std::vector<std::string>& args) {
         return Fail("render needs --effect NAME");
     if (files.size() != 2)
         return Fail("render needs an input and an output file");
+    if (bufferBytes != 0 && !stage)
+        return Fail("--buffer-bytes needs --stage");
     VoiceEffect* effect = EffectRegistry::Instance().FindByName(effectName.c_str());
+    int32_t index = 0;
+    if (effect == nullptr && stage && ParseInt(effectName, index))
+        effect = EffectForRecorderIndex(index);
     if (effect == nullptr)
         return Fail("unknown effect '" + effectName + "' (see 'quillmar list')");
     effect->Reset();
@@ -172,7 +200,11 @@ int CommandRender(const std::vector<std::string>& args) {
         if (!ApplyParam(*effect, assignment, error))
             return Fail(error);
     }
-    if (!RenderFile(*effect, files[0], files[1], error))
+    const bool rendered =
+        stage ? RenderFileThroughStage(*effect, index, static_cast<size_t>(bufferBytes), files[0],
+                                       files[1], error)
+              : RenderFile(*effect, files[0], files[1], error);
+    if (!rendered)
         return Fail(error);
     return 0;
 }
