@@ -288,11 +288,11 @@ HRESULT TransformInPlaceFilter::EndStream() {
     // and the tail may need a buffer from that same allocator.
     { ScopedLock barrier(receiveLock_); }
     ScopedLock lock(receiveLock_);
-    if (endOfStreamSent_) {
-        return S_FALSE;
-    }
     if (IsStopped()) {
         return VFW_E_WRONG_STATE;
+    }
+    if (endOfStreamSent_) {
+        return S_FALSE;
     }
     endOfStreamSent_ = true;
     if (!output_.IsConnected()) {

@@ -94,7 +94,8 @@ class TransformInPlaceFilter : public BaseFilter {
 
     // Ends the stream from the application's side while the graph runs: what the filter still
     // holds goes downstream (DrainHeld), then end-of-stream. Samples that arrive afterwards
-    // are dropped until the filter is stopped. S_FALSE when the stream had already ended.
+    // are dropped until the filter is stopped. S_FALSE when the stream had already ended,
+    // VFW_E_WRONG_STATE while stopped.
     HRESULT EndStream();
 
     CriticalSection& ReceiveLock() { return receiveLock_; }

@@ -206,6 +206,39 @@ TEST_F(InPlaceConnectionTest, RefusalOfTheInputTypeIsPassedBackUnchangedAndLeave
     EXPECT_EQ(input->Disconnect(), S_OK);
 }
 
+TEST_F(InPlaceConnectionTest, FlushAndUpstreamEndOfStreamPassDownstreamOnce) {
+    const std::string wav = TempFilePath("quillmar_missing_file.wav");
+    FilterGraph graph = CreateFilterGraph();
+    ASSERT_TRUE(graph.control);
+    ComPtr<IBaseFilter> mic = BindVirtualMic(wav, 10);
+    ASSERT_TRUE(mic);
+    DelayInvertFilter* inPlace = nullptr;
+    ComPtr<IBaseFilter> filter = MakeDelayInvert(&inPlace);
+    CaptureSink* sink = nullptr;
+    ComPtr<IBaseFilter> sinkFilter = CaptureSink::Create(SinkAllocatorMode::kTakeUpstreams, &sink);
+    ASSERT_EQ(graph.builder->AddFilter(mic.Get(), L"Mic"), S_OK);
+    ASSERT_EQ(graph.builder->AddFilter(filter.Get(), L"Effect"), S_OK);
+    ASSERT_EQ(graph.builder->AddFilter(sinkFilter.Get(), L"Sink"), S_OK);
+    ASSERT_EQ(ConnectDirect(graph.builder.Get(), mic.Get(), filter.Get()), S_OK);
+    ASSERT_EQ(ConnectDirect(graph.builder.Get(), filter.Get(), sinkFilter.Get()), S_OK);
+    ASSERT_TRUE(SUCCEEDED(graph.control->Run()));
+    ASSERT_TRUE(sink->WaitForBytes(1764, 20000));
+
+    ComPtr<IPin> input;
+    ASSERT_EQ(filter->FindPin(L"Input", input.Put()), S_OK);
+    EXPECT_EQ(input->BeginFlush(), S_OK);
+    EXPECT_TRUE(sink->Flushing());
+    EXPECT_EQ(input->EndFlush(), S_OK);
+    EXPECT_FALSE(sink->Flushing());
+
+    EXPECT_EQ(input->EndOfStream(), S_OK);
+    EXPECT_EQ(input->EndOfStream(), S_OK);
+    EXPECT_EQ(sink->EndOfStreamCount(), 1);
+    EXPECT_EQ(inPlace->EndStream(), S_FALSE) << "the stream has already ended";
+    graph.control->Stop();
+    EXPECT_EQ(inPlace->EndStream(), VFW_E_WRONG_STATE);
+}
+
 // An outer object that aggregates the filter: every interface of the filter must answer
 // for the outer identity and count on the outer's references.
 class Outer final : public IUnknown {
