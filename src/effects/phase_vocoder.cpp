@@ -46,7 +46,7 @@ bool PhaseVocoder::Prepare(uint32_t frameLength) {
     const double half = static_cast<double>(n / 2);
     for (size_t k = 0; k < n; ++k) {
         window_[k] = static_cast<float>(0.5 - 0.5 * std::cos(kTwoPi * k / n));
-        overlapScale_[k] = settings_.outputGain * window_[k] / (half * osamp);
+        overlapScale_[k] = static_cast<float>(settings_.outputGain * window_[k] / (half * osamp));
     }
     const double advance = kTwoPi * hop_ / n;
     for (size_t k = 0; k < bins; ++k) {
@@ -140,18 +140,16 @@ void PhaseVocoder::ProcessBlock(std::span<float> samples, const BlockContext& co
 void PhaseVocoder::FrameStep(float* samples, uint32_t lastQueued, double binWidth, float m) {
     const uint32_t n = frameLength_;
     const uint32_t bins = n / 2 + 1;
-    for (uint32_t k = 0; k < n; ++k) {
-        spectrum_[2 * k] = window_[k] * fifo_[k];
-        spectrum_[2 * k + 1] = 0.0f;
-    }
-    fft_.Transform(spectrum_, kForwardFft);
+    float* re = spectrum_;
+    float* im = spectrum_ + n;
+    fft_.ForwardWindowed(window_, fifo_, re, im);
 
     if (settings_.phase == AnalysisPhase::kZero) {
         for (uint32_t k = 0; k < bins; ++k) {
-            const double re = spectrum_[2 * k];
-            const double im = spectrum_[2 * k + 1];
-            spectrum_[2 * k] = static_cast<float>(2.0 * std::sqrt(re * re + im * im));
-            spectrum_[2 * k + 1] = 0.0f;
+            const double r = re[k];
+            const double i = im[k];
+            re[k] = static_cast<float>(2.0 * std::sqrt(r * r + i * i));
+            im[k] = 0.0f;
         }
     } else {
         Analyse(binWidth);
@@ -164,11 +162,11 @@ void PhaseVocoder::FrameStep(float* samples, uint32_t lastQueued, double binWidt
         Synthesise(binWidth);
     }
 
-    std::fill(spectrum_ + n + 2, spectrum_ + 2 * n, 0.0f);
-    fft_.Transform(spectrum_, kInverseFft);
-    for (uint32_t k = 0; k < n; ++k) {
-        accumulator_[k] = static_cast<float>(accumulator_[k] + spectrum_[2 * k] * overlapScale_[k]);
-    }
+    // Bins above N/2 are empty, so the frame is the real part of the inverse transform.
+    fft_.InverseRealPart(re, im, re);
+    const float* scale = overlapScale_.Data();
+    for (uint32_t k = 0; k < n; ++k)
+        accumulator_[k] += re[k] * scale[k];
     // The hop ending at the sample just queued is finished: hand it out, then move on a hop.
     std::memcpy(samples + (lastQueued + 1 - hop_), accumulator_, hop_ * sizeof(float));
     std::memmove(accumulator_, accumulator_ + hop_, n * sizeof(float));
@@ -180,8 +178,8 @@ void PhaseVocoder::Analyse(double binWidth) {
     const double toBins = settings_.oversampling / kTwoPi;
     const bool random = settings_.phase == AnalysisPhase::kRandom;
     for (uint32_t k = 0; k < bins; ++k) {
-        const double re = spectrum_[2 * k];
-        const double im = spectrum_[2 * k + 1];
+        const double re = spectrum_[k];
+        const double im = spectrum_[frameLength_ + k];
         const double magnitude = 2.0 * std::sqrt(re * re + im * im);
         const double phase =
             random ? random_.Next() * vocoder::kRandomPhaseScale : std::atan2(im, re);
@@ -231,7 +229,7 @@ void PhaseVocoder::Synthesise(double binWidth) {
             (synthesisFreq_[k] - k * binWidth) / binWidth * toPhase + expectedAdvance_[k];
         phaseSum_[k] = static_cast<float>(phaseSum_[k] + d);
         const double magnitude = synthesisMag_[k];
-        spectrum_[2 * k] = static_cast<float>(magnitude * std::cos(phaseSum_[k]));
-        spectrum_[2 * k + 1] = static_cast<float>(magnitude * std::sin(phaseSum_[k]));
+        spectrum_[k] = static_cast<float>(magnitude * std::cos(phaseSum_[k]));
+        spectrum_[frameLength_ + k] = static_cast<float>(magnitude * std::sin(phaseSum_[k]));
     }
 }

@@ -104,7 +104,7 @@ class PhaseVocoder {
     FixedArray<float> state_;
     float* window_ = nullptr;
     float* fifo_ = nullptr;
-    float* spectrum_ = nullptr;
+    float* spectrum_ = nullptr;  // bins 0..N/2: real parts first, imaginary parts from N
     float* lastPhase_ = nullptr;
     float* phaseSum_ = nullptr;
     float* accumulator_ = nullptr;
@@ -114,10 +114,10 @@ class PhaseVocoder {
     float* synthesisMag_ = nullptr;
 
     FixedArray<float> work_;
-    FftPlan fft_;
+    RealFft fft_;
     // Per-bin constants: expected phase advance k*e, destination weights, and per-sample
     // overlap-add scale (gain * window / ((N/2) * oversampling)).
     FixedArray<double> expectedAdvance_;
     FixedArray<double> weights_;
-    FixedArray<double> overlapScale_;
+    FixedArray<float> overlapScale_;
 };

@@ -1,6 +1,7 @@
 #include "effects/stft_fft.h"
 
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <utility>
 
@@ -67,82 +68,168 @@ void FftReference(float* data, uint32_t frameLength, int sign) {
     }
 }
 
-bool FftPlan::Init(uint32_t frameLength) {
+namespace {
+
+// Four lanes of float arithmetic; GCC and Clang map it to SSE on x86-64 and to NEON on ARM.
+typedef float Lanes __attribute__((vector_size(16)));
+
+Lanes Load(const float* p) {
+    Lanes v;
+    std::memcpy(&v, p, sizeof(v));
+    return v;
+}
+
+void Store(float* p, Lanes v) {
+    std::memcpy(p, &v, sizeof(v));
+}
+
+}  // namespace
+
+bool RealFft::Init(uint32_t frameLength) {
     Free();
-    if (frameLength < 2 || (frameLength & (frameLength - 1)) != 0)
+    if (frameLength < 4 || (frameLength & (frameLength - 1)) != 0)
         return false;
-    const uint32_t bits = StageCount(frameLength);
-    swapCount_ = 0;
-    for (uint32_t i = 1; i < frameLength; ++i) {
-        uint32_t j = 0;
-        for (uint32_t b = 0; b < bits; ++b)
-            j |= ((i >> b) & 1u) << (bits - 1 - b);
-        if (i < j)
-            ++swapCount_;
-    }
-    if (!twiddleRe_.Allocate(frameLength) || !twiddleIm_.Allocate(frameLength) ||
-        (swapCount_ > 0 && !swaps_.Allocate(2 * swapCount_))) {
+    const uint32_t m = frameLength / 2;
+    if (!reverse_.Allocate(m) || !stageRe_.Allocate(m) || !stageIm_.Allocate(m) ||
+        !splitRe_.Allocate(m) || !splitIm_.Allocate(m) || !scratchRe_.Allocate(m) ||
+        !scratchIm_.Allocate(m)) {
         Free();
         return false;
     }
-    uint32_t s = 0;
-    for (uint32_t i = 1; i < frameLength; ++i) {
+    const uint32_t bits = StageCount(m);
+    for (uint32_t i = 0; i < m; ++i) {
         uint32_t j = 0;
         for (uint32_t b = 0; b < bits; ++b)
             j |= ((i >> b) & 1u) << (bits - 1 - b);
-        if (i < j) {
-            swaps_[s++] = i;
-            swaps_[s++] = j;
+        reverse_[i] = j;
+    }
+    for (uint32_t h = 1; h < m; h <<= 1) {
+        for (uint32_t j = 0; j < h; ++j) {
+            const double a = std::numbers::pi * j / h;
+            stageRe_[h + j] = static_cast<float>(std::cos(a));
+            stageIm_[h + j] = static_cast<float>(-std::sin(a));
         }
     }
-    // The forward recurrence; the inverse one produces the conjugates exactly, since negating
-    // the rotation's imaginary part negates every imaginary product and nothing else.
-    size_t t = 0;
-    for (uint32_t half = 1; half < frameLength; half <<= 1) {
-        float wr = 0.0f;
-        float wi = 0.0f;
-        StageRotation(half, kForwardFft, wr, wi);
-        double ur = 1.0;
-        double ui = 0.0;
-        for (uint32_t j = 0; j < half; ++j) {
-            twiddleRe_[t] = ur;
-            twiddleIm_[t] = ui;
-            ++t;
-            Rotate(ur, ui, wr, wi);
-        }
+    for (uint32_t k = 0; k < m; ++k) {
+        const double a = 2.0 * std::numbers::pi * k / frameLength;
+        splitRe_[k] = static_cast<float>(std::cos(a));
+        splitIm_[k] = static_cast<float>(-std::sin(a));
     }
     frameLength_ = frameLength;
+    half_ = m;
     return true;
 }
 
-void FftPlan::Free() {
+void RealFft::Free() {
     frameLength_ = 0;
-    swapCount_ = 0;
-    swaps_.Free();
-    twiddleRe_.Free();
-    twiddleIm_.Free();
+    half_ = 0;
+    reverse_.Free();
+    stageRe_.Free();
+    stageIm_.Free();
+    splitRe_.Free();
+    splitIm_.Free();
+    scratchRe_.Free();
+    scratchIm_.Free();
 }
 
-void FftPlan::Transform(float* data, int sign) const {
-    const uint32_t* swap = swaps_.Data();
-    for (uint32_t s = 0; s < swapCount_; ++s, swap += 2) {
-        float* a = data + 2 * swap[0];
-        float* b = data + 2 * swap[1];
-        std::swap(a[0], b[0]);
-        std::swap(a[1], b[1]);
+void RealFft::Stages(float* re, float* im, bool inverse) const {
+    const uint32_t m = half_;
+    // Spans of 2 and 4 points have trivial twiddles (1 and -+i).
+    for (uint32_t i = 0; i + 1 < m; i += 2) {
+        const float tr = re[i + 1], ti = im[i + 1];
+        re[i + 1] = re[i] - tr;
+        im[i + 1] = im[i] - ti;
+        re[i] += tr;
+        im[i] += ti;
     }
-    const double im = sign == kForwardFft ? 1.0 : -1.0;
-    const double* twRe = twiddleRe_.Data();
-    const double* twIm = twiddleIm_.Data();
-    for (uint32_t half = 1; half < frameLength_; half <<= 1) {
-        const uint32_t span = 2 * half;
-        for (uint32_t start = 0; start < frameLength_; start += span) {
-            float* a = data + 2 * start;
-            float* b = a + 2 * half;
-            for (uint32_t j = 0; j < half; ++j)
-                Butterfly(a + 2 * j, b + 2 * j, twRe[j], im * twIm[j]);
+    for (uint32_t i = 0; i + 3 < m; i += 4) {
+        float tr = re[i + 2], ti = im[i + 2];
+        re[i + 2] = re[i] - tr;
+        im[i + 2] = im[i] - ti;
+        re[i] += tr;
+        im[i] += ti;
+        // (re, im) times -i forward, +i inverse.
+        tr = inverse ? -im[i + 3] : im[i + 3];
+        ti = inverse ? re[i + 3] : -re[i + 3];
+        re[i + 3] = re[i + 1] - tr;
+        im[i + 3] = im[i + 1] - ti;
+        re[i + 1] += tr;
+        im[i + 1] += ti;
+    }
+    const Lanes sign = inverse ? Lanes{-1.0f, -1.0f, -1.0f, -1.0f} : Lanes{1.0f, 1.0f, 1.0f, 1.0f};
+    for (uint32_t h = 4; h < m; h <<= 1) {
+        const float* twr = stageRe_.Data() + h;
+        const float* twi = stageIm_.Data() + h;
+        for (uint32_t start = 0; start < m; start += 2 * h) {
+            float* ar = re + start;
+            float* ai = im + start;
+            float* br = ar + h;
+            float* bi = ai + h;
+            for (uint32_t j = 0; j < h; j += 4) {
+                const Lanes wr = Load(twr + j);
+                const Lanes wi = Load(twi + j) * sign;
+                const Lanes xr = Load(br + j), xi = Load(bi + j);
+                const Lanes tr = xr * wr - xi * wi;
+                const Lanes ti = xr * wi + xi * wr;
+                const Lanes yr = Load(ar + j), yi = Load(ai + j);
+                Store(br + j, yr - tr);
+                Store(bi + j, yi - ti);
+                Store(ar + j, yr + tr);
+                Store(ai + j, yi + ti);
+            }
         }
-        twRe += half;
-        twIm += half;
+    }
+}
+
+void RealFft::ForwardWindowed(const float* window, const float* frame, float* re, float* im) {
+    const uint32_t m = half_;
+    float* zr = scratchRe_.Data();
+    float* zi = scratchIm_.Data();
+    // Even samples as real parts, odd ones as imaginary parts, loaded in bit-reversed order.
+    for (uint32_t n = 0; n < m; ++n) {
+        const uint32_t r = reverse_[n];
+        zr[r] = window[2 * n] * frame[2 * n];
+        zi[r] = window[2 * n + 1] * frame[2 * n + 1];
+    }
+    Stages(zr, zi, false);
+    // Separate the two interleaved half-length spectra and join them into bins 0..N/2.
+    re[0] = zr[0] + zi[0];
+    im[0] = 0.0f;
+    re[m] = zr[0] - zi[0];
+    im[m] = 0.0f;
+    for (uint32_t k = 1; k < m; ++k) {
+        const float ar = zr[k], ai = zi[k];
+        const float br = zr[m - k], bi = -zi[m - k];
+        const float er = 0.5f * (ar + br), ei = 0.5f * (ai + bi);
+        const float orr = 0.5f * (ai - bi), oi = -0.5f * (ar - br);
+        const float c = splitRe_[k], s = splitIm_[k];
+        re[k] = er + (c * orr - s * oi);
+        im[k] = ei + (c * oi + s * orr);
+    }
+}
+
+void RealFft::InverseRealPart(const float* re, const float* im, float* out) {
+    const uint32_t m = half_;
+    float* zr = scratchRe_.Data();
+    float* zi = scratchIm_.Data();
+    zr[0] = re[0] + re[m];
+    zi[0] = re[0] - re[m];
+    for (uint32_t k = 1; k < m; ++k) {
+        const float ar = re[k], ai = im[k];
+        const float br = re[m - k], bi = -im[m - k];
+        const float er = 0.5f * (ar + br), ei = 0.5f * (ai + bi);
+        const float dr = 0.5f * (ar - br), di = 0.5f * (ai - bi);
+        // e^(+2 pi i k / N) is the conjugate of the forward split twiddle.
+        const float c = splitRe_[k], s = -splitIm_[k];
+        const float tr = c * dr - s * di, ti = c * di + s * dr;
+        const uint32_t r = reverse_[k];
+        zr[r] = er - ti;
+        zi[r] = ei + tr;
+    }
+    // Bin 0 goes to position 0 of the bit-reversed order.
+    Stages(zr, zi, true);
+    for (uint32_t n = 0; n < m; ++n) {
+        out[2 * n] = zr[n];
+        out[2 * n + 1] = zi[n];
     }
 }
