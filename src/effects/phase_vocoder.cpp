@@ -1,5 +1,7 @@
 #include "effects/phase_vocoder.h"
 
+#include "effects/vector_math.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -176,16 +178,23 @@ void PhaseVocoder::FrameStep(float* samples, uint32_t lastQueued, double binWidt
 void PhaseVocoder::Analyse(double binWidth) {
     const uint32_t bins = frameLength_ / 2 + 1;
     const double toBins = settings_.oversampling / kTwoPi;
-    const bool random = settings_.phase == AnalysisPhase::kRandom;
+    const float* re = spectrum_;
+    const float* im = spectrum_ + frameLength_;
+    // The synthesis arrays are cleared after the analysis: until then they hold the phases.
+    float* phase = synthesisFreq_;
+    if (settings_.phase == AnalysisPhase::kRandom) {
+        for (uint32_t k = 0; k < bins; ++k)
+            phase[k] = static_cast<float>(random_.Next() * vocoder::kRandomPhaseScale);
+    } else {
+        PhaseOfBins(im, re, phase, bins);
+    }
     for (uint32_t k = 0; k < bins; ++k) {
-        const double re = spectrum_[k];
-        const double im = spectrum_[frameLength_ + k];
-        const double magnitude = 2.0 * std::sqrt(re * re + im * im);
-        const double phase =
-            random ? random_.Next() * vocoder::kRandomPhaseScale : std::atan2(im, re);
-        double d = phase - lastPhase_[k];
-        lastPhase_[k] = static_cast<float>(phase);
-        d = vocoder::WrapDeviation(d - expectedAdvance_[k]);
+        const double r = re[k];
+        const double i = im[k];
+        const double magnitude = 2.0 * std::sqrt(r * r + i * i);
+        const double d = vocoder::WrapDeviation(static_cast<double>(phase[k]) - lastPhase_[k] -
+                                                expectedAdvance_[k]);
+        lastPhase_[k] = phase[k];
         analysisFreq_[k] = static_cast<float>((k + d * toBins) * binWidth);
         analysisMag_[k] = static_cast<float>(magnitude);
     }
@@ -228,8 +237,12 @@ void PhaseVocoder::Synthesise(double binWidth) {
         const double d =
             (synthesisFreq_[k] - k * binWidth) / binWidth * toPhase + expectedAdvance_[k];
         phaseSum_[k] = static_cast<float>(phaseSum_[k] + d);
-        const double magnitude = synthesisMag_[k];
-        spectrum_[k] = static_cast<float>(magnitude * std::cos(phaseSum_[k]));
-        spectrum_[frameLength_ + k] = static_cast<float>(magnitude * std::sin(phaseSum_[k]));
+    }
+    float* re = spectrum_;
+    float* im = spectrum_ + frameLength_;
+    CosSinOfPhases(phaseSum_, re, im, bins);
+    for (uint32_t k = 0; k < bins; ++k) {
+        re[k] *= synthesisMag_[k];
+        im[k] *= synthesisMag_[k];
     }
 }
