@@ -155,8 +155,9 @@ void PhaseVocoder::FrameStep(float* samples, uint32_t lastQueued, double binWidt
         }
     } else {
         Analyse(binWidth);
-        std::fill(synthesisMag_, synthesisMag_ + n, 0.0f);
-        std::fill(synthesisFreq_, synthesisFreq_ + n, 0.0f);
+        // Only bins 0..N/2 are ever written; the rest of both arrays stays zero.
+        std::fill(synthesisMag_, synthesisMag_ + bins, 0.0f);
+        std::fill(synthesisFreq_, synthesisFreq_ + bins, 0.0f);
         if (settings_.mapping == BinMapping::kUniform)
             MapUniform(m);
         else

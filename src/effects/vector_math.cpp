@@ -76,39 +76,54 @@ Floats Atan2Lanes(Floats y, Floats x) {
     return reinterpret_cast<Floats>(reinterpret_cast<Ints>(r) ^ signY);
 }
 
-// Phases beyond this are reduced by the library (only hours of sound get there).
+// Phases beyond this (and NaN) are left to the library; only hours of sound get there.
 constexpr double kFastReduction = 1.0e9;
 
-void CosSinPair(Doubles x, Doubles& c, Doubles& s) {
-    // x = n * pi/2 + r with |r| <= pi/4; pi/2 split so that n * kHalfPiHigh is exact.
+// Reduces two phases to x = n * pi/2 + r, |r| <= pi/4, in double precision; pi/2 is split so
+// that n times its high part is exact for every n below 2^20.
+void Reduce(Doubles x, Doubles& r, Longs& n) {
     constexpr double kTwoOverPi = 2.0 / std::numbers::pi;
     constexpr double kHalfPiHigh = 1.5707963267341256;
     constexpr double kHalfPiLow = 6.077100506506192e-11;
-    constexpr double kRound = 6755399441055744.0;  // 1.5 * 2^52
-    const Doubles n = (x * Splat2(kTwoOverPi) + Splat2(kRound)) - Splat2(kRound);
-    const Doubles r = (x - n * Splat2(kHalfPiHigh)) - n * Splat2(kHalfPiLow);
-    const Doubles r2 = r * r;
-    Doubles sp = Splat2(-2.5052108385441720e-08);
-    sp = sp * r2 + Splat2(2.7557319223985893e-06);
-    sp = sp * r2 + Splat2(-1.9841269841269841e-04);
-    sp = sp * r2 + Splat2(8.3333333333333333e-03);
-    sp = sp * r2 + Splat2(-1.6666666666666667e-01);
-    const Doubles sinR = r + r * r2 * sp;
-    Doubles cp = Splat2(2.0876756987868099e-09);
-    cp = cp * r2 + Splat2(-2.7557319223985888e-07);
-    cp = cp * r2 + Splat2(2.4801587301587302e-05);
-    cp = cp * r2 + Splat2(-1.3888888888888889e-03);
-    cp = cp * r2 + Splat2(4.1666666666666667e-02);
-    cp = cp * r2 + Splat2(-0.5);
-    const Doubles cosR = Splat2(1.0) + r2 * cp;
-    const Longs q = __builtin_convertvector(n, Longs);
-    const Longs swap = (q & Longs{1, 1}) != Longs{0, 0};
-    const Doubles sinBase = Select(swap, cosR, sinR);
-    const Doubles cosBase = Select(swap, sinR, cosR);
-    const Longs sinNeg = (q & Longs{2, 2}) != Longs{0, 0};
-    const Longs cosNeg = ((q + Longs{1, 1}) & Longs{2, 2}) != Longs{0, 0};
-    s = Select(sinNeg, -sinBase, sinBase);
-    c = Select(cosNeg, -cosBase, cosBase);
+    constexpr double kRound = 6755399441055744.0;  // 1.5 * 2^52: adding it rounds to integer
+    const Doubles q = (x * Splat2(kTwoOverPi) + Splat2(kRound)) - Splat2(kRound);
+    r = (x - q * Splat2(kHalfPiHigh)) - q * Splat2(kHalfPiLow);
+    n = __builtin_convertvector(q, Longs);
+}
+
+// cos and sin of four phases: reduction in double, Taylor polynomials in float on the
+// reduced argument (truncation below 2e-9 on |r| <= pi/4).
+void CosSinLanes(const float* phase, float* cosOut, float* sinOut) {
+    Doubles r0, r1;
+    Longs n0, n1;
+    Reduce(Doubles{phase[0], phase[1]}, r0, n0);
+    Reduce(Doubles{phase[2], phase[3]}, r1, n1);
+    const Floats r = {static_cast<float>(r0[0]), static_cast<float>(r0[1]),
+                      static_cast<float>(r1[0]), static_cast<float>(r1[1])};
+    const Ints q = {static_cast<int32_t>(n0[0] & 3), static_cast<int32_t>(n0[1] & 3),
+                    static_cast<int32_t>(n1[0] & 3), static_cast<int32_t>(n1[1] & 3)};
+    const Floats r2 = r * r;
+    Floats sp = Splat(-2.5052108e-08f);
+    sp = sp * r2 + Splat(2.7557319e-06f);
+    sp = sp * r2 + Splat(-1.9841270e-04f);
+    sp = sp * r2 + Splat(8.3333333e-03f);
+    sp = sp * r2 + Splat(-1.6666667e-01f);
+    const Floats sinR = r + r * r2 * sp;
+    Floats cp = Splat(2.0876757e-09f);
+    cp = cp * r2 + Splat(-2.7557319e-07f);
+    cp = cp * r2 + Splat(2.4801587e-05f);
+    cp = cp * r2 + Splat(-1.3888889e-03f);
+    cp = cp * r2 + Splat(4.1666667e-02f);
+    cp = cp * r2 + Splat(-0.5f);
+    const Floats cosR = Splat(1.0f) + r2 * cp;
+    const Ints zero = {0, 0, 0, 0};
+    const Ints swap = (q & Ints{1, 1, 1, 1}) != zero;
+    const Floats sinBase = Select(swap, cosR, sinR);
+    const Floats cosBase = Select(swap, sinR, cosR);
+    const Ints sinNeg = (q & Ints{2, 2, 2, 2}) != zero;
+    const Ints cosNeg = ((q + Ints{1, 1, 1, 1}) & Ints{2, 2, 2, 2}) != zero;
+    Store(sinOut, Select(sinNeg, -sinBase, sinBase));
+    Store(cosOut, Select(cosNeg, -cosBase, cosBase));
 }
 
 }  // namespace
@@ -122,20 +137,21 @@ void PhaseOfBins(const float* y, const float* x, float* out, uint32_t count) {
 }
 
 void CosSinOfPhases(const float* phase, float* cosOut, float* sinOut, uint32_t count) {
-    for (uint32_t k = 0; k < count; k += 2) {
-        if (k + 1 < count && std::fabs(phase[k]) < kFastReduction &&
-            std::fabs(phase[k + 1]) < kFastReduction) {
-            Doubles c, s;
-            CosSinPair(Doubles{phase[k], phase[k + 1]}, c, s);
-            cosOut[k] = static_cast<float>(c[0]);
-            cosOut[k + 1] = static_cast<float>(c[1]);
-            sinOut[k] = static_cast<float>(s[0]);
-            sinOut[k + 1] = static_cast<float>(s[1]);
+    uint32_t k = 0;
+    for (; k + 4 <= count; k += 4) {
+        const Floats x = Abs(Load<Floats>(phase + k));
+        const Ints fast = x < Splat(static_cast<float>(kFastReduction));
+        if (fast[0] & fast[1] & fast[2] & fast[3]) {
+            CosSinLanes(phase + k, cosOut + k, sinOut + k);
             continue;
         }
-        for (uint32_t j = k; j < count && j < k + 2; ++j) {
+        for (uint32_t j = k; j < k + 4; ++j) {
             cosOut[j] = static_cast<float>(std::cos(static_cast<double>(phase[j])));
             sinOut[j] = static_cast<float>(std::sin(static_cast<double>(phase[j])));
         }
+    }
+    for (; k < count; ++k) {
+        cosOut[k] = static_cast<float>(std::cos(static_cast<double>(phase[k])));
+        sinOut[k] = static_cast<float>(std::sin(static_cast<double>(phase[k])));
     }
 }
