@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 #include "cli/render.h"
+#include "effects/effect_registry.h"
 
 namespace {
 
@@ -93,6 +95,60 @@ TEST(RenderEffect, ReportsEveryRefusalAndReleasesTheEffect) {
     EXPECT_FALSE(r.ok);
     EXPECT_TRUE(r.pcm.empty());
     EXPECT_EQ(failing.releases, 1);
+}
+
+}  // namespace
+
+namespace {
+
+// A real vocoder effect delays its output by a frame less one hop; the runner must remove
+// exactly that, whatever the width. Elder without tremolo leaves the pitch alone, so its output
+// lines up with its input: the cross-correlation must peak at lag 0.
+TEST(RenderEffect, RemovesAVocoderEffectsOwnDelay) {
+    VoiceEffect* elder = EffectRegistry::Instance().FindByName("Elder");
+    ASSERT_NE(elder, nullptr);
+    EffectParam* tremolo = nullptr;
+    uint32_t count = 1;
+    ASSERT_EQ(elder->GetParams(&tremolo, &count), 1);
+    tremolo->SetValue(0);
+
+    WaveFormat format;
+    format.channels = 1;
+    format.samplesPerSec = 44100;
+    format.bitsPerSample = 16;
+    const size_t samples = 44100;
+    std::vector<uint8_t> input(2 * samples);
+    std::vector<double> x(samples);
+    for (size_t i = 0; i < samples; ++i) {
+        // A glide from 200 Hz to 1.5 kHz: no two lags look alike, and all of it lies below
+        // Elder's 4 kHz band limit.
+        const double t = static_cast<double>(i) / 44100.0;
+        x[i] = 0.4 * std::sin(2 * M_PI * (200 * t + 650 * t * t));
+        const auto s = static_cast<uint16_t>(static_cast<int16_t>(x[i] * 32767));
+        input[2 * i] = static_cast<uint8_t>(s & 0xFF);
+        input[2 * i + 1] = static_cast<uint8_t>(s >> 8);
+    }
+    const RenderResult r = RenderEffect(*elder, format, input);
+    elder->Reset();
+    ASSERT_TRUE(r.ok) << r.error;
+    ASSERT_EQ(r.pcm.size(), input.size());
+
+    auto y = [&](size_t i) {
+        return static_cast<double>(
+            static_cast<int16_t>(static_cast<uint16_t>(r.pcm[2 * i] | (r.pcm[2 * i + 1] << 8))));
+    };
+    int bestLag = 1 << 30;
+    double best = -1e300;
+    for (int lag = -1500; lag <= 1500; ++lag) {
+        double sum = 0;
+        for (size_t i = 2000; i + 2000 < samples; ++i)
+            sum += x[i] * y(static_cast<size_t>(static_cast<long>(i) + lag));
+        if (sum > best) {
+            best = sum;
+            bestLag = lag;
+        }
+    }
+    EXPECT_EQ(bestLag, 0);
 }
 
 }  // namespace

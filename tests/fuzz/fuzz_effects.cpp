@@ -10,7 +10,7 @@
 namespace {
 
 class Input {
-public:
+  public:
     Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
     template <typename T>
     T Take() {
@@ -24,7 +24,7 @@ public:
     const uint8_t* Rest() const { return data_; }
     size_t RestSize() const { return size_; }
 
-private:
+  private:
     const uint8_t* data_;
     size_t size_;
 };
@@ -70,13 +70,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Whole blocks mostly; sometimes a short or long count, which must be refused or kept
     // inside the buffer.
     uint32_t byteCount = blockBytes;
-    if (shape & 4) byteCount = in.Take<uint32_t>() % (2 * blockBytes + 1);
+    if (shape & 4)
+        byteCount = in.Take<uint32_t>() % (2 * blockBytes + 1);
     std::vector<uint8_t> block(byteCount);
+    // Sometimes the blocks arrive with another format than the prepared one (a renegotiated
+    // stream), or a later GetBlockSize changes the stored frame length: the effect must refuse
+    // or stay inside the block.
+    WaveFormat blockFormat = format;
+    const uint8_t twist = in.Take<uint8_t>();
+    if (twist & 1) {
+        blockFormat.samplesPerSec = in.Take<uint16_t>() * 8u;
+        blockFormat.channels = static_cast<uint16_t>(in.Take<uint8_t>() % 10);
+        blockFormat.bitsPerSample = static_cast<uint16_t>(8 * (in.Take<uint8_t>() % 5));
+    }
+    if (twist & 2) {
+        effect->GetBlockSize(&blockFormat);
+    }
+    if (twist & 4) {
+        effect->Prepare(&format);  // again, without Release
+    }
     for (int round = 0; round < 3; ++round) {
         const size_t n = in.RestSize() < block.size() ? in.RestSize() : block.size();
-        if (n > 0) std::memcpy(block.data(), in.Rest(), n);
-        effect->Process(&format, block.data(), &byteCount);
-        if (round == 1) effect->Reset();
+        if (n > 0)
+            std::memcpy(block.data(), in.Rest(), n);
+        effect->Process(&blockFormat, block.data(), &byteCount);
+        if (round == 1)
+            effect->Reset();
     }
     effect->Release();
     effect->Reset();

@@ -1,0 +1,249 @@
+#include "effects/phase_vocoder.h"
+
+#include "effects/vector_math.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+
+using vocoder::kTwoPi;
+
+bool PhaseVocoder::Prepare(uint32_t frameLength) {
+    Release();
+    const uint32_t osamp = settings_.oversampling;
+    // A frame must hold at least one whole hop and a few bins to move.
+    if (osamp == 0 || frameLength < 4 || frameLength < osamp ||
+        (frameLength & (frameLength - 1)) != 0 || frameLength > (1u << 28)) {
+        return false;
+    }
+    const size_t n = frameLength;
+    const size_t bins = n / 2 + 1;
+    const bool magnitudeOnly = settings_.phase == AnalysisPhase::kZero;
+    const size_t stateFloats = magnitudeOnly ? 6 * n : 11 * n + 2;
+    if (!state_.Allocate(stateFloats) || !work_.Allocate(n) || !fft_.Init(frameLength) ||
+        !expectedAdvance_.Allocate(bins) || !weights_.Allocate(bins) ||
+        !overlapScale_.Allocate(n)) {
+        Release();
+        return false;
+    }
+    float* p = state_.Data();
+    window_ = p;
+    fifo_ = window_ + n;
+    spectrum_ = fifo_ + n;
+    if (magnitudeOnly) {
+        accumulator_ = spectrum_ + 2 * n;
+    } else {
+        lastPhase_ = spectrum_ + 2 * n;
+        phaseSum_ = lastPhase_ + bins;
+        accumulator_ = phaseSum_ + bins;
+        analysisFreq_ = accumulator_ + 2 * n;
+        analysisMag_ = analysisFreq_ + n;
+        synthesisFreq_ = analysisMag_ + n;
+        synthesisMag_ = synthesisFreq_ + n;
+    }
+
+    frameLength_ = frameLength;
+    hop_ = frameLength / osamp;
+    const double half = static_cast<double>(n / 2);
+    for (size_t k = 0; k < n; ++k) {
+        window_[k] = static_cast<float>(0.5 - 0.5 * std::cos(kTwoPi * k / n));
+        overlapScale_[k] = static_cast<float>(settings_.outputGain * window_[k] / (half * osamp));
+    }
+    const double advance = kTwoPi * hop_ / n;
+    for (size_t k = 0; k < bins; ++k) {
+        expectedAdvance_[k] = k * advance;
+        weights_[k] = 1.0;
+        if (settings_.weight == MagnitudeWeight::kLowQuarterCosine) {
+            weights_[k] = k < n / 4 ? std::cos(k * std::numbers::pi / (n / 2)) : 0.0;
+        }
+    }
+    weightLimit_ = 0;
+    ClearState();
+    return true;
+}
+
+void PhaseVocoder::Release() {
+    frameLength_ = 0;
+    hop_ = 0;
+    state_.Free();
+    work_.Free();
+    fft_.Free();
+    expectedAdvance_.Free();
+    weights_.Free();
+    overlapScale_.Free();
+    window_ = fifo_ = spectrum_ = lastPhase_ = phaseSum_ = accumulator_ = nullptr;
+    analysisFreq_ = analysisMag_ = synthesisFreq_ = synthesisMag_ = nullptr;
+}
+
+void PhaseVocoder::ClearState() {
+    phi_ = 0.0f;
+    random_.Restart();
+    if (!Prepared())
+        return;
+    // Everything after the window is processing state.
+    std::fill(state_.Data() + frameLength_, state_.Data() + state_.Size(), 0.0f);
+}
+
+void PhaseVocoder::UpdateLimitWeights(uint32_t limit) {
+    if (settings_.weight != MagnitudeWeight::kLimitCosine || limit == weightLimit_)
+        return;
+    // Rare: only a change of stream format between blocks moves L.
+    const size_t bins = frameLength_ / 2 + 1;
+    for (size_t idx = 0; idx < bins; ++idx)
+        weights_[idx] = std::cos(idx * std::numbers::pi / (2.0 * limit));
+    weightLimit_ = limit;
+}
+
+float PhaseVocoder::ModulatedFactor(const BlockContext& context) const {
+    switch (settings_.modulator) {
+        case Modulator::kVibrato:
+            return static_cast<float>(std::pow(2.0, 0.25 * std::sin(phi_)));
+        case Modulator::kGlide:
+            return static_cast<float>(
+                std::pow(2.0, context.semitones / 12.0 + 0.5 * vocoder::GlideShape(phi_)));
+        case Modulator::kNone:
+            break;
+    }
+    return context.pitchFactor;
+}
+
+void PhaseVocoder::ProcessBlock(std::span<float> samples, const BlockContext& context) {
+    if (!Prepared() || samples.size() < frameLength_ || context.sampleRateHz == 0 ||
+        context.channels == 0) {
+        return;
+    }
+    const uint32_t n = frameLength_;
+    const double binWidth = static_cast<double>(context.sampleRateHz) / n;
+    float phaseStep = 0.0f;
+    if (settings_.modulator != Modulator::kNone) {
+        phaseStep = vocoder::ModulatorStep(context.modulatorRateHz, n, context.sampleRateHz,
+                                           context.channels);
+    }
+    if (settings_.mapping == BinMapping::kLimited) {
+        limit_ = vocoder::LimitBin(n, context.sampleRateHz, context.channels, settings_.limitHz);
+        UpdateLimitWeights(limit_);
+    }
+    // The FIFO's rover restarts at N - hop on every block, so each block runs exactly
+    // `oversampling` frames, one per hop of new samples.
+    for (uint32_t start = 0; start + hop_ <= n; start += hop_) {
+        std::memcpy(fifo_ + (n - hop_), samples.data() + start, hop_ * sizeof(float));
+        FrameStep(samples.data(), start + hop_ - 1, binWidth, ModulatedFactor(context));
+        if (settings_.modulator != Modulator::kNone) {
+            phi_ += phaseStep;
+            const bool wrap =
+                settings_.modulator == Modulator::kVibrato ? phi_ >= kTwoPi : phi_ > kTwoPi;
+            if (wrap)
+                phi_ = static_cast<float>(phi_ - kTwoPi);
+        }
+    }
+}
+
+void PhaseVocoder::FrameStep(float* samples, uint32_t lastQueued, double binWidth, float m) {
+    const uint32_t n = frameLength_;
+    const uint32_t bins = n / 2 + 1;
+    float* re = spectrum_;
+    float* im = spectrum_ + n;
+    fft_.ForwardWindowed(window_, fifo_, re, im);
+
+    if (settings_.phase == AnalysisPhase::kZero) {
+        for (uint32_t k = 0; k < bins; ++k) {
+            const double r = re[k];
+            const double i = im[k];
+            re[k] = static_cast<float>(2.0 * std::sqrt(r * r + i * i));
+            im[k] = 0.0f;
+        }
+    } else {
+        Analyse(binWidth);
+        // Only bins 0..N/2 are ever written; the rest of both arrays stays zero.
+        std::fill(synthesisMag_, synthesisMag_ + bins, 0.0f);
+        std::fill(synthesisFreq_, synthesisFreq_ + bins, 0.0f);
+        if (settings_.mapping == BinMapping::kUniform)
+            MapUniform(m);
+        else
+            MapLimited(m);
+        Synthesise(binWidth);
+    }
+
+    // Bins above N/2 are empty, so the frame is the real part of the inverse transform.
+    fft_.InverseRealPart(re, im, re);
+    const float* scale = overlapScale_.Data();
+    for (uint32_t k = 0; k < n; ++k)
+        accumulator_[k] += re[k] * scale[k];
+    // The hop ending at the sample just queued is finished: hand it out, then move on a hop.
+    std::memcpy(samples + (lastQueued + 1 - hop_), accumulator_, hop_ * sizeof(float));
+    std::memmove(accumulator_, accumulator_ + hop_, n * sizeof(float));
+    std::memmove(fifo_, fifo_ + hop_, (n - hop_) * sizeof(float));
+}
+
+void PhaseVocoder::Analyse(double binWidth) {
+    const uint32_t bins = frameLength_ / 2 + 1;
+    const double toBins = settings_.oversampling / kTwoPi;
+    const float* re = spectrum_;
+    const float* im = spectrum_ + frameLength_;
+    // The synthesis arrays are cleared after the analysis: until then they hold the phases.
+    float* phase = synthesisFreq_;
+    if (settings_.phase == AnalysisPhase::kRandom) {
+        for (uint32_t k = 0; k < bins; ++k)
+            phase[k] = static_cast<float>(random_.Next() * vocoder::kRandomPhaseScale);
+    } else {
+        PhaseOfBins(im, re, phase, bins);
+    }
+    for (uint32_t k = 0; k < bins; ++k) {
+        const double r = re[k];
+        const double i = im[k];
+        const double magnitude = 2.0 * std::sqrt(r * r + i * i);
+        const double d = vocoder::WrapDeviation(static_cast<double>(phase[k]) - lastPhase_[k] -
+                                                expectedAdvance_[k]);
+        lastPhase_[k] = phase[k];
+        analysisFreq_[k] = static_cast<float>((k + d * toBins) * binWidth);
+        analysisMag_[k] = static_cast<float>(magnitude);
+    }
+}
+
+void PhaseVocoder::MapUniform(float factor) {
+    const uint32_t maxBin = frameLength_ / 2;
+    for (uint32_t k = 0; k <= maxBin; ++k) {
+        uint32_t idx = 0;
+        if (!vocoder::MapBin(k, factor, maxBin, idx))
+            continue;
+        synthesisMag_[idx] =
+            static_cast<float>(synthesisMag_[idx] + weights_[idx] * analysisMag_[k]);
+        synthesisFreq_[idx] = static_cast<float>(static_cast<double>(factor) * analysisFreq_[k]);
+    }
+}
+
+void PhaseVocoder::MapLimited(float m) {
+    const uint32_t maxBin = frameLength_ / 2;
+    // Bins between N/2 and the limit hold zeros (no frame writes them) and still count; bins
+    // at or beyond N lie outside the arrays, so a limit that high stops at N - 1.
+    const uint32_t last = std::min(limit_, frameLength_ - 1);
+    if (limit_ == 0)
+        return;
+    for (uint32_t k = 0; k <= last; ++k) {
+        const float factor = vocoder::LimitedFactor(m, limit_, k);
+        uint32_t idx = 0;
+        if (!vocoder::MapBin(k, factor, maxBin, idx))
+            continue;
+        synthesisMag_[idx] =
+            static_cast<float>(synthesisMag_[idx] + weights_[idx] * analysisMag_[k]);
+        synthesisFreq_[idx] = static_cast<float>(static_cast<double>(factor) * analysisFreq_[k]);
+    }
+}
+
+void PhaseVocoder::Synthesise(double binWidth) {
+    const uint32_t bins = frameLength_ / 2 + 1;
+    const double toPhase = kTwoPi / settings_.oversampling;
+    for (uint32_t k = 0; k < bins; ++k) {
+        const double d =
+            (synthesisFreq_[k] - k * binWidth) / binWidth * toPhase + expectedAdvance_[k];
+        phaseSum_[k] = static_cast<float>(phaseSum_[k] + d);
+    }
+    float* re = spectrum_;
+    float* im = spectrum_ + frameLength_;
+    CosSinOfPhases(phaseSum_, re, im, bins);
+    for (uint32_t k = 0; k < bins; ++k) {
+        re[k] *= synthesisMag_[k];
+        im[k] *= synthesisMag_[k];
+    }
+}
