@@ -178,6 +178,9 @@ TEST_P(VoiceEffectGraphTest, SinkReceivesExactlyWhatTheStageCoreProducesWithLead
         const size_t inputBytes = Total(pieces[i]);
         const StageRun expected =
             RunStage(format, kIndexes[i], LoopedBytes(voice, inputBytes), pieces[i]);
+        // Every selected effect goes through the FIFO at these formats, so the comparison
+        // covers the lead-in and the drained tail, not just a pass-through.
+        EXPECT_EQ(expected.leadInBytes > 0, kIndexes[i] != 0);
         // Every byte of the microphone's audio comes out, behind the lead-in.
         EXPECT_EQ(received[i].size(), inputBytes + expected.leadInBytes);
         EXPECT_TRUE(received[i] == expected.bytes);
