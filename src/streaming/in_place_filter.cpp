@@ -36,11 +36,12 @@ HRESULT InPlaceInputPin::GetAllocator(IMemAllocator** allocator) {
     if (allocator == nullptr) {
         return E_POINTER;
     }
-    // Upstream then fills the very buffers downstream receives: no copy on the way.
-    if (IMemInputPin* downstream = filter_->Output().PeerInput()) {
-        if (SUCCEEDED(downstream->GetAllocator(allocator)) && *allocator != nullptr) {
-            return S_OK;
-        }
+    // The allocator the output settled with downstream (always as writable): upstream then
+    // fills the very buffers downstream receives, with no copy on the way.
+    if (IMemAllocator* downstream = filter_->Output().Allocator()) {
+        *allocator = downstream;
+        downstream->AddRef();
+        return S_OK;
     }
     return BaseInputPin::GetAllocator(allocator);
 }

@@ -90,6 +90,9 @@ std::vector<uint8_t> ExpectedOutput(const Pcm16Audio& voice, size_t inputBytes) 
 struct GraphCase {
     uint32_t bufferMs;
     SinkAllocatorMode sinkMode;
+    // The input is connected again while the output stays connected, as when the capture
+    // device changes: upstream is then handed the allocator already settled downstream.
+    bool reconnectInput;
 };
 
 class InPlaceGraphTest : public ::testing::TestWithParam<GraphCase> {
@@ -116,8 +119,16 @@ TEST_P(InPlaceGraphTest, DeliversEveryByteTransformedThenTheHeldTailAndOneEndOfS
         ASSERT_EQ(graph.builder->AddFilter(mic.Get(), L"Mic"), S_OK);
         ASSERT_EQ(graph.builder->AddFilter(filter.Get(), L"Effect"), S_OK);
         ASSERT_EQ(graph.builder->AddFilter(sinkFilter.Get(), L"Sink"), S_OK);
+        // The output carries the input's type, so it cannot connect before the input.
+        ASSERT_TRUE(FAILED(ConnectDirect(graph.builder.Get(), filter.Get(), sinkFilter.Get())));
         ASSERT_EQ(ConnectDirect(graph.builder.Get(), mic.Get(), filter.Get()), S_OK);
         ASSERT_EQ(ConnectDirect(graph.builder.Get(), filter.Get(), sinkFilter.Get()), S_OK);
+        if (param.reconnectInput) {
+            ComPtr<IPin> in = FirstPin(filter.Get(), PINDIR_INPUT);
+            ASSERT_EQ(graph.builder->Disconnect(FirstPin(mic.Get(), PINDIR_OUTPUT).Get()), S_OK);
+            ASSERT_EQ(graph.builder->Disconnect(in.Get()), S_OK);
+            ASSERT_EQ(ConnectDirect(graph.builder.Get(), mic.Get(), filter.Get()), S_OK);
+        }
 
         // Past the delay and past one loop of the file, so that the loop point is checked.
         const size_t fileBytes = voice.samples.size() * 2;
@@ -163,10 +174,12 @@ TEST_P(InPlaceGraphTest, DeliversEveryByteTransformedThenTheHeldTailAndOneEndOfS
 }
 
 INSTANTIATE_TEST_SUITE_P(BuffersAndAllocators, InPlaceGraphTest,
-                         ::testing::Values(GraphCase{10, SinkAllocatorMode::kTakeUpstreams},
-                                           GraphCase{10, SinkAllocatorMode::kOwnOnly},
-                                           GraphCase{500, SinkAllocatorMode::kTakeUpstreams},
-                                           GraphCase{500, SinkAllocatorMode::kOwnOnly}));
+                         ::testing::Values(GraphCase{10, SinkAllocatorMode::kTakeUpstreams, false},
+                                           GraphCase{10, SinkAllocatorMode::kOwnOnly, false},
+                                           GraphCase{500, SinkAllocatorMode::kTakeUpstreams, false},
+                                           GraphCase{500, SinkAllocatorMode::kOwnOnly, false},
+                                           GraphCase{10, SinkAllocatorMode::kTakeUpstreams, true},
+                                           GraphCase{10, SinkAllocatorMode::kOwnOnly, true}));
 
 class InPlaceConnectionTest : public ::testing::Test {
   protected:
