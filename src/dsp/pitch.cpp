@@ -329,6 +329,10 @@ int PitchAnalysis(Sound* sound, Pitch* pitch, double timeStep, double minimumPit
     double firstFrameTime = 0.0;
     if (!Sound_frameLayout(sound, windowDuration, timeStep, &frameCount, &firstFrameTime))
         return 0;
+    // Frames closer together than the samples repeat each other; a step that small (a floor
+    // far above any voice makes the default step 1 / floor) would only exhaust memory.
+    if (frameCount > sound->count)
+        return 0;
     if (!Pitch_init(pitch, sound->startTime, sound->endTime, frameCount, timeStep, firstFrameTime,
                     ceiling, maxCandidates)) {
         return 0;

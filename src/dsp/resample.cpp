@@ -205,9 +205,10 @@ int32_t ChangeSpeedPcm16(const int16_t* samples, int32_t byteCount, int16_t** ou
     if (!Sound_resample(&source, &target, &work, newRate, 0.5) || target.data == nullptr)
         return 0;
     const int32_t count = target.count;
-    if (count > INT32_MAX / 2)
+    // An empty result hands out no buffer, so 0 always means "nothing to release".
+    if (count < 1 || count > INT32_MAX / 2)
         return 0;
-    int16_t* out = new (std::nothrow) int16_t[count > 0 ? count : 1];
+    int16_t* out = new (std::nothrow) int16_t[count];
     if (out == nullptr)
         return 0;
     const float* in = target.data[1];

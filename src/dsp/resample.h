@@ -27,7 +27,7 @@ int Sound_resample(Sound* source, Sound* target, Sound* work, double samplingFre
 // Resamples a block of 16-bit mono PCM to sampleRate / factor samples per second, to be played
 // back at sampleRate: the pitch rises and the duration shrinks by `factor`. *output receives a
 // new buffer (release with delete[]) of 16-bit samples clipped to +-32767. Returns its size in
-// bytes, or 0 (with *output null) when the input or the rates are unusable or memory is
-// exhausted. Allocates; not for the streaming path's inner loop.
+// bytes, or 0 (with *output null) when the input or the rates are unusable, the result would
+// be empty or memory is exhausted. Allocates; not for the streaming path's inner loop.
 int32_t ChangeSpeedPcm16(const int16_t* samples, int32_t byteCount, int16_t** output,
                          float sampleRate, float factor);

@@ -250,6 +250,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BadArguments{"floorInfinite", 0.005, kInf, 3, 400, 0.01, 15, 0, 44100},
                       BadArguments{"stepNan", kNan, 75, 3, 400, 0.01, 15, 0, 44100},
                       BadArguments{"stepTiny", 1e-300, 75, 3, 400, 0.01, 15, 0, 44100},
+                      BadArguments{"stepBelowOneSample", 1e-5, 75, 3, 400, 0.01, 15, 0, 44100},
                       BadArguments{"periodsNegative", 0.005, 75, -3, 400, 0.01, 15, 0, 44100},
                       BadArguments{"periodsTiny", 0.005, 75, 1e-6, 400, 0.01, 15, 0, 44100},
                       BadArguments{"ceilingNan", 0.005, 75, 3, kNan, 0.01, 15, 0, 44100},
