@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <numbers>
 #include <vector>
 
 #include "dsp/pitch.h"
@@ -15,18 +16,19 @@ namespace {
 constexpr double kRateHz = 44100.0;
 constexpr double kSpeechSeconds = 60.0;
 
-// A minute of speech-like audio: a vowel-like harmonic complex gliding between 90 and 260 Hz,
+// A minute of speech-like audio: a vowel-like harmonic complex gliding between 90 and 230 Hz,
 // with a pause of 0.3 s every 2 s.
+double SpeechF0(double t) {
+    if (std::fmod(t, 2.0) > 1.7)
+        return 0.0;
+    return 160.0 + 70.0 * std::sin(2.0 * std::numbers::pi * 0.37 * t);
+}
+
 const std::vector<int16_t>& Speech() {
     static const std::vector<int16_t> pcm = test_signals::Harmonic({
         .sampleRateHz = kRateHz,
         .seconds = kSpeechSeconds,
-        .f0Hz =
-            [](double t) {
-                if (std::fmod(t, 2.0) > 1.7)
-                    return 0.0;
-                return 160.0 + 70.0 * std::sin(2.0 * M_PI * 0.37 * t);
-            },
+        .f0Hz = SpeechF0,
         .harmonics = 40,
         .formants = true,
         .noiseToSignalRms = 0.02,
@@ -34,18 +36,40 @@ const std::vector<int16_t>& Speech() {
     return pcm;
 }
 
+// Share of frames well inside a voiced stretch (window wholly voiced) whose chosen pitch is
+// missing or more than 20 % off the generated one, in percent.
+double GrossErrorPercent(const Pitch& pitch) {
+    int frames = 0, gross = 0;
+    for (int32_t i = 1; i <= pitch.count; ++i) {
+        const double t = Sound_indexToTime(&pitch, i);
+        if (SpeechF0(t - 0.035) <= 0.0 || SpeechF0(t) <= 0.0 || SpeechF0(t + 0.035) <= 0.0)
+            continue;
+        const double f = pitch.frames[i].candidates[1].frequency;
+        const double expected = SpeechF0(t);
+        ++frames;
+        if (!(f > 0.0 && f < pitch.ceiling) || std::fabs(f - expected) > 0.2 * expected)
+            ++gross;
+    }
+    return frames > 0 ? 100.0 * gross / frames : 100.0;
+}
+
 void RunPitch(benchmark::State& state, PitchAnalysisPath path) {
     const std::vector<int16_t>& pcm = Speech();
     analysisSampleRate = static_cast<int32_t>(kRateHz);
     Sound sound;
     Sound_fromPcm16(&sound, pcm.data(), static_cast<int32_t>(2 * pcm.size()), kRateHz);
+    double grossPercent = 100.0;
     for (auto _ : state) {
         Pitch pitch;
         const int ok = PitchAnalysis(&sound, &pitch, 0.005, 50.0, 3.0, 15, 0, 0.03, 0.45, 0.01,
                                      0.35, 0.14, 400.0, path);
         benchmark::DoNotOptimize(ok);
+        state.PauseTiming();
+        grossPercent = ok ? GrossErrorPercent(pitch) : 100.0;
+        state.ResumeTiming();
         Pitch_freeFrames(&pitch);
     }
+    state.counters["gross_error_percent"] = grossPercent;
     Sound_freeSamples(&sound);
     // Seconds of audio analysed per second of processing.
     state.counters["realtime_factor"] = benchmark::Counter(

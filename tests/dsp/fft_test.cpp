@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <complex>
+#include <numbers>
 #include <random>
 #include <vector>
 
@@ -27,7 +28,8 @@ std::vector<std::complex<double>> NaiveDft(const std::vector<std::complex<double
     for (size_t j = 0; j < n; ++j) {
         std::complex<double> sum = 0.0;
         for (size_t k = 0; k < n; ++k) {
-            const double angle = isign * 2.0 * M_PI * static_cast<double>((j * k) % n) / n;
+            const double angle =
+                isign * 2.0 * std::numbers::pi * static_cast<double>((j * k) % n) / n;
             sum += x[k] * std::complex<double>(std::cos(angle), std::sin(angle));
         }
         out[j] = sum;

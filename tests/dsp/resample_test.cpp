@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <numbers>
 #include <vector>
 
 #include "dsp/arrays_internal.h"
@@ -72,7 +73,8 @@ TEST(InterpolateSinc, DeepSincReconstructsABandLimitedSine) {
 std::vector<int16_t> Sine(double hz, double rate, double seconds, double amplitude) {
     std::vector<int16_t> pcm(static_cast<size_t>(rate * seconds));
     for (size_t i = 0; i < pcm.size(); ++i)
-        pcm[i] = static_cast<int16_t>(std::lround(amplitude * std::sin(2 * M_PI * hz * i / rate)));
+        pcm[i] = static_cast<int16_t>(
+            std::lround(amplitude * std::sin(2 * std::numbers::pi * hz * i / rate)));
     return pcm;
 }
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <numbers>
 #include <random>
 #include <vector>
 
@@ -40,7 +41,7 @@ inline std::vector<int16_t> Harmonic(const HarmonicSpec& spec) {
         const double f0 = spec.f0Hz(t);
         if (f0 <= 0.0)
             continue;
-        phase += 2.0 * M_PI * f0 / spec.sampleRateHz;
+        phase += 2.0 * std::numbers::pi * f0 / spec.sampleRateHz;
         double v = 0.0;
         for (int k = spec.missingFundamental ? 2 : 1; k <= spec.harmonics; ++k) {
             if (k * f0 >= 0.45 * spec.sampleRateHz)
