@@ -6,24 +6,25 @@
 #include "dsp/pitch_internal.h"
 
 // The same transforms as fftComplex and fftReal, reorganised for many frames of one size:
-// twiddles from tables instead of the trigonometric recurrence, the bit-reversal order as a
-// swap list, and the real-FFT split, the power spectrum and the inverse split fused into one
-// pass over the spectrum. Each butterfly does the same arithmetic as the plain version.
+// twiddles from tables instead of the trigonometric recurrence; the forward transform by
+// decimation in frequency, which leaves the spectrum in bit-reversed order, and the inverse by
+// decimation in time, which takes it in that order, so neither reorders the data; and the
+// real-FFT split, the power spectrum and the inverse split fused into one pass over the
+// spectrum. Only the rounding differs from the plain version.
 
 bool PitchFftPlan::Prepare(long n) {
     n_ = 0;
     if (n < 4 || !IsPowerOfTwo(n))
         return false;
     const long nc = n / 2;  // complex points
-    swaps_.reset(new (std::nothrow) long[2 * nc]);
+    reversed_.reset(new (std::nothrow) long[nc]);
     cos_.reset(new (std::nothrow) double[nc]);
     sin_.reset(new (std::nothrow) double[nc]);
     unpackCos_.reset(new (std::nothrow) double[n / 4 + 1]);
     unpackSin_.reset(new (std::nothrow) double[n / 4 + 1]);
-    if (!swaps_ || !cos_ || !sin_ || !unpackCos_ || !unpackSin_)
+    if (!reversed_ || !cos_ || !sin_ || !unpackCos_ || !unpackSin_)
         return false;
 
-    swapCount_ = 0;
     int bits = 0;
     while ((1L << bits) < nc)
         ++bits;
@@ -31,11 +32,7 @@ bool PitchFftPlan::Prepare(long n) {
         long rev = 0;
         for (int b = 0; b < bits; ++b)
             rev |= ((c >> b) & 1L) << (bits - 1 - b);
-        if (rev > c) {
-            swaps_[2 * swapCount_] = 2 * c;
-            swaps_[2 * swapCount_ + 1] = 2 * rev;
-            ++swapCount_;
-        }
+        reversed_[c] = rev;
     }
     // Stage with butterflies h complex points apart: twiddle k is exp(i k theta) with theta the
     // library's 2 PI over the group length (2h points), exactly what the recurrence approximates.
@@ -56,19 +53,60 @@ bool PitchFftPlan::Prepare(long n) {
 }
 
 template <class T>
-void PitchFftPlan::Complex(T* a, double sinSign) const {
+void PitchFftPlan::ForwardBitReversed(T* a) const {
     const long nc = n_ / 2;
-    const long* swaps = swaps_.get();
-    for (long s = 0; s < swapCount_; ++s) {
-        const long p = swaps[2 * s];
-        const long q = swaps[2 * s + 1];
-        const T re = a[p];
-        const T im = a[p + 1];
-        a[p] = a[q];
-        a[p + 1] = a[q + 1];
-        a[q] = re;
-        a[q + 1] = im;
+    // Decimation in frequency, forward sign: x, y -> x + y, (x - y) * w; two stages (h and
+    // h / 2) per pass over the data.
+    auto butterfly = [](T& xr, T& xi, T& yr, T& yi, double wr, double wi) {
+        const T dr = xr - yr;
+        const T di = xi - yi;
+        xr += yr;
+        xi += yi;
+        yr = wr * dr - wi * di;
+        yi = wr * di + wi * dr;
+    };
+    long h = nc / 2;
+    for (; h >= 2; h /= 4) {
+        const long q = h / 2;
+        const double* c1 = cos_.get() + (h - 1);
+        const double* s1 = sin_.get() + (h - 1);
+        const double* c2 = cos_.get() + (q - 1);
+        const double* s2 = sin_.get() + (q - 1);
+        for (long g = 0; g < nc; g += 2 * h) {
+            T* p = a + 2 * g;
+            for (long k = 0; k < q; ++k) {
+                T* q0 = p + 2 * k;
+                T* q1 = q0 + 2 * q;
+                T* q2 = q1 + 2 * q;
+                T* q3 = q2 + 2 * q;
+                T r0 = q0[0], i0 = q0[1], r1 = q1[0], i1 = q1[1];
+                T r2 = q2[0], i2 = q2[1], r3 = q3[0], i3 = q3[1];
+                butterfly(r0, i0, r2, i2, c1[k], s1[k]);
+                butterfly(r1, i1, r3, i3, c1[k + q], s1[k + q]);
+                butterfly(r0, i0, r1, i1, c2[k], s2[k]);
+                butterfly(r2, i2, r3, i3, c2[k], s2[k]);
+                q0[0] = r0, q0[1] = i0, q1[0] = r1, q1[1] = i1;
+                q2[0] = r2, q2[1] = i2, q3[0] = r3, q3[1] = i3;
+            }
+        }
     }
+    if (h == 1) {
+        // Last stage: every twiddle is exactly 1.
+        for (long g = 0; g < 2 * nc; g += 4) {
+            const T xr = a[g], xi = a[g + 1];
+            a[g] = xr + a[g + 2];
+            a[g + 1] = xi + a[g + 3];
+            a[g + 2] = xr - a[g + 2];
+            a[g + 3] = xi - a[g + 3];
+        }
+    }
+}
+
+// Decimation in time, inverse sign, from bit-reversed input to natural order.
+template <class T>
+void PitchFftPlan::InverseFromBitReversed(T* a) const {
+    const long nc = n_ / 2;
+    const double sinSign = -1.0;
     // First stage: every twiddle is exactly 1.
     for (long g = 0; g < 2 * nc; g += 4) {
         const T tr = a[g + 2];
@@ -128,17 +166,20 @@ void PitchFftPlan::Complex(T* a, double sinSign) const {
 template <class T>
 void PitchFftPlan::RoundTrip(T* data) const {
     const long n = n_;
-    Complex(data + 1, 1.0);
+    const long nc = n / 2;
+    const long* rev = reversed_.get();
+    ForwardBitReversed(data + 1);
     // Each pair of bins k and n/2 - k: split into the real spectrum, square, and re-join for
     // the inverse, with the forward (c2 = -0.5) and inverse (c2 = +0.5, conjugate) twiddles.
-    // The power spectrum is real, so the inverse split's imaginary inputs are zero.
-    for (long i = 2; i <= n / 4; ++i) {
-        const long i1 = 2 * i - 1;
+    // The power spectrum is real, so the inverse split's imaginary inputs are zero. Bins sit
+    // at their bit-reversed positions.
+    for (long k = 1; k < nc / 2; ++k) {
+        const long i1 = 2 * rev[k] + 1;
         const long i2 = i1 + 1;
-        const long i3 = n + 3 - i2;
+        const long i3 = 2 * rev[nc - k] + 1;
         const long i4 = i3 + 1;
-        const double wr = unpackCos_[i];
-        const double wi = unpackSin_[i];
+        const double wr = unpackCos_[k + 1];
+        const double wi = unpackSin_[k + 1];
         const T h1r = 0.5 * (data[i1] + data[i3]);
         const T h1i = 0.5 * (data[i2] - data[i4]);
         const T h2r = 0.5 * (data[i2] + data[i4]);
@@ -157,15 +198,16 @@ void PitchFftPlan::RoundTrip(T* data) const {
         data[i4] = wr * g2i;
     }
     // Bin n/4 is its own partner: both splits leave it alone, only its power is taken.
-    const long mid = n / 2 + 1;
+    const long mid = 2 * rev[nc / 2] + 1;
     data[mid] = data[mid] * data[mid] + data[mid + 1] * data[mid + 1];
     data[mid + 1] = T{};
+    // Bin 0 (reversed position 0) carries the DC and Nyquist values.
     const T h1r = data[1];
     const T p0 = (h1r + data[2]) * (h1r + data[2]);
     const T pn = (h1r - data[2]) * (h1r - data[2]);
     data[1] = 0.5 * (p0 + pn);
     data[2] = 0.5 * (p0 - pn);
-    Complex(data + 1, -1.0);
+    InverseFromBitReversed(data + 1);
 }
 
 void PitchFftPlan::PowerSpectrumRoundTrip(double* data) const {

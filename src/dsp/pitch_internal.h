@@ -12,8 +12,9 @@
 typedef double FramePair __attribute__((vector_size(16)));
 
 // Per-call transform tables for the frame autocorrelation: the forward real FFT, the power
-// spectrum and the inverse, with the twiddle factors and the bit-reversal order computed once
-// per analysis instead of once per frame. The results equal fftReal's up to float rounding.
+// spectrum and the inverse, with the twiddle factors and the bit-reversed bin positions
+// computed once per analysis instead of once per frame. The results equal fftReal's up to float
+// rounding.
 class PitchFftPlan {
   public:
     // Returns false when memory is exhausted or n is not a power of two >= 4.
@@ -25,8 +26,7 @@ class PitchFftPlan {
 
   private:
     long n_ = 0;
-    long swapCount_ = 0;
-    std::unique_ptr<long[]> swaps_;  // bit-reversal pairs of complex indices, two per swap
+    std::unique_ptr<long[]> reversed_;  // bit-reversed position of each complex bin
     // Complex-FFT twiddles of every stage (stage of half-size h at offset h - 1), forward sign;
     // the inverse uses the negated sines.
     std::unique_ptr<double[]> cos_;
@@ -36,7 +36,9 @@ class PitchFftPlan {
     std::unique_ptr<double[]> unpackSin_;
 
     template <class T>
-    void Complex(T* a, double sinSign) const;
+    void InverseFromBitReversed(T* a) const;
+    template <class T>
+    void ForwardBitReversed(T* a) const;
     template <class T>
     void RoundTrip(T* data) const;
 };
