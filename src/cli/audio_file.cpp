@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 namespace {
@@ -150,6 +151,20 @@ bool WriteAudioFile(const std::string& path, const AudioData& audio, std::string
         info.format =
             SF_FORMAT_FLAC | (format.bitsPerSample == 8 ? SF_FORMAT_PCM_S8 : SF_FORMAT_PCM_16);
     } else if (ext == "mp3") {
+        // MPEG audio knows only these rates; asking the encoder for another fails late, after
+        // it has taken memory it never gives back.
+        static const uint32_t kMpegRates[] = {8000,  11025, 12000, 16000, 22050,
+                                              24000, 32000, 44100, 48000};
+        if (std::find(std::begin(kMpegRates), std::end(kMpegRates), format.samplesPerSec) ==
+            std::end(kMpegRates)) {
+            error = "cannot write '" + path + "': MP3 does not carry " +
+                    std::to_string(format.samplesPerSec) + " Hz (use .wav or .flac)";
+            return false;
+        }
+        if (format.channels > 2) {
+            error = "cannot write '" + path + "': MP3 carries at most two channels";
+            return false;
+        }
         info.format = SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
     } else {
         return IsWritableAudioPath(path, error);

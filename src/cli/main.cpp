@@ -17,6 +17,7 @@ const Command kCommands[] = {
     {"list", CommandList, "quillmar list"},
     {"render", CommandRender, "quillmar render --effect NAME [--param NAME=VALUE]... IN OUT"},
     {"demo", CommandDemo, "quillmar demo [--out DIR]"},
+    {"pitch", CommandPitch, "quillmar pitch IN [--floor HZ] [--ceiling HZ] [--step S]"},
 };
 
 void PrintUsage(FILE* to) {

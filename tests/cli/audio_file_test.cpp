@@ -92,10 +92,12 @@ TEST_F(AudioFileTest, FailedWritesLeaveNothingBehind) {
     EXPECT_FALSE(WriteAudioFile(dir_ + "/out.ogx", audio, error));
     EXPECT_NE(error.find(".wav, .flac or .mp3"), std::string::npos);
     EXPECT_FALSE(WriteAudioFile(dir_ + "/missing/out.wav", audio, error));
-    // MP3 has no 1000 Hz sampling rate: the encoder refuses it at open.
+    // MP3 has no 1000 Hz sampling rate and no more than two channels.
     AudioData odd = Tone(16, 1, 1000, 100);
     EXPECT_FALSE(WriteAudioFile(dir_ + "/odd.mp3", odd, error));
-    EXPECT_FALSE(error.empty());
+    EXPECT_NE(error.find("1000 Hz"), std::string::npos) << error;
+    AudioData wide = Tone(16, 3, 44100, 100);
+    EXPECT_FALSE(WriteAudioFile(dir_ + "/wide.mp3", wide, error));
     EXPECT_EQ(FilesInDir(), 0u);
 }
 

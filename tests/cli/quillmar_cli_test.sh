@@ -33,12 +33,17 @@ expect_failure "unknown parameter" "no parameter" render --effect Baby --param S
 expect_failure "value out of range" "must lie in 10..30" render --effect Baby --param PitchShift=31 "$sample" "$work/out.wav"
 expect_failure "value not a number" "whole number" render --effect Baby --param PitchShift=1x "$sample" "$work/out.wav"
 expect_failure "bad output type" ".wav, .flac or .mp3" render --effect Robot "$sample" "$work/out.aiff"
+expect_failure "pitch floor above ceiling" "floor" pitch --floor 500 --ceiling 400 "$sample"
+expect_failure "pitch step not a number" "step" pitch --step nan "$sample"
 expect_failure "missing files" "input and an output" render --effect Robot "$sample"
 
+if ! "$tool" pitch "$sample" | head -n 1 | grep -q '^time,frequency,strength$'; then
+  echo "FAIL: pitch prints no CSV header"; failures=$((failures + 1))
+fi
 if ! "$tool" list | grep -q 'Strange Voice'; then
   echo "FAIL: list does not show Strange Voice"; failures=$((failures + 1))
 fi
 
-total=10
+total=13
 echo "$((total - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

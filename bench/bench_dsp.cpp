@@ -1,0 +1,108 @@
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdint>
+#include <numbers>
+#include <vector>
+
+#include "dsp/pitch.h"
+#include "dsp/pitch_internal.h"
+#include "dsp/resample.h"
+#include "dsp/sound.h"
+#include "test_signals.h"
+
+namespace {
+
+constexpr double kRateHz = 44100.0;
+constexpr double kSpeechSeconds = 60.0;
+
+// A minute of speech-like audio: a vowel-like harmonic complex gliding between 90 and 230 Hz,
+// with a pause of 0.3 s every 2 s.
+double SpeechF0(double t) {
+    if (std::fmod(t, 2.0) > 1.7)
+        return 0.0;
+    return 160.0 + 70.0 * std::sin(2.0 * std::numbers::pi * 0.37 * t);
+}
+
+const std::vector<int16_t>& Speech() {
+    static const std::vector<int16_t> pcm = test_signals::Harmonic({
+        .sampleRateHz = kRateHz,
+        .seconds = kSpeechSeconds,
+        .f0Hz = SpeechF0,
+        .harmonics = 40,
+        .formants = true,
+        .noiseToSignalRms = 0.02,
+    });
+    return pcm;
+}
+
+// Share of frames well inside a voiced stretch (window wholly voiced) whose chosen pitch is
+// missing or more than 20 % off the generated one, in percent.
+double GrossErrorPercent(const Pitch& pitch) {
+    int frames = 0, gross = 0;
+    for (int32_t i = 1; i <= pitch.count; ++i) {
+        const double t = Sound_indexToTime(&pitch, i);
+        if (SpeechF0(t - 0.035) <= 0.0 || SpeechF0(t) <= 0.0 || SpeechF0(t + 0.035) <= 0.0)
+            continue;
+        const double f = pitch.frames[i].candidates[1].frequency;
+        const double expected = SpeechF0(t);
+        ++frames;
+        if (!(f > 0.0 && f < pitch.ceiling) || std::fabs(f - expected) > 0.2 * expected)
+            ++gross;
+    }
+    return frames > 0 ? 100.0 * gross / frames : 100.0;
+}
+
+void RunPitch(benchmark::State& state, PitchAnalysisPath path) {
+    const std::vector<int16_t>& pcm = Speech();
+    analysisSampleRate = static_cast<int32_t>(kRateHz);
+    Sound sound;
+    Sound_fromPcm16(&sound, pcm.data(), static_cast<int32_t>(2 * pcm.size()), kRateHz);
+    double grossPercent = 100.0;
+    for (auto _ : state) {
+        Pitch pitch;
+        const int ok = PitchAnalysis(&sound, &pitch, 0.005, 50.0, 3.0, 15, 0, 0.03, 0.45, 0.01,
+                                     0.35, 0.14, 400.0, path);
+        benchmark::DoNotOptimize(ok);
+        state.PauseTiming();
+        grossPercent = ok ? GrossErrorPercent(pitch) : 100.0;
+        state.ResumeTiming();
+        Pitch_freeFrames(&pitch);
+    }
+    state.counters["gross_error_percent"] = grossPercent;
+    Sound_freeSamples(&sound);
+    // Seconds of audio analysed per second of processing.
+    state.counters["realtime_factor"] = benchmark::Counter(
+        kSpeechSeconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_SoundToPitch(benchmark::State& state) {
+    RunPitch(state, PitchAnalysisPath::kFast);
+}
+BENCHMARK(BM_SoundToPitch)->Unit(benchmark::kMillisecond);
+
+void BM_SoundToPitchReference(benchmark::State& state) {
+    RunPitch(state, PitchAnalysisPath::kReference);
+}
+BENCHMARK(BM_SoundToPitchReference)->Unit(benchmark::kMillisecond);
+
+// One 0.2 s block of the voice effect (8192 samples plus its context) raised four semitones.
+void BM_ChangeSpeedBlock(benchmark::State& state) {
+    const std::vector<int16_t>& pcm = Speech();
+    const int32_t samples = 8192 + 2048 + 1280;
+    const float factor = static_cast<float>(std::pow(2.0, 4.0 / 12.0));
+    for (auto _ : state) {
+        int16_t* out = nullptr;
+        const int32_t bytes =
+            ChangeSpeedPcm16(pcm.data(), 2 * samples, &out, static_cast<float>(kRateHz), factor);
+        benchmark::DoNotOptimize(bytes);
+        delete[] out;
+    }
+    state.counters["realtime_factor"] = benchmark::Counter(
+        samples / kRateHz * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_ChangeSpeedBlock)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

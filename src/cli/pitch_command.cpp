@@ -1,0 +1,147 @@
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/audio_file.h"
+#include "cli/commands.h"
+#include "dsp/pitch.h"
+#include "dsp/sound.h"
+
+namespace {
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "quillmar pitch: %s\n", message.c_str());
+    return 1;
+}
+
+bool ParsePositive(const std::string& text, double& value) {
+    if (text.empty())
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (errno != 0 || end == nullptr || *end != '\0' || !std::isfinite(v) || v <= 0.0)
+        return false;
+    value = v;
+    return true;
+}
+
+// The first channel as 16-bit samples, converted the way the voice effect stage converts:
+// 8-bit (b - 128) * 256, float * 32768 truncated and clipped to +-32767.
+bool FirstChannel16(const AudioData& audio, std::vector<int16_t>& out, std::string& error) {
+    const uint16_t channels = audio.format.channels;
+    const uint16_t bits = audio.format.bitsPerSample;
+    if (channels == 0 || (bits != 8 && bits != 16 && bits != 32)) {
+        error = "unsupported sample format";
+        return false;
+    }
+    const size_t frameBytes = static_cast<size_t>(channels) * (bits / 8);
+    const size_t frames = audio.pcm.size() / frameBytes;
+    out.resize(frames);
+    for (size_t i = 0; i < frames; ++i) {
+        const uint8_t* p = audio.pcm.data() + i * frameBytes;
+        if (bits == 8) {
+            out[i] = static_cast<int16_t>((static_cast<int>(p[0]) - 128) * 256);
+        } else if (bits == 16) {
+            int16_t v = 0;
+            std::memcpy(&v, p, sizeof v);
+            out[i] = v;
+        } else {
+            float f = 0.0f;
+            std::memcpy(&f, p, sizeof f);
+            double v = static_cast<double>(f) * 32768.0;
+            if (std::isnan(v))
+                v = 0.0;
+            out[i] = static_cast<int16_t>(v > 32767.0 ? 32767.0 : v < -32767.0 ? -32767.0 : v);
+        }
+    }
+    return true;
+}
+
+// Releases the analysis records on every return path.
+struct Analysis {
+    Sound sound;
+    Pitch pitch;
+    ~Analysis() {
+        Pitch_freeFrames(&pitch);
+        Sound_freeSamples(&sound);
+    }
+};
+
+}  // namespace
+
+int CommandPitch(const std::vector<std::string>& args) {
+    double stepSeconds = 0.005;
+    double floorHz = 50.0;
+    double ceilingHz = 400.0;
+    std::vector<std::string> files;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--floor" || a == "--ceiling" || a == "--step") {
+            if (i + 1 >= args.size())
+                return Fail(a + " needs a value");
+            const std::string& text = args[++i];
+            double& target = a == "--floor" ? floorHz : a == "--ceiling" ? ceilingHz : stepSeconds;
+            if (!ParsePositive(text, target))
+                return Fail(a + " takes a positive number, got '" + text + "'");
+        } else if (a.rfind("--", 0) == 0) {
+            return Fail("unknown option '" + a + "'");
+        } else {
+            files.push_back(a);
+        }
+    }
+    if (files.size() != 1)
+        return Fail("needs exactly one input file");
+    if (floorHz >= ceilingHz)
+        return Fail("--floor must lie below --ceiling");
+
+    AudioData audio;
+    std::string error;
+    if (!ReadAudioFile(files[0], audio, error))
+        return Fail(error);
+    std::vector<int16_t> pcm;
+    if (!FirstChannel16(audio, pcm, error))
+        return Fail("'" + files[0] + "': " + error);
+    const double rateHz = audio.format.samplesPerSec;
+    if (rateHz <= 0.0 || rateHz > INT32_MAX)
+        return Fail("'" + files[0] + "' has no usable sampling rate");
+    if (pcm.size() > static_cast<size_t>(INT32_MAX / 2))
+        return Fail("'" + files[0] + "' is too long to analyse in one piece");
+    if (stepSeconds < 1.0 / rateHz)
+        return Fail("--step must be at least one sample (" + std::to_string(1.0 / rateHz) + " s)");
+    // The analysis window spans three periods of the floor; say so here rather than let the
+    // library print its own message into the table.
+    const double seconds = static_cast<double>(pcm.size()) / rateHz;
+    if (floorHz < 3.0 / seconds) {
+        return Fail("'" + files[0] + "' lasts " + std::to_string(seconds) +
+                    " s; --floor must then be at least " + std::to_string(3.0 / seconds) + " Hz");
+    }
+
+    Analysis analysis;
+    analysisSampleRate = static_cast<int32_t>(rateHz);
+    if (!Sound_fromPcm16(&analysis.sound, pcm.data(), static_cast<int32_t>(2 * pcm.size()),
+                         rateHz)) {
+        return Fail("out of memory");
+    }
+    if (!Sound_to_Pitch(&analysis.sound, &analysis.pitch, stepSeconds, floorHz, ceilingHz)) {
+        return Fail("pitch analysis of '" + files[0] +
+                    "' failed (a floor this high leaves too few samples per period, or memory "
+                    "ran out)");
+    }
+    const Pitch& p = analysis.pitch;
+    std::printf("time,frequency,strength\n");
+    for (int32_t i = 1; i <= p.count; ++i) {
+        const PitchCandidate& chosen = p.frames[i].candidates[1];
+        const bool voiced = chosen.frequency > 0.0 && chosen.frequency < p.ceiling;
+        std::printf("%.6f,%.3f,%.4f\n", Sound_indexToTime(&p, i), voiced ? chosen.frequency : 0.0,
+                    voiced ? chosen.strength : 0.0);
+    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        return Fail("cannot write the table");
+    return 0;
+}

@@ -1,0 +1,137 @@
+#include "dsp/arrays.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "dsp/arrays_internal.h"
+
+namespace {
+
+long g_failAfter = -1;
+
+void* AllocateZeroed(size_t bytes) {
+    if (g_failAfter == 0)
+        return nullptr;
+    if (g_failAfter > 0)
+        --g_failAfter;
+    return std::calloc(bytes, 1);
+}
+
+// Number of elements of lo..hi, or -1 when the range is malformed.
+long long ElementCount(long lo, long hi) {
+    if (hi < lo)
+        return hi == lo - 1 ? 0 : -1;
+    const unsigned long long span =
+        static_cast<unsigned long long>(hi) - static_cast<unsigned long long>(lo);
+    if (span >= static_cast<unsigned long long>(std::numeric_limits<long long>::max()))
+        return -1;
+    return static_cast<long long>(span) + 1;
+}
+
+bool BlockBytes(size_t elementSize, long long elements, size_t& bytes) {
+    if (elementSize == 0 || elements < 0)
+        return false;
+    // An empty array still gets one element so that its pointer is unique and valid.
+    const unsigned long long n = elements == 0 ? 1ULL : static_cast<unsigned long long>(elements);
+    if (n > std::numeric_limits<size_t>::max() / elementSize ||
+        n * elementSize > static_cast<size_t>(std::numeric_limits<std::ptrdiff_t>::max())) {
+        return false;
+    }
+    bytes = static_cast<size_t>(n) * elementSize;
+    return true;
+}
+
+// The address at which index 0 would live. Computed on integers: the offset pointer may lie
+// outside the block, which pointer arithmetic must not produce.
+uintptr_t OffsetAddress(void* block, size_t elementSize, long lo) {
+    return reinterpret_cast<uintptr_t>(block) -
+           static_cast<uintptr_t>(static_cast<intptr_t>(lo)) * static_cast<uintptr_t>(elementSize);
+}
+
+void* BlockOf(const void* offsetPointer, size_t elementSize, long lo) {
+    return reinterpret_cast<void*>(reinterpret_cast<uintptr_t>(offsetPointer) +
+                                   static_cast<uintptr_t>(static_cast<intptr_t>(lo)) *
+                                       static_cast<uintptr_t>(elementSize));
+}
+
+// Allocates a zeroed block whose offset pointer is not null. A block that would give a null
+// offset pointer is kept occupied (shrunk to one byte, deliberately never released) so that
+// the next allocation returns a different address.
+void* AllocateOffset(size_t elementSize, long lo, size_t bytes) {
+    for (;;) {
+        void* block = AllocateZeroed(bytes);
+        if (block == nullptr)
+            return nullptr;
+        const uintptr_t offset = OffsetAddress(block, elementSize, lo);
+        if (offset != 0)
+            return reinterpret_cast<void*>(offset);
+        void* kept = std::realloc(block, 1);
+        (void)kept;
+    }
+}
+
+}  // namespace
+
+void SetBlockAllocationFailureAfter(long successes) {
+    g_failAfter = successes < 0 ? -1 : successes;
+}
+
+void* allocVector(size_t elementSize, long lo, long hi) {
+    size_t bytes = 0;
+    if (!BlockBytes(elementSize, ElementCount(lo, hi), bytes))
+        return nullptr;
+    return AllocateOffset(elementSize, lo, bytes);
+}
+
+void freeVector(void* vector, size_t elementSize, long lo, long hi) {
+    (void)hi;
+    if (vector == nullptr)
+        return;
+    std::free(BlockOf(vector, elementSize, lo));
+}
+
+void copyVector(const void* from, void* to, size_t elementSize, long lo, long hi) {
+    const long long n = ElementCount(lo, hi);
+    if (from == nullptr || to == nullptr || n <= 0)
+        return;
+    std::memmove(BlockOf(to, elementSize, lo), BlockOf(from, elementSize, lo),
+                 static_cast<size_t>(n) * elementSize);
+}
+
+void* allocMatrix(size_t elementSize, long rlo, long rhi, long clo, long chi) {
+    const long long rows = ElementCount(rlo, rhi);
+    const long long cols = ElementCount(clo, chi);
+    if (rows < 0 || cols < 0 || (cols > 0 && rows > std::numeric_limits<long long>::max() / cols))
+        return nullptr;
+    size_t cellBytes = 0;
+    if (!BlockBytes(elementSize, rows * cols, cellBytes))
+        return nullptr;
+    char** rowPointers = static_cast<char**>(allocVector(sizeof(char*), rlo, rhi));
+    if (rowPointers == nullptr)
+        return nullptr;
+    char* cells = static_cast<char*>(AllocateOffset(elementSize, clo, cellBytes));
+    if (cells == nullptr) {
+        freeVector(rowPointers, sizeof(char*), rlo, rhi);
+        return nullptr;
+    }
+    // Row r's offset pointer, again on integers: row rlo's is `cells`. An empty matrix still
+    // parks the cell block in its one spare slot so that freeMatrix finds it.
+    rowPointers[rlo] = cells;
+    const uintptr_t rowBytes = static_cast<uintptr_t>(cols) * elementSize;
+    for (long long r = 0; r < rows; ++r) {
+        rowPointers[rlo + r] = reinterpret_cast<char*>(reinterpret_cast<uintptr_t>(cells) +
+                                                       static_cast<uintptr_t>(r) * rowBytes);
+    }
+    return rowPointers;
+}
+
+void freeMatrix(void* matrix, size_t elementSize, long rlo, long rhi, long clo, long chi) {
+    (void)chi;
+    if (matrix == nullptr)
+        return;
+    char** rowPointers = static_cast<char**>(matrix);
+    freeVector(rowPointers[rlo], elementSize, clo, chi);
+    freeVector(rowPointers, sizeof(char*), rlo, rhi);
+}

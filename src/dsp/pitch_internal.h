@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "dsp/pitch.h"
+
+// Stages of the pitch analysis that only tests and benchmarks need.
+
+// Two analysis frames side by side, one per lane: every transform step is the same arithmetic
+// on both, so the pair costs about as much as one frame.
+typedef double FramePair __attribute__((vector_size(16)));
+
+// Per-call transform tables for the frame autocorrelation: the forward real FFT, the power
+// spectrum and the inverse, with the twiddle factors and the bit-reversed bin positions
+// computed once per analysis instead of once per frame. The results equal fftReal's up to float
+// rounding.
+class PitchFftPlan {
+  public:
+    // Returns false when memory is exhausted or n is not a power of two >= 4.
+    bool Prepare(long n);
+    // data[1..n] real -> n / 2 times its circular autocorrelation (as fftReal would leave it).
+    void PowerSpectrumRoundTrip(double* data) const;
+    // The same for two frames at once, one in each lane of data[1..n].
+    void PowerSpectrumRoundTrip(FramePair* data) const;
+
+  private:
+    long n_ = 0;
+    std::unique_ptr<long[]> reversed_;  // bit-reversed position of each complex bin
+    // Complex-FFT twiddles of every stage (stage of half-size h at offset h - 1), forward sign;
+    // the inverse uses the negated sines.
+    std::unique_ptr<double[]> cos_;
+    std::unique_ptr<double[]> sin_;
+    // Twiddles that split the half-length complex transform into the real one.
+    std::unique_ptr<double[]> unpackCos_;
+    std::unique_ptr<double[]> unpackSin_;
+
+    template <class T>
+    void InverseFromBitReversed(T* a) const;
+    template <class T>
+    void ForwardBitReversed(T* a) const;
+    template <class T>
+    void RoundTrip(T* data) const;
+};
+
+// The frame autocorrelation: through the plan when there is one, else through fftReal.
+void AutocorrelateInPlace(double* data, long fftSize, PitchFftPlan* plan);
+
+// The analysis's sample counts at rate R (see Sound_to_Pitch_detailed). Returns 0 when the
+// window is shorter than 2 half-window samples, the period is under one sample or the window is
+// wider than the sound's soundSamples.
+struct PitchAnalysisSizes {
+    long periodSamples = 0;
+    long halfPeriodSamples = 0;
+    long halfWindowSamples = 0;
+    long windowSamples = 0;
+    long lagLimit = 0;  // candidate lags run 2 .. lagLimit - 1
+    long fftSize = 0;
+    long rSpan = 0;  // autocorrelation lags kept on each side
+};
+int ComputePitchAnalysisSizes(double R, double minimumPitch, double periodsPerWindow, double depth,
+                              long soundSamples, PitchAnalysisSizes& sizes);
+
+enum class PitchAnalysisPath { kReference, kFast };
+
+// Sound_to_Pitch_detailed with a choice of transform path; kReference keeps the plain
+// fftReal per frame as the oracle for the faster one.
+int PitchAnalysis(Sound* sound, Pitch* pitch, double timeStep, double minimumPitch,
+                  double periodsPerWindow, int32_t maxCandidates, int32_t method,
+                  double silenceThreshold, double voicingThreshold, double octaveCost,
+                  double octaveJumpCost, double voicedUnvoicedCost, double ceiling,
+                  PitchAnalysisPath path);
