@@ -370,13 +370,17 @@ TEST(EffectStage, SelectionNeverLandsInTheMiddleOfABuffer) {
     Connect(*stage, Pcm(44100, 2, 16));
     stage->SetEffect(&small);
     std::atomic<bool> done{false};
+    std::atomic<uint32_t> transforms{0};
     std::thread streaming([&] {
         auto buffer = Noise(88200, 18);
-        for (int i = 0; i < 300; ++i)
+        while (!done) {
             stage->Transform(buffer);
-        done = true;
+            ++transforms;
+        }
     });
-    for (int i = 0; !done; ++i) {
+    // Every switch waits for one more buffer, so each selection is streamed through at least
+    // once however the threads are scheduled.
+    for (int i = 0; i < 300; ++i) {
         switch (i % 4) {
             case 0:
                 stage->SetEffect(&large);
@@ -392,8 +396,11 @@ TEST(EffectStage, SelectionNeverLandsInTheMiddleOfABuffer) {
                 stage->SetEffect(&large);
                 break;
         }
-        std::this_thread::yield();
+        const uint32_t seen = transforms;
+        while (transforms == seen)
+            std::this_thread::yield();
     }
+    done = true;
     streaming.join();
     stage->SetEffect(nullptr);
     EXPECT_EQ(small.misuse, 0u);
