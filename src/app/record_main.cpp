@@ -1,12 +1,13 @@
 // record.exe: one recording through the capture recorder, exactly as the recorder dialog makes
 // it (settings step, Init, SelectEffect, Start, wait, Stop, Shutdown), from the command line.
 //
-//   record.exe --device K --effect I --seconds S [--folder DIR] [--cpu]
+//   record.exe --device K --effect I --seconds S [--folder DIR] [--report]
 //   record.exe --list-devices
 //
 // Prints the recording's full path and exits 0; any failure prints one line to standard
-// error and exits non-zero (2 for a wrong command line). --cpu adds the process's CPU time
-// from Init to Shutdown on standard error.
+// error and exits non-zero (2 for a wrong command line). --report adds one line on standard
+// error: the time from Start's return to the Stop call (the audio the recording must hold),
+// and the process's CPU time from Init to Shutdown.
 #include <windows.h>
 
 #include <objbase.h>
@@ -33,7 +34,7 @@ constexpr double kLongestSeconds = 4.0 * 3600.0;
 
 struct Options {
     bool listDevices = false;
-    bool reportCpu = false;
+    bool report = false;
     long device = -1;
     long effect = -1;
     double seconds = -1.0;
@@ -80,8 +81,8 @@ std::string ParseOptions(int argc, char** argv, Options* options) {
             options->listDevices = true;
             continue;
         }
-        if (name == "--cpu") {
-            options->reportCpu = true;
+        if (name == "--report") {
+            options->report = true;
             continue;
         }
         if (i + 1 >= argc) {
@@ -108,7 +109,7 @@ std::string ParseOptions(int argc, char** argv, Options* options) {
     }
     if (!options->listDevices &&
         (options->device < 0 || options->effect == -1 || options->seconds <= 0.0)) {
-        return "usage: record.exe --device K --effect I --seconds S [--folder DIR] [--cpu] | "
+        return "usage: record.exe --device K --effect I --seconds S [--folder DIR] [--report] | "
                "--list-devices";
     }
     return {};
@@ -128,6 +129,14 @@ void PumpFor(DWORD milliseconds) {
             DispatchMessageA(&message);
         }
     }
+}
+
+double NowSeconds() {
+    LARGE_INTEGER ticks{};
+    LARGE_INTEGER frequency{};
+    QueryPerformanceCounter(&ticks);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(ticks.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
 double ProcessCpuSeconds() {
@@ -231,7 +240,9 @@ int Record(const Options& options) {
                     "the recording did not start (no such device, no encoder library, or a "
                     "folder too long for the file name)");
     }
+    const double started = NowSeconds();
     PumpFor(static_cast<DWORD>(std::lround(options.seconds * 1000.0)));
+    const double recordedSeconds = NowSeconds() - started;
     recorder.Stop();
     recorder.Shutdown();
     const double cpuSeconds = ProcessCpuSeconds() - cpuBefore;
@@ -250,9 +261,8 @@ int Record(const Options& options) {
     if (GetFileAttributesA(fullPath) == INVALID_FILE_ATTRIBUTES) {
         return Fail(kRecordingError, "no recording was written", fullPath);
     }
-    if (options.reportCpu) {
-        std::fprintf(stderr, "record: cpu %.3f s for %.3f s recorded\n", cpuSeconds,
-                     options.seconds);
+    if (options.report) {
+        std::fprintf(stderr, "record: recorded %.3f s, cpu %.3f s\n", recordedSeconds, cpuSeconds);
     }
     std::printf("%s\n", fullPath);
     return 0;

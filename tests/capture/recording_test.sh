@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# Recordings end to end under Wine with the virtual microphone: record.exe as a user runs it,
+# the recorder in-process for the cases record.exe cannot reach, an independent MP3 decoder
+# (SoX) on the Linux side, and the signal checks of test_recording_files.exe on what it
+# decoded.
+#   recording_test.sh WINE_RUN BIN_DIR WORK_DIR
+set -uo pipefail
+wine_run=$1
+bin=$2
+work=$3
+
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# Windows programs see the Unix root as drive Z:.
+win() { echo "Z:$1"; }
+unix_path() { local p=${1%$'\r'}; p=${p#Z:}; echo "${p//\\//}"; }
+
+rm -rf "$work"
+mkdir -p "$work"
+"$wine_run" "$bin/test_recording_files.exe" --make-inputs "$(win "$work")" 2>/dev/null ||
+  { echo "FAIL: cannot make the microphone's files"; exit 1; }
+
+device=$("$wine_run" "$bin/record.exe" --list-devices 2>/dev/null |
+  tr -d '\r' | awk -F'\t' '$2 == "Quillmar Virtual Microphone" { print $1 }')
+[ -n "$device" ] || { echo "FAIL: the virtual microphone is not listed"; exit 1; }
+count=$("$wine_run" "$bin/record.exe" --list-devices 2>/dev/null | grep -c .)
+
+# record NAME WAV EFFECT SECONDS: one recording into $work/NAME/, decoded to $work/NAME.wav,
+# the recorded time in $work/NAME.seconds.
+record() {
+  local name=$1 wav=$2 effect=$3 seconds=$4
+  mkdir -p "$work/$name"
+  local before out err status
+  before=$(date +%s)
+  out=$(QUILLMAR_VMIC_WAV="$(win "$work/$wav")" QUILLMAR_VMIC_BUFFER_MS=10 \
+    "$wine_run" "$bin/record.exe" --device "$device" --effect "$effect" --seconds "$seconds" \
+    --folder "$(win "$work/$name")" --report 2>"$work/$name.err")
+  status=$?
+  local after
+  after=$(date +%s)
+  if [ "$status" -ne 0 ]; then
+    fail "$name: record.exe exited $status: $(grep '^record:' "$work/$name.err")"
+    return
+  fi
+  local path file
+  path=$(unix_path "$out")
+  file=$(basename "$path")
+  [ "$(dirname "$path")" = "$work/$name" ] || fail "$name: written outside its folder: $path"
+  [ -s "$path" ] || { fail "$name: no recording at $path"; return; }
+  # Named from the local start time, which lies between the launch and the end.
+  local stamp
+  stamp=$(echo "$file" | sed -n 's/^Aud\([0-9]\{4\}\)_\([0-9]\{2\}\)_\([0-9]\{2\}\)_\([0-9]\{2\}\)-\([0-9]\{2\}\)-\([0-9]\{2\}\)\.mp3$/\1-\2-\3 \4:\5:\6/p')
+  if [ -z "$stamp" ]; then
+    fail "$name: unexpected file name $file"
+  else
+    local at
+    at=$(date -d "$stamp" +%s)
+    { [ "$at" -ge "$before" ] && [ "$at" -le "$after" ]; } ||
+      fail "$name: $file is not named from the start time"
+  fi
+  sed -n 's/^record: recorded \([0-9.]*\) s.*/\1/p' "$work/$name.err" >"$work/$name.seconds"
+  decode "$name" "$path"
+}
+
+# decode NAME MP3: the stream must be MP3 at the microphone's rate; SoX decodes it.
+decode() {
+  local name=$1 path=$2
+  local type rate
+  type=$(soxi -t "$path" 2>/dev/null)
+  rate=$(soxi -r "$path" 2>/dev/null)
+  [ "$type" = "mp3" ] || fail "$name: not read as MP3 (type '$type')"
+  [ "$rate" = "44100" ] || fail "$name: stream rate '$rate', expected 44100"
+  sox "$path" -b 16 "$work/$name.wav" 2>/dev/null || fail "$name: SoX cannot decode it"
+}
+
+# gtest_run NAME: runs one of the test programs on the work folder and shows its report.
+gtest_run() {
+  local output status
+  output=$(QUILLMAR_E2E_DIR="$(win "$work")" "$wine_run" "$bin/$1.exe" --gtest_brief=1 \
+    2>/dev/null)
+  status=$?
+  echo "$output" | tr -d '\r' | grep -v '^Running main'
+  [ "$status" -eq 0 ] || fail "$1 failed"
+}
+
+record baby tone.wav 1 3
+record plain voice.wav 0 3
+
+# Refusals: no file may be written, and the exit code says what went wrong.
+mkdir -p "$work/refused"
+"$wine_run" "$bin/record.exe" --device "$count" --effect 1 --seconds 1 \
+  --folder "$(win "$work/refused")" >/dev/null 2>"$work/refused.err"
+[ $? -eq 1 ] || fail "a device index past the end must exit 1"
+[ "$(grep -c '^record:' "$work/refused.err")" -eq 1 ] || fail "a refusal must print one line"
+"$wine_run" "$bin/record.exe" --device 0 --effect 1 --seconds -1 >/dev/null 2>&1
+[ $? -eq 2 ] || fail "a wrong command line must exit 2"
+[ -z "$(ls -A "$work/refused")" ] || fail "a refused recording left files behind"
+
+# The recorder in-process: two starts in one second, and a second recording reusing the
+# effect. It writes reuse.mp3 and reuse.seconds for the checks below.
+gtest_run test_recorder_recordings
+if [ -s "$work/reuse.mp3" ]; then
+  decode reuse "$work/reuse.mp3"
+fi
+gtest_run test_recording_files
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures check(s) failed; files kept in $work"
+  exit 1
+fi
+echo "recordings: all checks passed"
