@@ -16,7 +16,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
   wine wine64
   xvfb xauth
-  sox libsox-fmt-mp3
+  mpg123 sox
   dpkg-dev
 )
 
