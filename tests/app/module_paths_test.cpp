@@ -39,14 +39,6 @@ TEST(ModulePath, LeavesTheBufferWhenTheModuleIsUnknownOrTheNameTooLong) {
     EXPECT_STREQ(buffer, "unchanged");
 }
 
-TEST(ModulePath, ReplacesFileNameAndExtensionInPlace) {
-    char path[MAX_PATH] = "C:\\Program\\rec.exe";
-    EXPECT_STREQ(ReplaceExtension(".ini", path), "C:\\Program\\rec.ini");
-    EXPECT_STREQ(ReplaceFileName("Effects\\", path), "C:\\Program\\Effects\\");
-    char bare[MAX_PATH] = "name";
-    EXPECT_STREQ(ReplaceFileName("x", bare), "name");
-}
-
 bool HasNullDacl(const std::wstring& folder) {
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
