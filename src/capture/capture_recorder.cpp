@@ -12,7 +12,7 @@ namespace {
 // tail is a few blocks of audio and one encoder flush; anything longer is a graph that will
 // not complete, and the recording is closed as it stands.
 constexpr long kCompletionWaitMs = 3000;
-// The pause after a recording before the dialog is told, kept from the first release.
+// The pause after a recording before the dialog is told and opens the folder in the shell.
 constexpr DWORD kAfterStopMs = 800;
 
 RecordingStartTime LocalStartTime() {
