@@ -208,9 +208,31 @@ int Sound_overlapAddResynthesis(const Sound* source, const PulseList* pulses,
     return 1;
 }
 
-int32_t ChangePitchDurationPcm16(const int16_t* samples, int32_t byteCount, int16_t** output,
-                                 float sampleRate, float durationFactor, float pitchFactor,
-                                 int32_t bitsPerSample) {
+namespace {
+
+struct PitchDurationRecords {
+    Sound source;
+    Sound target;
+    Pitch pitch;
+    PulseList pulses;
+    TimeValueContour pitchContour;
+    TimeValueContour durationContour;
+    ~PitchDurationRecords() {
+        Sound_freeSamples(&source);
+        Sound_freeSamples(&target);
+        Pitch_freeFrames(&pitch);
+        PulseList_free(&pulses);
+        TimeValueContour_free(&pitchContour);
+        TimeValueContour_free(&durationContour);
+    }
+};
+
+constexpr int32_t kPitchDurationDone = 1;
+
+// Every step up to the resynthesis; on kPitchDurationDone r.target holds at least one sample.
+int32_t RunPitchDuration(PitchDurationRecords& r, const int16_t* samples, int32_t byteCount,
+                         float sampleRate, float durationFactor, float pitchFactor,
+                         int32_t bitsPerSample) {
     if (bitsPerSample != 16)
         return kPitchDurationBadWidth;
     if (!(durationFactor >= 0.1f && durationFactor <= 2.5f))
@@ -219,25 +241,8 @@ int32_t ChangePitchDurationPcm16(const int16_t* samples, int32_t byteCount, int1
         return kPitchDurationTooLong;
     if (!(pitchFactor >= kMinPitchFactor && pitchFactor <= kMaxPitchFactor))
         return kPitchDurationBadFactor;
-    if (output == nullptr || !(sampleRate >= 1.0f && sampleRate <= 2147483647.0f))
+    if (!(sampleRate >= 1.0f && sampleRate <= 2147483647.0f))
         return kPitchDurationNoSound;
-
-    struct Records {
-        Sound source;
-        Sound target;
-        Pitch pitch;
-        PulseList pulses;
-        TimeValueContour pitchContour;
-        TimeValueContour durationContour;
-        ~Records() {
-            Sound_freeSamples(&source);
-            Sound_freeSamples(&target);
-            Pitch_freeFrames(&pitch);
-            PulseList_free(&pulses);
-            TimeValueContour_free(&pitchContour);
-            TimeValueContour_free(&durationContour);
-        }
-    } r;
 
     analysisSampleRate = static_cast<int32_t>(sampleRate);
     if (!Sound_fromPcm16(&r.source, samples, byteCount, sampleRate))
@@ -257,16 +262,16 @@ int32_t ChangePitchDurationPcm16(const int16_t* samples, int32_t byteCount, int1
     for (int32_t i = 1; i <= points->size; ++i)
         points->items[i]->value *= pitchFactor;
     if (!Sound_overlapAddResynthesis(&r.source, &r.pulses, &r.pitchContour, &r.durationContour,
-                                     0.03, &r.target)) {
+                                     0.03, &r.target) ||
+        r.target.count < 1) {
         return kPitchDurationNoResult;
     }
-    const int32_t count = r.target.count;
-    if (count < 1)
-        return kPitchDurationNoResult;
-    int16_t* out = new (std::nothrow) int16_t[count];
-    if (out == nullptr)
-        return kPitchDurationNoResult;
-    const float* in = r.target.data[1];
+    return kPitchDurationDone;
+}
+
+// Samples 1..count of the target, clipped to +-32767 and truncated toward zero.
+void ClipToPcm16(const Sound& target, int32_t count, int16_t* out) {
+    const float* in = target.data[1];
     for (int32_t i = 1; i <= count; ++i) {
         float v = in[i];
         if (!(v <= 32767.0f))
@@ -275,6 +280,40 @@ int32_t ChangePitchDurationPcm16(const int16_t* samples, int32_t byteCount, int1
             v = -32767.0f;
         out[i - 1] = static_cast<int16_t>(v);
     }
+}
+
+}  // namespace
+
+int32_t ChangePitchDurationPcm16(const int16_t* samples, int32_t byteCount, int16_t** output,
+                                 float sampleRate, float durationFactor, float pitchFactor,
+                                 int32_t bitsPerSample) {
+    PitchDurationRecords r;
+    const int32_t code = RunPitchDuration(r, samples, byteCount, sampleRate, durationFactor,
+                                          pitchFactor, bitsPerSample);
+    if (code != kPitchDurationDone)
+        return code;
+    if (output == nullptr)
+        return kPitchDurationNoResult;
+    const int32_t count = r.target.count;
+    int16_t* out = new (std::nothrow) int16_t[count];
+    if (out == nullptr)
+        return kPitchDurationNoResult;
+    ClipToPcm16(r.target, count, out);
     *output = out;
+    return 2 * count;
+}
+
+int32_t ChangePitchDurationPcm16Into(const int16_t* samples, int32_t byteCount, int16_t* output,
+                                     int32_t capacitySamples, float sampleRate,
+                                     float durationFactor, float pitchFactor,
+                                     int32_t bitsPerSample) {
+    PitchDurationRecords r;
+    const int32_t code = RunPitchDuration(r, samples, byteCount, sampleRate, durationFactor,
+                                          pitchFactor, bitsPerSample);
+    if (code != kPitchDurationDone)
+        return code;
+    const int32_t count = r.target.count;
+    if (output != nullptr && capacitySamples > 0)
+        ClipToPcm16(r.target, count < capacitySamples ? count : capacitySamples, output);
     return 2 * count;
 }

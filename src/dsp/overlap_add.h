@@ -39,6 +39,15 @@ int32_t ChangePitchDurationPcm16(const int16_t* samples, int32_t byteCount, int1
                                  float sampleRate, float durationFactor, float pitchFactor,
                                  int32_t bitsPerSample);
 
+// The same change written into the caller's buffer: the first min(count, capacitySamples)
+// samples of the result go to output; the result is the byte size of the whole change, or its
+// failure code. Allocates only through the library allocator, so inside a DspScratchScope
+// with enough scratch it allocates nothing.
+int32_t ChangePitchDurationPcm16Into(const int16_t* samples, int32_t byteCount, int16_t* output,
+                                     int32_t capacitySamples, float sampleRate,
+                                     float durationFactor, float pitchFactor,
+                                     int32_t bitsPerSample);
+
 // Rebuilds `source` into `target` (whose previous samples are released) along the pulses, with
 // the pitch contour read by value and the duration contour by area; pulses further apart than
 // maxT seconds end a voiced stretch. The target holds at most twice the source's samples.

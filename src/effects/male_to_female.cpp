@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <memory>
 
 #include "dsp/overlap_add.h"
 #include "dsp/resample.h"
@@ -26,11 +25,6 @@ void StoreSample(uint8_t* data, size_t sampleIndex, int16_t v) {
     std::memcpy(data + 2 * sampleIndex, &v, sizeof v);
 }
 
-struct DeleteSamples {
-    void operator()(int16_t* p) const { delete[] p; }
-};
-using LibraryBuffer = std::unique_ptr<int16_t, DeleteSamples>;
-
 }  // namespace
 
 MaleToFemaleEffect::MaleToFemaleEffect() {
@@ -48,16 +42,52 @@ int MaleToFemaleEffect::Prepare(const WaveFormat* format) {
     blockSamples_ = n;
     overlapSamples_ = n / 4;
     const uint32_t windowLength = (n / 2) & ~1u;
+    const uint32_t longest = n + overlapSamples_ + 2 * kPaddingSamples;
     if (!window_.Allocate(windowLength) || !inputTail_.Allocate(overlapSamples_) ||
         !outputTail_.Allocate(overlapSamples_) || !monoInput_.Allocate(n) ||
         !monoOutput_.Allocate(n) || !processed_.Allocate(n + overlapSamples_) ||
-        !context_.Allocate(n + overlapSamples_ + 2 * kPaddingSamples)) {
+        !context_.Allocate(longest) || !stretched_.Allocate(2 * longest) ||
+        !sped_.Allocate(kPaddingSamples + n + overlapSamples_) ||
+        !ReserveLibraryScratch(static_cast<float>(format->samplesPerSec))) {
         return 0;
     }
     for (uint32_t i = 0; i < windowLength; ++i)
         window_[i] = static_cast<float>(0.54 - 0.46 * std::cos(6.2831852 * i / (windowLength - 1)));
+    std::memset(context_.Data(), 0, context_.Size() * sizeof(int16_t));
     firstBlock_ = true;
     return 1;
+}
+
+bool MaleToFemaleEffect::ReserveLibraryScratch(float sampleRateHz) {
+    // A voice just under the analysis ceiling marks the most pulses and voiced frames; the
+    // duration factor 2 (ToneShift 12) makes the longest resynthesis and speed change.
+    constexpr double kVoiceHz = 380.0;
+    constexpr float kLongestStretch = 2.0f;
+    const size_t length = context_.Size();
+    for (size_t j = 0; j < length; ++j) {
+        const double phase = 6.283185307179586 * kVoiceHz * static_cast<double>(j) / sampleRateHz;
+        context_[j] = static_cast<int16_t>(8000.0 * std::sin(phase) + 4000.0 * std::sin(2 * phase));
+    }
+    DspScratch measure;  // no storage: every block comes from the heap and is counted
+    int32_t stretchedBytes = 0;
+    {
+        DspScratchScope scope(measure);
+        stretchedBytes = ChangePitchDurationPcm16Into(
+            context_.Data(), static_cast<int32_t>(2 * length), stretched_.Data(),
+            static_cast<int32_t>(stretched_.Size()), sampleRateHz, kLongestStretch, 1.0f, 16);
+    }
+    if (stretchedBytes > 0) {
+        DspScratchScope scope(measure);
+        const uint32_t samples = static_cast<uint32_t>(stretchedBytes / 2);
+        const int32_t usable = static_cast<int32_t>(
+            samples < stretched_.Size() ? samples : static_cast<uint32_t>(stretched_.Size()));
+        ChangeSpeedPcm16Into(stretched_.Data(), 2 * usable, sped_.Data(),
+                             static_cast<int32_t>(sped_.Size()), sampleRateHz, kLongestStretch);
+    }
+    // A block whose analysis fails here (a rate too low for the pitch floor) will fail in
+    // Process too; the scratch then only needs to exist.
+    const size_t peak = measure.PeakBytes();
+    return scratch_.Reserve(peak + peak / 2 + 65536);
 }
 
 void MaleToFemaleEffect::Release() {
@@ -68,6 +98,9 @@ void MaleToFemaleEffect::Release() {
     monoOutput_.Free();
     processed_.Free();
     context_.Free();
+    stretched_.Free();
+    sped_.Free();
+    scratch_.Free();
     blockSamples_ = 0;
     overlapSamples_ = 0;
 }
@@ -89,22 +122,37 @@ bool MaleToFemaleEffect::ProcessBlock(float sampleRateHz, float pitchFactor, flo
     std::memset(context + kPaddingSamples + carried + n, 0, kPaddingSamples * sizeof(int16_t));
     std::memcpy(inputTail_.Data(), monoInput_.Data() + (n - overlap), overlap * sizeof(int16_t));
 
-    int16_t* raw = nullptr;
-    const int32_t rawBytes = ChangePitchDurationPcm16(
-        context, static_cast<int32_t>(2 * length), &raw, sampleRateHz, toneFactor, pitchFactor, 16);
-    LibraryBuffer stretched(rawBytes > 0 ? raw : nullptr);
-    if (rawBytes <= 0)
+    // Both library calls take their working arrays from the scratch and write into the
+    // effect's own buffers: nothing on this thread touches the heap.
+    int32_t stretchedBytes = 0;
+    {
+        DspScratchScope scope(scratch_);
+        stretchedBytes = ChangePitchDurationPcm16Into(
+            context, static_cast<int32_t>(2 * length), stretched_.Data(),
+            static_cast<int32_t>(stretched_.Size()), sampleRateHz, toneFactor, pitchFactor, 16);
+    }
+    if (stretchedBytes <= 0)
         return false;
-    int16_t* fast = nullptr;
-    const int32_t fastBytes =
-        ChangeSpeedPcm16(stretched.get(), rawBytes, &fast, sampleRateHz, toneFactor);
-    LibraryBuffer sped(fast);
-    if (fastBytes <= 0 || fast == nullptr)
+    // The resynthesis never yields more than twice its input, which the buffer holds.
+    const uint32_t stretchedSamples = static_cast<uint32_t>(stretchedBytes / 2);
+    const int32_t usable = static_cast<int32_t>(
+        stretchedSamples < stretched_.Size() ? stretchedSamples : stretched_.Size());
+    int32_t spedBytes = 0;
+    {
+        DspScratchScope scope(scratch_);
+        spedBytes =
+            ChangeSpeedPcm16Into(stretched_.Data(), 2 * usable, sped_.Data(),
+                                 static_cast<int32_t>(sped_.Size()), sampleRateHz, toneFactor);
+    }
+    if (spedBytes <= 0)
         return false;
 
     // The speed change lands within a sample or two of the context length; a result that
     // falls short is completed with silence rather than read beyond its end.
-    const uint32_t spedSamples = static_cast<uint32_t>(fastBytes / 2);
+    const uint32_t spedSamples = static_cast<uint32_t>(spedBytes / 2) < sped_.Size()
+                                     ? static_cast<uint32_t>(spedBytes / 2)
+                                     : static_cast<uint32_t>(sped_.Size());
+    const int16_t* fast = sped_.Data();
     const uint32_t wanted = n + carried;
     int16_t* processed = processed_.Data();
     for (uint32_t k = 0; k < wanted; ++k) {

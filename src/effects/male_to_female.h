@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "dsp/arrays.h"
 #include "effects/fixed_array.h"
 #include "effects/voice_effect.h"
 
@@ -24,8 +25,8 @@ class MaleToFemaleEffect : public VoiceEffect {
     int Prepare(const WaveFormat* format) override;
     void Release() override;
     int GetParams(EffectParam** params, uint32_t* count) override;
-    // One block in place. The effect's own buffers were sized in Prepare; the two library
-    // calls allocate their working records and results per block (see ProcessBlock).
+    // One block in place. Allocates nothing: the block engine's buffers, and the library's
+    // working storage for one block, are sized in Prepare.
     int Process(const WaveFormat* format, uint8_t* data, const uint32_t* byteCount) override;
     uint32_t GetBlockSize(const WaveFormat* format) override;
     // Parameters back to their defaults; the block sequence and its tails carry on.
@@ -35,6 +36,9 @@ class MaleToFemaleEffect : public VoiceEffect {
     static constexpr uint32_t kPaddingSamples = 640;
 
   private:
+    // Measures what the library needs for one block of the longest kind (continuing, with
+    // the largest duration factor the parameters offer) and reserves half as much again.
+    bool ReserveLibraryScratch(float sampleRateHz);
     // Runs the library over the mono input; on success sets outputSamples (r) and fills
     // monoOutput_[0 .. r - 1]. On failure the tails stay usable for the next block.
     bool ProcessBlock(float sampleRateHz, float pitchFactor, float toneFactor, bool continuing,
@@ -52,5 +56,8 @@ class MaleToFemaleEffect : public VoiceEffect {
     FixedArray<int16_t> monoOutput_;
     FixedArray<int16_t> processed_;  // n + overlap
     FixedArray<int16_t> context_;    // padding, input tail, block, padding
+    FixedArray<int16_t> stretched_;  // the resynthesis's result: at most twice the context
+    FixedArray<int16_t> sped_;       // the speed change's result, as far as the block needs it
+    DspScratch scratch_;             // the library's arrays during one library call
     bool firstBlock_ = true;
 };

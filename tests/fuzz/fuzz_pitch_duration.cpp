@@ -7,20 +7,32 @@
 #include <cstring>
 #include <vector>
 
-#include "fuzz_input.h"
-
 #include "dsp/overlap_add.h"
 
+namespace {
+
+template <typename T>
+T Take(const uint8_t*& data, size_t& size) {
+    T value{};
+    const size_t n = size < sizeof(T) ? size : sizeof(T);
+    std::memcpy(&value, data, n);
+    data += n;
+    size -= n;
+    return value;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    FuzzInput in(data, size);
-    const float rate = in.Take<float>();
-    const float duration = in.Take<float>();
-    const float pitch = in.Take<float>();
-    const int32_t bits = in.Take<uint8_t>() < 240 ? 16 : in.Take<int32_t>();
-    const size_t samples = in.RestSize() / 2 > 8000 ? 8000 : in.RestSize() / 2;
+    const float rate = Take<float>(data, size);
+    const float duration = Take<float>(data, size);
+    const float pitch = Take<float>(data, size);
+    // Mostly 16 bits, so that the input reaches the analysis; now and then any width.
+    const int32_t bits = Take<uint8_t>(data, size) < 240 ? 16 : Take<int32_t>(data, size);
+    const size_t samples = size / 2 > 8000 ? 8000 : size / 2;
     std::vector<int16_t> pcm(samples);
     if (samples > 0)
-        std::memcpy(pcm.data(), in.Rest(), samples * 2);
+        std::memcpy(pcm.data(), data, samples * 2);
     // Rates far below a speech rate stretch 8000 samples over hours of 5 ms frames: valid but
     // slow, so they are kept to the range a capture device delivers.
     if (std::isfinite(rate) && rate > 0.0f && (rate < 2000.0f || rate > 400000.0f))
