@@ -40,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int16_t* out = nullptr;
     const int32_t bytes = ChangePitchDurationPcm16(pcm.data(), static_cast<int32_t>(2 * samples),
                                                    &out, rate, duration, pitch, bits);
-    if ((bytes > 0) != (out != nullptr) || bytes % 2 != 0 || bytes < kPitchDurationTooLong)
+    if ((bytes > 0) != (out != nullptr) || (bytes > 0 && bytes % 2 != 0) ||
+        bytes < kPitchDurationTooLong)
         __builtin_trap();
     // At most twice the input comes back.
     if (bytes > static_cast<int32_t>(4 * samples))
