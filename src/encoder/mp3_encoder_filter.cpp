@@ -87,7 +87,7 @@ HRESULT Mp3EncoderFilter::CheckTransform(const AM_MEDIA_TYPE& input, const AM_ME
     const WAVEFORMATEX* mp3 = WaveFormatOf(output);
     if (mp3 == nullptr || mp3->wFormatTag != WAVE_FORMAT_MPEGLAYER3 ||
         mp3->nChannels != pcm.channels || mp3->nSamplesPerSec != pcm.samplesPerSecHz ||
-        mp3->nAvgBytesPerSec != kBitrateKbps * 1000 / 8) {
+        mp3->nAvgBytesPerSec != Mp3BitrateKbpsFor(pcm.samplesPerSecHz) * 1000 / 8) {
         return VFW_E_TYPE_NOT_ACCEPTED;
     }
     return S_OK;
@@ -98,7 +98,8 @@ HRESULT Mp3EncoderFilter::GetOutputType(const AM_MEDIA_TYPE& input, int position
     if (position != 0 || !ReadPcmFormat(input, &pcm)) {
         return VFW_S_NO_MORE_ITEMS;
     }
-    *type = MakeMp3MediaType(pcm.channels, pcm.samplesPerSecHz, kBitrateKbps);
+    *type =
+        MakeMp3MediaType(pcm.channels, pcm.samplesPerSecHz, Mp3BitrateKbpsFor(pcm.samplesPerSecHz));
     return type->IsEmpty() ? E_OUTOFMEMORY : S_OK;
 }
 
@@ -132,7 +133,7 @@ HRESULT Mp3EncoderFilter::StartStreaming() {
     lame_set_out_samplerate(lame, rate);
     lame_set_mode(lame, mono ? MONO : JOINT_STEREO);
     lame_set_VBR(lame, vbr_off);
-    lame_set_brate(lame, static_cast<int>(kBitrateKbps));
+    lame_set_brate(lame, static_cast<int>(Mp3BitrateKbpsFor(format_.samplesPerSecHz)));
     lame_set_quality(lame, 5);
     // The tag frame is written by the file stage downstream; LAME's own would be an empty
     // frame in the middle of nowhere, as it is only filled in when LAME writes the file.

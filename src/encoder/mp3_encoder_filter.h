@@ -12,17 +12,16 @@
 struct lame_global_struct;
 
 // "Audio Encoder": encodes interleaved PCM (8 or 16 bits, mono or stereo, at a rate Layer III
-// carries) into MPEG audio Layer III frames with LAME, 128 kbit/s constant bit rate, at the
-// input's rate and with its channel count. Output: MEDIATYPE_Audio / MP3 subtype with an
-// MPEGLAYER3WAVEFORMAT. When upstream ends the stream the encoder is flushed, so the audio it
-// still holds reaches the file before end-of-stream.
+// carries) into MPEG audio Layer III frames with LAME, 128 kbit/s constant bit rate (64 at the
+// MPEG-2.5 rates), at the input's rate and with its channel count. Output: MEDIATYPE_Audio / MP3
+// subtype with an MPEGLAYER3WAVEFORMAT. When upstream ends the stream the encoder is flushed, so
+// the audio it still holds reaches the file before end-of-stream.
 //
 // Streaming: the encoder is set up when the filter leaves the stopped state, and every PCM
 // sample is encoded in pieces of at most kChunkFrames into output buffers sized for the worst
 // case of one piece, so the streaming thread neither allocates nor keeps an MP3 copy.
 class Mp3EncoderFilter : public TransformFilter {
   public:
-    static constexpr uint32_t kBitrateKbps = 128;
     static constexpr size_t kChunkFrames = 4608;
     // LAME's bound for one call: 1.25 x samples + 7200 bytes (also enough for the flush).
     static constexpr long kOutputBufferBytes = kChunkFrames * 5 / 4 + 7200;

@@ -25,6 +25,10 @@ PcmInputCheck CheckPcmInput(const PcmInputFormat& format) {
     return PcmInputCheck::kAccepted;
 }
 
+uint32_t Mp3BitrateKbpsFor(uint32_t sampleRateHz) {
+    return sampleRateHz <= 12000 ? kMp3LowRateBitrateKbps : kMp3BitrateKbps;
+}
+
 size_t DeinterleavePcm(const PcmInputFormat& format, std::span<const uint8_t> pcm,
                        std::span<int16_t> left, std::span<int16_t> right) {
     const size_t channels = format.channels;

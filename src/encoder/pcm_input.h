@@ -29,6 +29,12 @@ enum class PcmInputCheck {
 
 PcmInputCheck CheckPcmInput(const PcmInputFormat& format);
 
+// The constant bit rate the encoder writes at `sampleRateHz`: 128 kbit/s, except at the
+// MPEG-2.5 rates (8, 11.025 and 12 kHz), where LAME encodes at most 64 kbit/s.
+inline constexpr uint32_t kMp3BitrateKbps = 128;
+inline constexpr uint32_t kMp3LowRateBitrateKbps = 64;
+uint32_t Mp3BitrateKbpsFor(uint32_t sampleRateHz);
+
 // Splits whole frames of interleaved PCM (8-bit unsigned or 16-bit little-endian signed) into
 // 16-bit channel arrays; a mono stream fills only `left`. Converts as many frames as `pcm`
 // holds whole and the arrays have room for, and returns that count. The format must have

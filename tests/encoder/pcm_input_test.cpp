@@ -59,6 +59,15 @@ INSTANTIATE_TEST_SUITE_P(
                       CheckCase{WithBlock(Pcm(2, 44100, 16), 2), PcmInputCheck::kInconsistent},
                       CheckCase{WithByteRate(Pcm(2, 44100, 16), 1), PcmInputCheck::kInconsistent}));
 
+TEST(Mp3Bitrate, Is128KbpsExceptWhereLameStopsAt64) {
+    for (uint32_t rate : {16000u, 22050u, 24000u, 32000u, 44100u, 48000u}) {
+        EXPECT_EQ(Mp3BitrateKbpsFor(rate), 128u) << rate;
+    }
+    for (uint32_t rate : {8000u, 11025u, 12000u}) {
+        EXPECT_EQ(Mp3BitrateKbpsFor(rate), 64u) << rate;
+    }
+}
+
 TEST(DeinterleavePcm, ScalesEightBitAndSplitsStereoSixteenBit) {
     std::array<int16_t, 8> left{};
     std::array<int16_t, 8> right{};
