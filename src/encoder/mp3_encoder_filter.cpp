@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "encoder/encoder_ids.h"
+#include "encoder/lame_settings.h"
 #include "encoder/mp3_frame.h"
 
 namespace {
@@ -124,21 +125,7 @@ HRESULT Mp3EncoderFilter::StartStreaming() {
     if (!lame_) {
         return E_OUTOFMEMORY;
     }
-    lame_global_flags* lame = lame_.get();
-    const int rate = static_cast<int>(format_.samplesPerSecHz);
-    const bool mono = format_.channels == 1;
-    lame_set_num_channels(lame, format_.channels);
-    lame_set_in_samplerate(lame, rate);
-    // The stream keeps its rate: LAME would otherwise pick a lower one for the bit rate.
-    lame_set_out_samplerate(lame, rate);
-    lame_set_mode(lame, mono ? MONO : JOINT_STEREO);
-    lame_set_VBR(lame, vbr_off);
-    lame_set_brate(lame, static_cast<int>(Mp3BitrateKbpsFor(format_.samplesPerSecHz)));
-    lame_set_quality(lame, 5);
-    // The tag frame is written by the file stage downstream; LAME's own would be an empty
-    // frame in the middle of nowhere, as it is only filled in when LAME writes the file.
-    lame_set_bWriteVbrTag(lame, 0);
-    if (lame_init_params(lame) < 0) {
+    if (!ConfigureMp3Encoder(lame_.get(), format_.samplesPerSecHz, format_.channels)) {
         lame_.reset();
         return E_FAIL;
     }
