@@ -134,10 +134,12 @@ HRESULT TransformFilter::Stop() {
 
 HRESULT TransformFilter::Pause() {
     ScopedLock lock(FilterLock());
-    if (IsStopped()) {
+    const bool starting = IsStopped();
+    if (starting) {
         ScopedLock receive(receiveLock_);
         endOfStreamSent_ = false;
-        if (!streaming_) {
+        // Without an input there is nothing to set up and nothing will ever arrive.
+        if (!streaming_ && input_.IsConnected()) {
             if (HRESULT hr = StartStreaming(); FAILED(hr)) {
                 return hr;
             }
@@ -151,6 +153,12 @@ HRESULT TransformFilter::Pause() {
             StopStreaming();
         }
         return hr;
+    }
+    // Tell downstream at once that an unfed output has ended, so that the graph can complete.
+    if (starting && !input_.IsConnected() && output_.IsConnected()) {
+        ScopedLock receive(receiveLock_);
+        endOfStreamSent_ = true;
+        output_.DeliverEndOfStream();
     }
     return S_OK;
 }

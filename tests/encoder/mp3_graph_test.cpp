@@ -418,3 +418,59 @@ TEST_F(PravikTest, TheFileStageRefusesPcm) {
 }
 
 }  // namespace
+
+namespace {
+
+// An encoder whose input was never connected (the recorder does not check every connection)
+// must not keep the graph from completing: the file gets a tag frame counting no audio.
+TEST_F(PravikTest, AnUnfedEncoderEndsTheStreamAtOnce) {
+    const std::string path = TempFilePath("quillmar_unfed.mp3");
+    DeleteFileA(path.c_str());
+    {
+        FilterGraph graph = CreateFilterGraph();
+        ASSERT_TRUE(graph.control);
+        ComPtr<IBaseFilter> encoder = CreateEncoder();
+        ASSERT_TRUE(encoder);
+        ComPtr<IBaseFilter> stage;
+        ASSERT_EQ(CreateMp3StreamStage(stage.Put()), S_OK);
+        ComPtr<IBaseFilter> writer;
+        ASSERT_EQ(CoCreateInstance(CLSID_FileWriter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                   writer.PutVoid()),
+                  S_OK);
+        ComPtr<IFileSinkFilter> sink;
+        ASSERT_EQ(writer.As(&sink), S_OK);
+        ASSERT_EQ(sink->SetFileName(Wide(path).c_str(), nullptr), S_OK);
+        IGraphBuilder* builder = graph.builder.Get();
+        ASSERT_EQ(builder->AddFilter(encoder.Get(), kMp3EncoderName), S_OK);
+        ASSERT_EQ(builder->AddFilter(stage.Get(), kMp3StreamStageName), S_OK);
+        ASSERT_EQ(builder->AddFilter(writer.Get(), L"File Writer"), S_OK);
+        // The encoder's output needs an input type to offer one, so it is given one first.
+        PcmSource* source = nullptr;
+        ComPtr<IBaseFilter> sourceFilter =
+            PcmSource::Create(MakePcmMediaType(1, 22050, 16), &source);
+        ASSERT_EQ(builder->AddFilter(sourceFilter.Get(), L"PCM Source"), S_OK);
+        ASSERT_EQ(ConnectDirect(builder, sourceFilter.Get(), encoder.Get()), S_OK);
+        ASSERT_EQ(ConnectDirect(builder, encoder.Get(), stage.Get()), S_OK);
+        ASSERT_EQ(ConnectDirect(builder, stage.Get(), writer.Get()), S_OK);
+        ASSERT_EQ(builder->RemoveFilter(sourceFilter.Get()), S_OK);
+
+        ASSERT_TRUE(SUCCEEDED(graph.control->Run()));
+        ComPtr<IMediaEvent> events;
+        ASSERT_EQ(builder->QueryInterface(IID_IMediaEvent, events.PutVoid()), S_OK);
+        long code = 0;
+        EXPECT_EQ(events->WaitForCompletion(10000, &code), S_OK);
+        EXPECT_EQ(code, EC_COMPLETE);
+        graph.control->Stop();
+    }
+    const std::vector<uint8_t> file = ReadFile(path);
+    const auto header = ParseMp3FrameHeader(file);
+    ASSERT_TRUE(header);
+    EXPECT_EQ(file.size(), header->FrameBytes());
+    const auto tag = ReadInfoTag(file);
+    ASSERT_TRUE(tag);
+    EXPECT_EQ(tag->frames, 0u);
+    EXPECT_EQ(tag->bytes, file.size());
+    DeleteFileA(path.c_str());
+}
+
+}  // namespace
