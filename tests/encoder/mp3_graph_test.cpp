@@ -13,7 +13,6 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <numbers>
 #include <string>
 #include <vector>
@@ -22,6 +21,7 @@
 #include "encoder/mp3_frame.h"
 #include "encoder/mp3_stream_stage.h"
 #include "graph_helpers.h"
+#include "mp3_graph_helpers.h"
 #include "streaming/base_filter.h"
 #include "streaming/base_pins.h"
 #include "streaming/media_type.h"
@@ -106,45 +106,6 @@ class PcmSource final : public BaseFilter {
     PcmSourcePin pin_;
 };
 
-// Pravik.dll as the recorder uses it: loaded from the program's folder, asked through its
-// exported DllGetClassObject. Stays loaded for the test process.
-using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-using CanUnloadNowFn = HRESULT(STDAPICALLTYPE*)();
-
-HMODULE Pravik() {
-    static HMODULE module = LoadLibraryW(L"Pravik.dll");
-    return module;
-}
-
-// Through void(*)(), the generic function pointer type, as GetProcAddress's type is not the
-// export's.
-template <typename Fn>
-Fn PravikExport(const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(Pravik(), name)));
-}
-
-HRESULT CreateFromPravik(const CLSID& clsid, IUnknown* outer, REFIID iid, void** out) {
-    auto getClassObject = PravikExport<GetClassObjectFn>("DllGetClassObject");
-    if (getClassObject == nullptr) {
-        return E_FAIL;
-    }
-    ComPtr<IClassFactory> factory;
-    if (HRESULT hr = getClassObject(clsid, IID_IClassFactory, factory.PutVoid()); FAILED(hr)) {
-        return hr;
-    }
-    return factory->CreateInstance(outer, iid, out);
-}
-
-ComPtr<IBaseFilter> CreateEncoder() {
-    ComPtr<IBaseFilter> encoder;
-    CreateFromPravik(kMp3EncoderClsid, nullptr, IID_IBaseFilter, encoder.PutVoid());
-    return encoder;
-}
-
-std::wstring Wide(const std::string& text) {
-    return std::wstring(text.begin(), text.end());
-}
-
 std::string OutputFolder() {
     char folder[MAX_PATH] = {};
     const DWORD length = GetEnvironmentVariableA("QUILLMAR_MP3_OUT", folder, MAX_PATH);
@@ -190,11 +151,6 @@ std::vector<uint8_t> MakeTones(const ToneCase& c, size_t frames) {
     return pcm;
 }
 
-std::vector<uint8_t> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
 class Mp3GraphTest : public ::testing::TestWithParam<ToneCase> {
   protected:
     ComApartment com_;
@@ -215,18 +171,12 @@ TEST_P(Mp3GraphTest, WritesAnMp3FileWhoseTagCountsEveryFrame) {
         PcmSource* source = nullptr;
         ComPtr<IBaseFilter> sourceFilter = PcmSource::Create(
             MakePcmMediaType(c.channels, c.samplesPerSecHz, c.bitsPerSample), &source);
-        ComPtr<IBaseFilter> encoder = CreateEncoder();
+        ComPtr<IBaseFilter> encoder = CreatePravikEncoder();
         ASSERT_TRUE(encoder) << "Pravik.dll did not make the encoder";
         ComPtr<IBaseFilter> stage;
         ASSERT_EQ(CreateMp3StreamStage(stage.Put()), S_OK);
-        ComPtr<IBaseFilter> writer;
-        ASSERT_EQ(CoCreateInstance(CLSID_FileWriter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                   writer.PutVoid()),
-                  S_OK);
-        DeleteFileA(path.c_str());
-        ComPtr<IFileSinkFilter> sink;
-        ASSERT_EQ(writer.As(&sink), S_OK);
-        ASSERT_EQ(sink->SetFileName(Wide(path).c_str(), nullptr), S_OK);
+        ComPtr<IBaseFilter> writer = CreateFileWriter(path);
+        ASSERT_TRUE(writer);
 
         IGraphBuilder* builder = graph.builder.Get();
         ASSERT_EQ(builder->AddFilter(sourceFilter.Get(), L"PCM Source"), S_OK);
@@ -254,23 +204,18 @@ TEST_P(Mp3GraphTest, WritesAnMp3FileWhoseTagCountsEveryFrame) {
         graph.control->Stop();
     }
 
-    const std::vector<uint8_t> file = ReadFile(path);
-    ASSERT_FALSE(file.empty()) << path;
-    const auto tagHeader = ParseMp3FrameHeader(file);
-    ASSERT_TRUE(tagHeader);
-    const auto tag = ReadInfoTag(file);
-    ASSERT_TRUE(tag) << "the file does not start with an Info tag frame";
-    Mp3FrameCounter counter;
-    counter.Feed(std::span<const uint8_t>(file).subspan(tagHeader->FrameBytes()));
-    EXPECT_TRUE(counter.InSync());
-    ASSERT_TRUE(counter.First());
-    EXPECT_EQ(counter.First()->SampleRateHz(), c.samplesPerSecHz);
-    EXPECT_EQ(counter.First()->Channels(), c.channels);
-    EXPECT_EQ(counter.First()->BitrateKbps(), c.samplesPerSecHz <= 12000 ? 64u : 128u);
-    EXPECT_EQ(tag->frames, counter.Frames());
-    EXPECT_EQ(tag->bytes, file.size());
+    const std::vector<uint8_t> file = ReadFileBytes(path);
+    const TaggedMp3 mp3 = ReadTaggedMp3(file);
+    ASSERT_TRUE(mp3.tag) << path << " does not start with an Info tag frame";
+    EXPECT_TRUE(mp3.audio.InSync());
+    ASSERT_TRUE(mp3.audio.First());
+    EXPECT_EQ(mp3.audio.First()->SampleRateHz(), c.samplesPerSecHz);
+    EXPECT_EQ(mp3.audio.First()->Channels(), c.channels);
+    EXPECT_EQ(mp3.audio.First()->BitrateKbps(), c.samplesPerSecHz <= 12000 ? 64u : 128u);
+    EXPECT_EQ(mp3.tag->frames, mp3.audio.Frames());
+    EXPECT_EQ(mp3.tag->bytes, file.size());
     // Encoded audio covers the whole input: LAME's delay and the flushed end included.
-    EXPECT_GE(counter.Frames() * counter.First()->SamplesPerFrame(), frames);
+    EXPECT_GE(mp3.audio.Frames() * mp3.audio.First()->SamplesPerFrame(), frames);
 
     std::ofstream cases(folder + "cases.txt", std::ios::app);
     cases << name << ' ' << c.samplesPerSecHz << ' ' << c.channels << ' ' << frames << ' '
@@ -319,7 +264,7 @@ TEST_P(EncoderRefusalTest, RefusesTheConnectionCleanly) {
     PcmSource* source = nullptr;
     ComPtr<IBaseFilter> sourceFilter =
         PcmSource::Create(Mutated(c.channels, c.rateHz, c.bits, c.change), &source);
-    ComPtr<IBaseFilter> encoder = CreateEncoder();
+    ComPtr<IBaseFilter> encoder = CreatePravikEncoder();
     ASSERT_TRUE(encoder);
     ASSERT_EQ(graph.builder->AddFilter(sourceFilter.Get(), L"PCM Source"), S_OK);
     ASSERT_EQ(graph.builder->AddFilter(encoder.Get(), kMp3EncoderName), S_OK);
@@ -370,18 +315,21 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+using CanUnloadNowFn = HRESULT(STDAPICALLTYPE*)();
+
 class PravikTest : public ::testing::Test {
   protected:
     ComApartment com_;
 };
 
 TEST_F(PravikTest, ServesItsTwoClassesAndStaysLoadedWhileOneLives) {
-    ASSERT_NE(Pravik(), nullptr);
-    auto canUnloadNow = PravikExport<CanUnloadNowFn>("DllCanUnloadNow");
+    ASSERT_NE(PravikModule(), nullptr);
+    auto canUnloadNow = reinterpret_cast<CanUnloadNowFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(PravikModule(), "DllCanUnloadNow")));
     ASSERT_NE(canUnloadNow, nullptr);
     EXPECT_EQ(canUnloadNow(), S_OK);
     {
-        ComPtr<IBaseFilter> encoder = CreateEncoder();
+        ComPtr<IBaseFilter> encoder = CreatePravikEncoder();
         ASSERT_TRUE(encoder);
         CLSID clsid{};
         EXPECT_EQ(encoder->GetClassID(&clsid), S_OK);
@@ -429,17 +377,12 @@ TEST_F(PravikTest, AnUnfedEncoderEndsTheStreamAtOnce) {
     {
         FilterGraph graph = CreateFilterGraph();
         ASSERT_TRUE(graph.control);
-        ComPtr<IBaseFilter> encoder = CreateEncoder();
+        ComPtr<IBaseFilter> encoder = CreatePravikEncoder();
         ASSERT_TRUE(encoder);
         ComPtr<IBaseFilter> stage;
         ASSERT_EQ(CreateMp3StreamStage(stage.Put()), S_OK);
-        ComPtr<IBaseFilter> writer;
-        ASSERT_EQ(CoCreateInstance(CLSID_FileWriter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                   writer.PutVoid()),
-                  S_OK);
-        ComPtr<IFileSinkFilter> sink;
-        ASSERT_EQ(writer.As(&sink), S_OK);
-        ASSERT_EQ(sink->SetFileName(Wide(path).c_str(), nullptr), S_OK);
+        ComPtr<IBaseFilter> writer = CreateFileWriter(path);
+        ASSERT_TRUE(writer);
         IGraphBuilder* builder = graph.builder.Get();
         ASSERT_EQ(builder->AddFilter(encoder.Get(), kMp3EncoderName), S_OK);
         ASSERT_EQ(builder->AddFilter(stage.Get(), kMp3StreamStageName), S_OK);
@@ -462,14 +405,12 @@ TEST_F(PravikTest, AnUnfedEncoderEndsTheStreamAtOnce) {
         EXPECT_EQ(code, EC_COMPLETE);
         graph.control->Stop();
     }
-    const std::vector<uint8_t> file = ReadFile(path);
-    const auto header = ParseMp3FrameHeader(file);
-    ASSERT_TRUE(header);
-    EXPECT_EQ(file.size(), header->FrameBytes());
-    const auto tag = ReadInfoTag(file);
-    ASSERT_TRUE(tag);
-    EXPECT_EQ(tag->frames, 0u);
-    EXPECT_EQ(tag->bytes, file.size());
+    const std::vector<uint8_t> file = ReadFileBytes(path);
+    const TaggedMp3 mp3 = ReadTaggedMp3(file);
+    ASSERT_TRUE(mp3.tag);
+    EXPECT_EQ(mp3.audio.Bytes(), 0u) << "only the tag frame belongs in the file";
+    EXPECT_EQ(mp3.tag->frames, 0u);
+    EXPECT_EQ(mp3.tag->bytes, file.size());
     DeleteFileA(path.c_str());
 }
 

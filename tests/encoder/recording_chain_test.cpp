@@ -9,8 +9,6 @@
 #include <dshow.h>
 
 #include <cmath>
-#include <fstream>
-#include <iterator>
 #include <numbers>
 #include <string>
 #include <vector>
@@ -20,23 +18,9 @@
 #include "encoder/mp3_stream_stage.h"
 #include "filter/voice_effect_filter.h"
 #include "graph_helpers.h"
+#include "mp3_graph_helpers.h"
 
 namespace {
-
-using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-
-ComPtr<IBaseFilter> EncoderFromPravik() {
-    static HMODULE module = LoadLibraryW(L"Pravik.dll");
-    auto getClassObject = reinterpret_cast<GetClassObjectFn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(module, "DllGetClassObject")));
-    ComPtr<IBaseFilter> encoder;
-    ComPtr<IClassFactory> factory;
-    if (getClassObject != nullptr &&
-        SUCCEEDED(getClassObject(kMp3EncoderClsid, IID_IClassFactory, factory.PutVoid()))) {
-        factory->CreateInstance(nullptr, IID_IBaseFilter, encoder.PutVoid());
-    }
-    return encoder;
-}
 
 uint64_t FileBytes(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -62,7 +46,6 @@ TEST_P(RecordingChainTest, EndStreamLeavesAWholeTaggedMp3File) {
     const std::string wav = TempFilePath("quillmar_chain_tone.wav");
     ASSERT_TRUE(WriteWav16(wav, tone));
     const std::string path = TempFilePath("quillmar_chain.mp3");
-    DeleteFileA(path.c_str());
     {
         FilterGraph graph = CreateFilterGraph();
         ASSERT_TRUE(graph.control);
@@ -74,18 +57,12 @@ TEST_P(RecordingChainTest, EndStreamLeavesAWholeTaggedMp3File) {
         ComPtr<IBaseFilter> effects;
         ASSERT_EQ(voice->NonDelegatingQueryInterface(IID_IBaseFilter, effects.PutVoid()), S_OK);
         voice->SelectEffect(GetParam(), 0);
-        ComPtr<IBaseFilter> encoder = EncoderFromPravik();
+        ComPtr<IBaseFilter> encoder = CreatePravikEncoder();
         ASSERT_TRUE(encoder);
         ComPtr<IBaseFilter> stage;
         ASSERT_EQ(CreateMp3StreamStage(stage.Put()), S_OK);
-        ComPtr<IBaseFilter> writer;
-        ASSERT_EQ(CoCreateInstance(CLSID_FileWriter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                   writer.PutVoid()),
-                  S_OK);
-        ComPtr<IFileSinkFilter> sink;
-        ASSERT_EQ(writer.As(&sink), S_OK);
-        const std::wstring widePath(path.begin(), path.end());
-        ASSERT_EQ(sink->SetFileName(widePath.c_str(), nullptr), S_OK);
+        ComPtr<IBaseFilter> writer = CreateFileWriter(path);
+        ASSERT_TRUE(writer);
 
         IGraphBuilder* builder = graph.builder.Get();
         ASSERT_EQ(builder->AddFilter(mic.Get(), L"Audio Source"), S_OK);
@@ -113,18 +90,13 @@ TEST_P(RecordingChainTest, EndStreamLeavesAWholeTaggedMp3File) {
         EXPECT_EQ(code, EC_COMPLETE);
         graph.control->Stop();
     }
-    std::ifstream in(path, std::ios::binary);
-    const std::vector<uint8_t> file(std::istreambuf_iterator<char>(in), {});
-    const auto tagHeader = ParseMp3FrameHeader(file);
-    ASSERT_TRUE(tagHeader);
-    const auto tag = ReadInfoTag(file);
-    ASSERT_TRUE(tag);
-    Mp3FrameCounter counter;
-    counter.Feed(std::span<const uint8_t>(file).subspan(tagHeader->FrameBytes()));
-    EXPECT_TRUE(counter.InSync());
-    EXPECT_GE(counter.Frames(), 30u);
-    EXPECT_EQ(tag->frames, counter.Frames());
-    EXPECT_EQ(tag->bytes, file.size());
+    const std::vector<uint8_t> file = ReadFileBytes(path);
+    const TaggedMp3 mp3 = ReadTaggedMp3(file);
+    ASSERT_TRUE(mp3.tag);
+    EXPECT_TRUE(mp3.audio.InSync());
+    EXPECT_GE(mp3.audio.Frames(), 30u);
+    EXPECT_EQ(mp3.tag->frames, mp3.audio.Frames());
+    EXPECT_EQ(mp3.tag->bytes, file.size());
     DeleteFileA(path.c_str());
     DeleteFileA(wav.c_str());
 }
