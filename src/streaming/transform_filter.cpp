@@ -187,6 +187,16 @@ HRESULT TransformFilter::ReceiveSample(IMediaSample* sample) {
     if (!output_.IsConnected()) {
         return S_OK;
     }
+    // The output type was settled for the connection's input type; a sample announcing
+    // another one cannot be followed.
+    AM_MEDIA_TYPE* changed = nullptr;
+    if (sample->GetMediaType(&changed) == S_OK && changed != nullptr) {
+        const bool same = SameMediaType(*changed, input_.CurrentMediaType().Get());
+        DeleteMediaType(changed);
+        if (!same) {
+            return VFW_E_INVALIDMEDIATYPE;
+        }
+    }
     return ProcessSample(sample);
 }
 

@@ -74,7 +74,9 @@ class PcmSource final : public BaseFilter {
     int PinCount() override { return 1; }
     BasePin* GetPin(int index) override { return index == 0 ? &pin_ : nullptr; }
 
-    HRESULT Push(const std::vector<uint8_t>& pcm, const std::vector<size_t>& pieces) {
+    // `announced`, when given, travels with the first piece as a type change.
+    HRESULT Push(const std::vector<uint8_t>& pcm, const std::vector<size_t>& pieces,
+                 const AM_MEDIA_TYPE* announced = nullptr) {
         const WAVEFORMATEX* format = WaveFormatOf(pin_.CurrentMediaType().Get());
         size_t at = 0;
         for (size_t i = 0; at < pcm.size(); ++i) {
@@ -91,6 +93,7 @@ class PcmSource final : public BaseFilter {
             REFERENCE_TIME start = DurationOfBytes(*format, at);
             REFERENCE_TIME stop = DurationOfBytes(*format, at + n);
             sample->SetTime(&start, &stop);
+            sample->SetMediaType(i == 0 ? const_cast<AM_MEDIA_TYPE*>(announced) : nullptr);
             if (HRESULT hr = pin_.Deliver(sample.Get()); hr != S_OK) {
                 return hr;
             }
@@ -252,6 +255,11 @@ struct RefusalCase {
     void (*change)(AM_MEDIA_TYPE&, WAVEFORMATEX&);
 };
 
+class Mp3GraphTypeChangeTest : public ::testing::Test {
+  protected:
+    ComApartment com_;
+};
+
 class EncoderRefusalTest : public ::testing::TestWithParam<RefusalCase> {
   protected:
     ComApartment com_;
@@ -314,6 +322,39 @@ INSTANTIATE_TEST_SUITE_P(
         }
         return name;
     });
+
+// A type change inside the stream cannot be followed by the encoder's settled output; the
+// connection's own type announced again is no change.
+TEST_F(Mp3GraphTypeChangeTest, RefusesAnotherTypeAnnouncedInTheStream) {
+    const MediaType connected = MakePcmMediaType(1, 44100, 16);
+    const MediaType other = MakePcmMediaType(1, 22050, 16);
+    for (const MediaType* announced : {&other, &connected}) {
+        FilterGraph graph = CreateFilterGraph();
+        ASSERT_TRUE(graph.control);
+        PcmSource* source = nullptr;
+        ComPtr<IBaseFilter> sourceFilter = PcmSource::Create(connected, &source);
+        ComPtr<IBaseFilter> encoder = CreatePravikEncoder();
+        ComPtr<IBaseFilter> stage;
+        ASSERT_EQ(CreateMp3StreamStage(stage.Put()), S_OK);
+        const std::string path = TempFilePath("quillmar_type_change.mp3");
+        ComPtr<IBaseFilter> writer = CreateFileWriter(path);
+        ASSERT_TRUE(encoder && writer);
+        IGraphBuilder* builder = graph.builder.Get();
+        ASSERT_EQ(builder->AddFilter(sourceFilter.Get(), L"PCM Source"), S_OK);
+        ASSERT_EQ(builder->AddFilter(encoder.Get(), kMp3EncoderName), S_OK);
+        ASSERT_EQ(builder->AddFilter(stage.Get(), kMp3StreamStageName), S_OK);
+        ASSERT_EQ(builder->AddFilter(writer.Get(), L"File Writer"), S_OK);
+        ASSERT_EQ(ConnectDirect(builder, sourceFilter.Get(), encoder.Get()), S_OK);
+        ASSERT_EQ(ConnectDirect(builder, encoder.Get(), stage.Get()), S_OK);
+        ASSERT_EQ(ConnectDirect(builder, stage.Get(), writer.Get()), S_OK);
+        ASSERT_TRUE(SUCCEEDED(graph.control->Run()));
+        const std::vector<uint8_t> pcm(8820, 0);
+        EXPECT_EQ(source->Push(pcm, {4410}, &announced->Get()),
+                  announced == &other ? VFW_E_INVALIDMEDIATYPE : S_OK);
+        graph.control->Stop();
+        DeleteFileA(path.c_str());
+    }
+}
 
 using CanUnloadNowFn = HRESULT(STDAPICALLTYPE*)();
 
