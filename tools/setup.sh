@@ -17,6 +17,7 @@ PACKAGES=(
   wine wine64
   xvfb xauth
   dpkg-dev
+  mpg123 sox
 )
 
 missing=()
