@@ -125,53 +125,38 @@ TEST(GetParams, ListsEachEffectsParametersAndResetRestoresTheirDefaults) {
     }
 }
 
-struct BlockSizeCase {
-    const char* effect;
-    uint32_t rate;
-    uint16_t channels, bits;
-    uint32_t frameLength, bytes;
-};
-
-class BlockSize : public ::testing::TestWithParam<BlockSizeCase> {};
-
 // Each effect's frame is a fixed time of the interleaved stream (Male2Female: of one
-// channel), rounded to a power of two.
-TEST_P(BlockSize, FollowsTheEffectsRule) {
-    const BlockSizeCase& c = GetParam();
-    VoiceEffect* effect = EffectRegistry::Instance().FindByName(c.effect);
-    ASSERT_NE(effect, nullptr);
-    WaveFormat format;
-    format.formatTag = 1;
-    format.channels = c.channels;
-    format.samplesPerSec = c.rate;
-    format.bitsPerSample = c.bits;
-    EXPECT_EQ(effect->GetBlockSize(&format), c.bytes);
-    EXPECT_EQ(effect->FrameLength(), c.frameLength);
+// channel), rounded to a power of two; formats that give no usable frame give no block.
+TEST(VoiceEffect, BlockSizeFollowsTheEffectsRule) {
+    struct Row {
+        const char* effect;
+        uint32_t rate;
+        uint16_t channels, bits;
+        uint32_t frameLength, bytes;
+    };
+    for (const Row& row :
+         {Row{"Baby", 44100, 1, 16, 1024, 2048}, Row{"Baby", 44100, 2, 16, 2048, 4096},
+          Row{"FemaletoMale", 8000, 1, 16, 256, 512}, Row{"Elder", 22050, 1, 16, 512, 1024},
+          Row{"Ghost", 44100, 1, 8, 1024, 1024}, Row{"Monster", 48000, 2, 32, 4096, 16384},
+          Row{"Robot", 44100, 1, 16, 2048, 4096}, Row{"Male2Female", 44100, 1, 16, 8192, 16384},
+          Row{"Male2Female", 44100, 2, 16, 8192, 32768},
+          Row{"Male2Female", 11025, 1, 16, 2048, 4096},
+          // An all-zero format, as a selection before the first connection passes it.
+          Row{"Baby", 0, 0, 0, 0, 0}, Row{"Male2Female", 0, 0, 0, 0, 0},
+          Row{"Baby", 5, 1, 16, 0, 0},     // a frame of a fraction of a sample
+          Row{"Baby", 44100, 1, 0, 0, 0},  // a frame length but no bytes to carry it
+          // Absurd formats must not overflow 32-bit sizes.
+          Row{"Baby", 0xFFFFFFFFu, 0xFFFF, 0xFFFF, 0, 0},
+          Row{"Male2Female", 0xFFFFFFFFu, 0xFFFF, 0xFFFF, 0, 0}}) {
+        VoiceEffect* effect = EffectRegistry::Instance().FindByName(row.effect);
+        WaveFormat format;
+        format.channels = row.channels;
+        format.samplesPerSec = row.rate;
+        format.bitsPerSample = row.bits;
+        EXPECT_EQ(effect->GetBlockSize(&format), row.bytes) << row.effect << " " << row.rate;
+        EXPECT_EQ(effect->FrameLength(), row.frameLength) << row.effect << " " << row.rate;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Rules, BlockSize,
-    ::testing::Values(BlockSizeCase{"Baby", 44100, 1, 16, 1024, 2048},
-                      BlockSizeCase{"Baby", 44100, 2, 16, 2048, 4096},
-                      BlockSizeCase{"FemaletoMale", 8000, 1, 16, 256, 512},
-                      BlockSizeCase{"Elder", 22050, 1, 16, 512, 1024},
-                      BlockSizeCase{"Ghost", 44100, 1, 8, 1024, 1024},
-                      BlockSizeCase{"Monster", 48000, 2, 32, 4096, 16384},
-                      BlockSizeCase{"Robot", 44100, 1, 16, 2048, 4096},
-                      BlockSizeCase{"Male2Female", 44100, 1, 16, 8192, 16384},
-                      BlockSizeCase{"Male2Female", 44100, 2, 16, 8192, 32768},
-                      BlockSizeCase{"Male2Female", 11025, 1, 16, 2048, 4096},
-                      // An all-zero format, as a selection before the first connection
-                      // passes it: no frame and no block.
-                      BlockSizeCase{"Baby", 0, 0, 0, 0, 0},
-                      BlockSizeCase{"Male2Female", 0, 0, 0, 0, 0},
-                      // A rate so low that the frame is a fraction of a sample.
-                      BlockSizeCase{"Baby", 5, 1, 16, 0, 0},
-                      // 0 bits: a frame length but no bytes to carry it.
-                      BlockSizeCase{"Baby", 44100, 1, 0, 0, 0},
-                      // Absurd formats must not overflow 32-bit sizes.
-                      BlockSizeCase{"Baby", 0xFFFFFFFFu, 0xFFFF, 0xFFFF, 0, 0},
-                      BlockSizeCase{"Male2Female", 0xFFFFFFFFu, 0xFFFF, 0xFFFF, 0, 0}));
 
 TEST(VoiceEffect, NullFormatGivesNoBlock) {
     for (VoiceEffect* effect : EffectRegistry::Instance().Effects()) {

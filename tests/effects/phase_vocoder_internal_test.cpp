@@ -92,8 +92,8 @@ INSTANTIATE_TEST_SUITE_P(Deviations, Wrap,
                                            WrapCase{1.5, -0.5}, WrapCase{-1.5, 0.5},
                                            WrapCase{2.5, 0.5}, WrapCase{-2.5, -0.5},
                                            WrapCase{3.25, -0.75}, WrapCase{-3.25, 0.75},
-                                           WrapCase{101.0, -1.0}, WrapCase{kInf, kInf},
-                                           WrapCase{kNan, kNan}));
+                                           WrapCase{101.0, -1.0}, WrapCase{1e300, 1e300},
+                                           WrapCase{kInf, kInf}, WrapCase{kNan, kNan}));
 
 TEST(Modulator, StepsVCyclesPerSecondOfTheInterleavedStream) {
     // Eight frames per 1024-sample block at 44100 Hz: 6 cycles a second is
