@@ -383,8 +383,8 @@ TEST_P(EachEffect, SampleWidthsAgreeAndOtherWidthsGiveSilence) {
         const uint32_t bytes = Start(effect, format);
         const uint32_t n = effect.FrameLength();
         std::vector<float> tone = Sine(440.0, 22050, n * 4, 0.3);
-        // Rounded to the width's grid: the input differs from the float one by quantisation.
-        const double scale = bits == 32 ? 0.0 : 1 << (bits - 1);
+        // On the width's grid, the input differs from the float one by its quantisation only.
+        const double scale = std::ldexp(1.0, bits - 1);
         for (float& x : tone)
             x = bits == 32 ? x : static_cast<float>(std::round(x * scale) / scale);
         std::vector<float> out(tone.size());
