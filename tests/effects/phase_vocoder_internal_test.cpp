@@ -10,25 +10,15 @@ namespace {
 
 using namespace vocoder;
 
-struct LimitCase {
-    uint32_t frameLength, rateHz, channels, limitHz, want;
-};
-
-class Limit : public ::testing::TestWithParam<LimitCase> {};
-
-TEST_P(Limit, TruncatesEachDivision) {
-    const LimitCase& c = GetParam();
-    EXPECT_EQ(LimitBin(c.frameLength, c.rateHz, c.channels, c.limitHz), c.want);
+// L = 208 for FemaletoMale's 9 kHz at 44100 Hz, mono or stereo (the stereo frame is twice as
+// long). Other rates and limits are compared bin by bin in the engine's oracle test; a format
+// without a rate or channels gives no band rather than a division by zero.
+TEST(BinMapping, LimitBinOfNineKilohertzAt44100Hz) {
+    EXPECT_EQ(LimitBin(1024, 44100, 1, 9000), 208u);
+    EXPECT_EQ(LimitBin(2048, 44100, 2, 9000), 208u);
+    EXPECT_EQ(LimitBin(1024, 0, 1, 4000), 0u);
+    EXPECT_EQ(LimitBin(1024, 44100, 0, 4000), 0u);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Streams, Limit,
-    ::testing::Values(LimitCase{1024, 44100, 1, 9000, 208},  // FemaletoMale, 44100 mono
-                      LimitCase{2048, 44100, 2, 9000, 208},  // the same voice in stereo
-                      LimitCase{512, 16000, 1, 9000, 288},   // above N/2: reads zero bins
-                      LimitCase{256, 8000, 1, 11000, 352},   // Ghost at 8000 Hz: above N
-                      LimitCase{1024, 44100, 1, 4000, 92},   // Elder
-                      LimitCase{1024, 0, 1, 4000, 0}, LimitCase{1024, 44100, 0, 4000, 0}));
 
 // Worked values of the mappings, quoted to seven significant digits: the stored floats must
 // print as those digits (within half a unit of the last one).
@@ -67,33 +57,15 @@ TEST(BinMapping, RefusesFactorsThatLandNowhere) {
     EXPECT_EQ(idx, 0u);
 }
 
-struct WrapCase {
-    double inPi, outPi;
-};
-
-class Wrap : public ::testing::TestWithParam<WrapCase> {};
-
-// q = trunc(d/pi) moved to the even number away from zero, then d - q*pi; a deviation that is
-// not finite stays as it is (NaN == NaN is false, so compare through isnan).
-TEST_P(Wrap, FoldsToTheEvenMultipleOfPiAwayFromZero) {
-    const WrapCase& c = GetParam();
-    const double out = WrapDeviation(c.inPi * std::numbers::pi);
-    if (std::isfinite(c.outPi))
-        EXPECT_NEAR(out, c.outPi * std::numbers::pi, 1e-12);
-    else
-        EXPECT_TRUE(std::isnan(c.outPi) ? std::isnan(out) : out == c.outPi);
+// The fold itself is compared in the engine's oracle test; what it cannot reach is a deviation
+// too large for the integer quotient or not finite (only a broken spectrum gives one), which
+// must come back as it went in rather than through an undefined conversion.
+TEST(WrapDeviation, LeavesHugeAndNonFiniteDeviationsAlone) {
+    EXPECT_NEAR(WrapDeviation(3.25 * std::numbers::pi), -0.75 * std::numbers::pi, 1e-12);
+    EXPECT_EQ(WrapDeviation(1e300), 1e300);
+    EXPECT_TRUE(std::isinf(WrapDeviation(std::numeric_limits<double>::infinity())));
+    EXPECT_TRUE(std::isnan(WrapDeviation(std::numeric_limits<double>::quiet_NaN())));
 }
-
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
-
-INSTANTIATE_TEST_SUITE_P(Deviations, Wrap,
-                         ::testing::Values(WrapCase{0.5, 0.5}, WrapCase{-0.5, -0.5},
-                                           WrapCase{1.5, -0.5}, WrapCase{-1.5, 0.5},
-                                           WrapCase{2.5, 0.5}, WrapCase{-2.5, -0.5},
-                                           WrapCase{3.25, -0.75}, WrapCase{-3.25, 0.75},
-                                           WrapCase{101.0, -1.0}, WrapCase{1e300, 1e300},
-                                           WrapCase{kInf, kInf}, WrapCase{kNan, kNan}));
 
 TEST(Modulator, StepsVCyclesPerSecondOfTheInterleavedStream) {
     // Eight frames per 1024-sample block at 44100 Hz: 6 cycles a second is
