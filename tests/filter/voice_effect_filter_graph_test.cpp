@@ -7,10 +7,12 @@
 
 #include <uuids.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <memory>
 #include <span>
+#include <thread>
 #include <vector>
 
 #include "capture_sink.h"
@@ -31,16 +33,20 @@ class CountingFilter final : public VoiceEffectFilter {
 
 constexpr DWORD kWaitMs = 30000;
 
-// One microphone -> filter -> sink graph, running.
+// One microphone -> filter -> sink graph.
 struct Rig {
     FilterGraph graph;
-    ComPtr<IBaseFilter> mic, filter, sinkFilter;
+    ComPtr<IBaseFilter> mic;
+    ComPtr<IBaseFilter> filter;
+    ComPtr<IBaseFilter> sinkFilter;
     CountingFilter* voice = nullptr;
     CaptureSink* sink = nullptr;
 };
 
-// The effect is selected before the connection or after it, as the recorder may do either.
-void StartRig(Rig& rig, const std::string& wav, uint32_t bufferMs, int index, bool selectFirst) {
+// Builds and connects a rig; the effect is selected before the connection or after it, as
+// the recorder may do either.
+void BuildRig(Rig& rig, const std::string& wav, uint32_t bufferMs, int index,
+              bool selectBeforeConnect) {
     rig.graph = CreateFilterGraph();
     ASSERT_TRUE(rig.graph.control);
     rig.mic = BindVirtualMic(wav, bufferMs);
@@ -52,52 +58,70 @@ void StartRig(Rig& rig, const std::string& wav, uint32_t bufferMs, int index, bo
     ASSERT_EQ(builder->AddFilter(rig.mic.Get(), L"Microphone"), S_OK);
     ASSERT_EQ(builder->AddFilter(rig.filter.Get(), L"Audio Effects"), S_OK);
     ASSERT_EQ(builder->AddFilter(rig.sinkFilter.Get(), L"Sink"), S_OK);
-    if (selectFirst)
+    if (selectBeforeConnect) {
         rig.voice->SelectEffect(index, 0);
+    }
     ASSERT_EQ(ConnectDirect(builder, rig.mic.Get(), rig.filter.Get()), S_OK);
     ASSERT_EQ(ConnectDirect(builder, rig.filter.Get(), rig.sinkFilter.Get()), S_OK);
-    if (!selectFirst)
+    if (!selectBeforeConnect) {
         rig.voice->SelectEffect(index, 0);
-    ASSERT_TRUE(SUCCEEDED(rig.graph.control->Run()));
+    }
 }
 
-// Ends the recording the way the recorder does (drain, wait for end of stream, stop) and
-// returns the lengths of the samples the streaming thread delivered; the drained tail
-// arrives on this thread and is left out.
-std::vector<long> FinishRecording(Rig& rig) {
+// Ends the recording the way the recorder does: drain, wait for end of stream, stop.
+void FinishRecording(Rig& rig) {
     EXPECT_EQ(rig.voice->EndStream(), S_OK);
     EXPECT_TRUE(rig.sink->WaitForEndOfStream(kWaitMs));
     rig.graph.control->Stop();
-    const std::vector<long> lengths = rig.sink->SampleLengths();
-    const std::vector<DWORD> threads = rig.sink->SampleThreads();
+}
+
+// Lengths of the samples the streaming thread delivered, in order; the drained tail arrives
+// on the thread that ended the stream and is left out.
+std::vector<long> StreamedPieces(CaptureSink& sink, DWORD endingThread) {
+    const std::vector<long> lengths = sink.SampleLengths();
+    const std::vector<DWORD> threads = sink.SampleThreads();
     std::vector<long> pieces;
     for (size_t i = 0; i < lengths.size(); ++i) {
-        if (threads[i] != GetCurrentThreadId())
+        if (threads[i] != endingThread) {
             pieces.push_back(lengths[i]);
+        }
     }
     return pieces;
 }
 
-// The stage core over the microphone's looped audio cut into `pieces`, then drained.
-std::vector<uint8_t> RunStage(const WAVEFORMATEX& format, int index, const Pcm16Audio& voice,
-                              const std::vector<long>& pieces, size_t* leadInBytes) {
-    size_t total = 0;
-    for (long piece : pieces)
-        total += static_cast<size_t>(piece);
-    std::vector<uint8_t> bytes = LoopedBytes(voice, total);
+struct StageRun {
+    std::vector<uint8_t> bytes;
+    size_t leadInBytes = 0;
+};
+
+// The stage core over `input` cut into `pieces`, then drained.
+StageRun RunStage(const WAVEFORMATEX& format, int index, const std::vector<uint8_t>& input,
+                  const std::vector<long>& pieces) {
+    StageRun run;
     auto stage = std::make_unique<EffectStage>();
     stage->SetFormat(kWaveFormatType, reinterpret_cast<const uint8_t*>(&format), sizeof(format));
     stage->SelectEffect(index);
-    *leadInBytes = stage->Processing() ? size_t{stage->Gap()} * stage->BlockBytes() : 0;
+    run.leadInBytes = stage->Processing() ? size_t{stage->Gap()} * stage->BlockBytes() : 0;
     size_t offset = 0;
     for (long piece : pieces) {
-        stage->Transform(std::span<uint8_t>(bytes.data() + offset, static_cast<size_t>(piece)));
+        std::vector<uint8_t> buffer(input.begin() + offset, input.begin() + offset + piece);
+        stage->Transform(buffer);
+        run.bytes.insert(run.bytes.end(), buffer.begin(), buffer.end());
         offset += static_cast<size_t>(piece);
     }
     std::array<uint8_t, 4096> chunk{};
-    while (size_t n = stage->Drain(chunk))
-        bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + n);
-    return bytes;
+    while (size_t n = stage->Drain(chunk)) {
+        run.bytes.insert(run.bytes.end(), chunk.begin(), chunk.begin() + n);
+    }
+    return run;
+}
+
+size_t Total(const std::vector<long>& pieces) {
+    size_t sum = 0;
+    for (long piece : pieces) {
+        sum += static_cast<size_t>(piece);
+    }
+    return sum;
 }
 
 struct FormatCase {
@@ -121,34 +145,45 @@ TEST_P(VoiceEffectGraphTest, SinkReceivesExactlyWhatTheStageCoreProducesWithLead
     const MediaType pcm = MakePcmMediaType(param.channels, param.samplesPerSecHz, 16);
     const WAVEFORMATEX format = *WaveFormatOf(pcm.Get());
 
-    constexpr int kIndexes = 6;
+    constexpr std::array<int, 6> kIndexes = {0, 1, 2, 3, 4, 5};
     const int destroyedBefore = g_destroyed;
-    std::array<std::vector<uint8_t>, kIndexes> received;
-    std::array<std::vector<long>, kIndexes> pieces;
+    std::array<std::vector<uint8_t>, kIndexes.size()> received;
+    std::array<std::vector<long>, kIndexes.size()> pieces;
     {
-        std::array<Rig, kIndexes> rigs;
-        for (int i = 0; i < kIndexes; ++i)
-            ASSERT_NO_FATAL_FAILURE(StartRig(rigs[i], wav, param.bufferMs, i, i % 2 == 0));
+        std::array<Rig, kIndexes.size()> rigs;
+        for (size_t i = 0; i < rigs.size(); ++i) {
+            ASSERT_NO_FATAL_FAILURE(
+                BuildRig(rigs[i], wav, param.bufferMs, kIndexes[i], i % 2 == 0));
+        }
+        for (Rig& rig : rigs) {
+            ASSERT_TRUE(SUCCEEDED(rig.graph.control->Run()));
+        }
         // A little over the file's length, so the microphone's loop point goes through too.
-        for (Rig& rig : rigs)
-            ASSERT_TRUE(rig.sink->WaitForBytes(format.nAvgBytesPerSec * 12 / 10, kWaitMs));
-        for (int i = 0; i < kIndexes; ++i) {
-            pieces[i] = FinishRecording(rigs[i]);
+        const size_t wanted = format.nAvgBytesPerSec * 12 / 10;
+        for (Rig& rig : rigs) {
+            ASSERT_TRUE(rig.sink->WaitForBytes(wanted, kWaitMs));
+        }
+        for (size_t i = 0; i < rigs.size(); ++i) {
+            FinishRecording(rigs[i]);
             received[i] = rigs[i].sink->Bytes();
+            pieces[i] = StreamedPieces(*rigs[i].sink, GetCurrentThreadId());
         }
     }
-    EXPECT_EQ(g_destroyed, destroyedBefore + kIndexes)
+    EXPECT_EQ(g_destroyed, destroyedBefore + static_cast<int>(kIndexes.size()))
         << "releasing the graphs must destroy every filter";
 
     // The oracle runs only now: the graphs have released the shared effect objects.
-    for (int i = 0; i < kIndexes; ++i) {
-        SCOPED_TRACE(testing::Message() << "recorder index " << i);
-        size_t leadIn = 0;
-        const std::vector<uint8_t> expected = RunStage(format, i, voice, pieces[i], &leadIn);
+    for (size_t i = 0; i < kIndexes.size(); ++i) {
+        SCOPED_TRACE(testing::Message() << "recorder index " << kIndexes[i]);
+        const size_t inputBytes = Total(pieces[i]);
+        const StageRun expected =
+            RunStage(format, kIndexes[i], LoopedBytes(voice, inputBytes), pieces[i]);
         // Every selected effect goes through the FIFO at these formats, so the comparison
         // covers the lead-in and the drained tail, not just a pass-through.
-        EXPECT_EQ(leadIn > 0, i != 0);
-        EXPECT_TRUE(received[i] == expected);
+        EXPECT_EQ(expected.leadInBytes > 0, kIndexes[i] != 0);
+        // Every byte of the microphone's audio comes out, behind the lead-in.
+        EXPECT_EQ(received[i].size(), inputBytes + expected.leadInBytes);
+        EXPECT_TRUE(received[i] == expected.bytes);
     }
     DeleteFileA(wav.c_str());
 }
@@ -163,8 +198,98 @@ class VoiceEffectFilterTest : public ::testing::Test {
     ComApartment com_;
 };
 
-// Only audio connects; a wave format becomes the stream's format, on every new connection,
-// and audio without a format block leaves the last one as it was.
+// Hundreds of switches from another thread while samples flow. A switch may land only
+// between two samples: after the last one, the output from some sample boundary on must be
+// exactly what a freshly selected stage makes of the input from there.
+TEST_F(VoiceEffectFilterTest, SwitchesFromAnotherThreadLandBetweenSamples) {
+    const Pcm16Audio voice = MakeTestVoice(1, 44100, 0.7, 5);
+    const std::string wav = TempFilePath("quillmar_switch_voice.wav");
+    ASSERT_TRUE(WriteWav16(wav, voice));
+    const MediaType pcm = MakePcmMediaType(1, 44100, 16);
+    const WAVEFORMATEX format = *WaveFormatOf(pcm.Get());
+    constexpr int kFinalIndex = 5;
+
+    std::vector<uint8_t> received;
+    std::vector<long> pieces;
+    size_t firstCandidate = 0;
+    size_t lastCandidate = 0;
+    {
+        Rig rig;
+        ASSERT_NO_FATAL_FAILURE(BuildRig(rig, wav, 10, 0, false));
+        ASSERT_TRUE(SUCCEEDED(rig.graph.control->Run()));
+        ASSERT_TRUE(rig.sink->WaitForBytes(8820, kWaitMs));
+        std::thread switcher([&rig] {
+            for (int i = 0; i < 600; ++i) {
+                rig.voice->SelectEffect((i * 5) % 7 - 1, 0);  // -1 .. 5, in a hopping order
+                if (i % 4 == 0) {
+                    Sleep(1);
+                }
+            }
+        });
+        switcher.join();
+        firstCandidate = rig.sink->SampleCount();
+        rig.voice->SelectEffect(kFinalIndex, 0);
+        lastCandidate = rig.sink->SampleCount() + 2;
+        ASSERT_TRUE(rig.sink->WaitForBytes(rig.sink->ByteCount() + 44100, kWaitMs));
+        FinishRecording(rig);
+        received = rig.sink->Bytes();
+        pieces = StreamedPieces(*rig.sink, GetCurrentThreadId());
+    }
+    ASSERT_GT(pieces.size(), lastCandidate);
+    // The microphone's samples are all 10 ms long, so sample k starts at k * piece bytes in
+    // both the input and the output.
+    const size_t pieceBytes = static_cast<size_t>(pieces[0]);
+    const size_t inputBytes = Total(pieces);
+    const std::vector<uint8_t> input = LoopedBytes(voice, inputBytes);
+    bool matched = false;
+    for (size_t start = firstCandidate; start <= lastCandidate && !matched; ++start) {
+        const std::vector<long> rest(pieces.begin() + static_cast<long>(start), pieces.end());
+        const std::vector<uint8_t> tailInput(input.begin() + start * pieceBytes, input.end());
+        const StageRun expected = RunStage(format, kFinalIndex, tailInput, rest);
+        matched = received.size() >= start * pieceBytes &&
+                  std::equal(expected.bytes.begin(), expected.bytes.end(),
+                             received.begin() + start * pieceBytes, received.end());
+    }
+    EXPECT_TRUE(matched) << "no sample boundary explains the output after the last switch";
+    DeleteFileA(wav.c_str());
+}
+
+TEST_F(VoiceEffectFilterTest, ReconnectionRestartsTheLeadIn) {
+    const Pcm16Audio voice = MakeTestVoice(2, 44100, 0.5, 3);
+    const std::string wav = TempFilePath("quillmar_reconnect_voice.wav");
+    ASSERT_TRUE(WriteWav16(wav, voice));
+    const MediaType pcm = MakePcmMediaType(2, 44100, 16);
+    const WAVEFORMATEX format = *WaveFormatOf(pcm.Get());
+    constexpr int kIndex = 5;
+
+    Rig rig;
+    ASSERT_NO_FATAL_FAILURE(BuildRig(rig, wav, 10, kIndex, true));
+    // A first recording stopped without draining leaves audio in the FIFO.
+    ASSERT_TRUE(SUCCEEDED(rig.graph.control->Run()));
+    ASSERT_TRUE(rig.sink->WaitForBytes(200000, kWaitMs));
+    rig.graph.control->Stop();
+
+    IGraphBuilder* builder = rig.graph.builder.Get();
+    ComPtr<IPin> micOut = FirstPin(rig.mic.Get(), PINDIR_OUTPUT);
+    ComPtr<IPin> effectIn = FirstPin(rig.filter.Get(), PINDIR_INPUT);
+    ASSERT_EQ(builder->Disconnect(micOut.Get()), S_OK);
+    ASSERT_EQ(builder->Disconnect(effectIn.Get()), S_OK);
+    ASSERT_EQ(builder->ConnectDirect(micOut.Get(), effectIn.Get(), nullptr), S_OK);
+    rig.sink->Clear();
+
+    ASSERT_TRUE(SUCCEEDED(rig.graph.control->Run()));
+    ASSERT_TRUE(rig.sink->WaitForBytes(200000, kWaitMs));
+    FinishRecording(rig);
+    const std::vector<uint8_t> received = rig.sink->Bytes();
+    const std::vector<long> pieces = StreamedPieces(*rig.sink, GetCurrentThreadId());
+    rig = Rig{};
+
+    const StageRun expected = RunStage(format, kIndex, LoopedBytes(voice, Total(pieces)), pieces);
+    ASSERT_GT(expected.leadInBytes, 0u);
+    EXPECT_TRUE(received == expected.bytes);
+    DeleteFileA(wav.c_str());
+}
+
 TEST_F(VoiceEffectFilterTest, RefusesNonAudioAndKeepsTheFormatForNonWaveAudio) {
     ComPtr<IBaseFilter> mic = BindVirtualMic(TempFilePath("quillmar_absent.wav"), 10);
     ASSERT_TRUE(mic);
@@ -183,6 +308,7 @@ TEST_F(VoiceEffectFilterTest, RefusesNonAudioAndKeepsTheFormatForNonWaveAudio) {
     video.formattype = FORMAT_WaveFormatEx;
     EXPECT_EQ(input->ReceiveConnection(micOut.Get(), &video), E_INVALIDARG);
 
+    // Audio with no wave format block: connects, and the stream format stays as it was.
     AM_MEDIA_TYPE bare{};
     bare.majortype = MEDIATYPE_Audio;
     bare.subtype = MEDIASUBTYPE_NULL;
@@ -190,6 +316,7 @@ TEST_F(VoiceEffectFilterTest, RefusesNonAudioAndKeepsTheFormatForNonWaveAudio) {
     ASSERT_EQ(input->ReceiveConnection(micOut.Get(), &bare), S_OK);
     EXPECT_EQ(voice->StreamFormat().samplesPerSec, 0u);
     ASSERT_EQ(input->Disconnect(), S_OK);
+
     const MediaType wave = MakePcmMediaType(2, 22050, 16);
     ASSERT_EQ(input->ReceiveConnection(micOut.Get(), &wave.Get()), S_OK);
     ASSERT_EQ(input->Disconnect(), S_OK);
