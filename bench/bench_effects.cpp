@@ -50,7 +50,7 @@ WaveFormat Format(uint16_t channels) {
     return format;
 }
 
-// True when the effect takes blocks of this format (effects still being built refuse them).
+// True when the effect takes blocks of this format.
 bool Accepts(VoiceEffect& effect, const WaveFormat& format) {
     const uint32_t bytes = effect.GetBlockSize(&format);
     bool ok = bytes != 0 && effect.Prepare(&format) == 1;

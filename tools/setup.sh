@@ -16,8 +16,8 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
   wine wine64
   xvfb xauth
-  mpg123 sox
   dpkg-dev
+  mpg123 sox
 )
 
 missing=()

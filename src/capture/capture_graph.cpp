@@ -3,15 +3,10 @@
 #include <uuids.h>
 
 #include "capture/capture_devices.h"
+#include "encoder/encoder_ids.h"
+#include "encoder/mp3_stream_stage.h"
 
 namespace {
-
-// The stage between the encoder and the file writer that lays the encoded frames out as the
-// recording file. Not available yet: the build fails cleanly before any file is named.
-HRESULT CreateRecordingFileStage(ComPtr<IBaseFilter>* stage) {
-    *stage = nullptr;
-    return E_NOTIMPL;
-}
 
 // Frees what QueryPinInfo and QueryFilterInfo hand back with the information.
 struct PinInfo {
@@ -212,11 +207,10 @@ HRESULT BuildCaptureGraph(CaptureGraph& g, const CaptureGraphInputs& inputs) {
     if (FAILED(hr)) {
         return hr;
     }
-    hr = CreateRecordingFileStage(&g.fileStage);
-    if (FAILED(hr) || !g.fileStage) {
+    if (FAILED(CreateMp3StreamStage(g.fileStage.Put())) || !g.fileStage) {
         return E_FAIL;
     }
-    hr = g.graph->AddFilter(g.fileStage.Get(), L"MP3 File");
+    hr = g.graph->AddFilter(g.fileStage.Get(), kMp3StreamStageName);
     if (FAILED(hr)) {
         return hr;
     }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -216,5 +217,37 @@ bool WriteAudioFile(const std::string& path, const AudioData& audio, std::string
         return fail("the file could not be completed");
     if (std::rename(temp.c_str(), path.c_str()) != 0)
         return fail(std::strerror(errno));
+    return true;
+}
+
+// The first channel as 16-bit samples, converted the way the voice effect stage converts:
+// 8-bit (b - 128) * 256, float * 32768 truncated and clipped to +-32767.
+bool FirstChannel16(const AudioData& audio, std::vector<int16_t>& out, std::string& error) {
+    const uint16_t channels = audio.format.channels;
+    const uint16_t bits = audio.format.bitsPerSample;
+    if (channels == 0 || (bits != 8 && bits != 16 && bits != 32)) {
+        error = "unsupported sample format";
+        return false;
+    }
+    const size_t frameBytes = static_cast<size_t>(channels) * (bits / 8);
+    const size_t frames = audio.pcm.size() / frameBytes;
+    out.resize(frames);
+    for (size_t i = 0; i < frames; ++i) {
+        const uint8_t* p = audio.pcm.data() + i * frameBytes;
+        if (bits == 8) {
+            out[i] = static_cast<int16_t>((static_cast<int>(p[0]) - 128) * 256);
+        } else if (bits == 16) {
+            int16_t v = 0;
+            std::memcpy(&v, p, sizeof v);
+            out[i] = v;
+        } else {
+            float f = 0.0f;
+            std::memcpy(&f, p, sizeof f);
+            double v = static_cast<double>(f) * 32768.0;
+            if (std::isnan(v))
+                v = 0.0;
+            out[i] = static_cast<int16_t>(v > 32767.0 ? 32767.0 : v < -32767.0 ? -32767.0 : v);
+        }
+    }
     return true;
 }

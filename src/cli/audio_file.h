@@ -25,3 +25,8 @@ bool IsWritableAudioPath(const std::string& path, std::string& error);
 // complete: the data goes to a temporary file beside it, which is renamed at the end and
 // removed on any failure.
 bool WriteAudioFile(const std::string& path, const AudioData& audio, std::string& error);
+
+// The first channel as 16-bit samples, converted the way the voice effect stage converts:
+// 8-bit (b - 128) * 256, float * 32768 truncated and clipped to +-32767. False (with `error`
+// set) for a format without channels or of another width.
+bool FirstChannel16(const AudioData& audio, std::vector<int16_t>& out, std::string& error);

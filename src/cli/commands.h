@@ -9,3 +9,4 @@ int CommandList(const std::vector<std::string>& args);
 int CommandRender(const std::vector<std::string>& args);
 int CommandDemo(const std::vector<std::string>& args);
 int CommandPitch(const std::vector<std::string>& args);
+int CommandRetune(const std::vector<std::string>& args);

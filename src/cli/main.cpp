@@ -18,6 +18,7 @@ const Command kCommands[] = {
     {"render", CommandRender, "quillmar render --effect NAME [--param NAME=VALUE]... IN OUT"},
     {"demo", CommandDemo, "quillmar demo [--out DIR]"},
     {"pitch", CommandPitch, "quillmar pitch IN [--floor HZ] [--ceiling HZ] [--step S]"},
+    {"retune", CommandRetune, "quillmar retune --pitch FACTOR --duration FACTOR IN OUT"},
 };
 
 void PrintUsage(FILE* to) {

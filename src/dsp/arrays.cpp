@@ -1,5 +1,6 @@
 #include "dsp/arrays.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -7,16 +8,39 @@
 
 #include "dsp/arrays_internal.h"
 
+void* DspScratchTake(size_t bytes);
+bool DspScratchOwns(const void* block);
+
 namespace {
 
 long g_failAfter = -1;
 
+// The scratch of the active scope, and every scratch that holds storage (blocks carved from
+// one may be released after its scope has ended). The library runs on one thread at a time.
+DspScratch* g_activeScratch = nullptr;
+constexpr int kMaxScratches = 8;
+const DspScratch* g_scratches[kMaxScratches] = {};
+
+// Scratch blocks keep the alignment the heap would give.
+constexpr size_t kScratchAlign = alignof(std::max_align_t);
+
+// The failure hook counts heap blocks only: with it at 0, a call that still succeeds took
+// every block from the scratch.
 void* AllocateZeroed(size_t bytes) {
+    if (g_activeScratch != nullptr) {
+        if (void* block = DspScratchTake(bytes))
+            return block;
+    }
     if (g_failAfter == 0)
         return nullptr;
     if (g_failAfter > 0)
         --g_failAfter;
     return std::calloc(bytes, 1);
+}
+
+void ReleaseBlock(void* block) {
+    if (!DspScratchOwns(block))
+        std::free(block);
 }
 
 // Number of elements of lo..hi, or -1 when the range is malformed.
@@ -67,12 +91,82 @@ void* AllocateOffset(size_t elementSize, long lo, size_t bytes) {
         const uintptr_t offset = OffsetAddress(block, elementSize, lo);
         if (offset != 0)
             return reinterpret_cast<void*>(offset);
-        void* kept = std::realloc(block, 1);
-        (void)kept;
+        // A scratch block is simply left behind; the next one has another address.
+        if (!DspScratchOwns(block)) {
+            void* kept = std::realloc(block, 1);
+            (void)kept;
+        }
     }
 }
 
 }  // namespace
+
+void* DspScratchTake(size_t bytes) {
+    DspScratch& s = *g_activeScratch;
+    const size_t rounded = (bytes + kScratchAlign - 1) / kScratchAlign * kScratchAlign;
+    if (rounded < bytes)
+        return nullptr;
+    s.wanted_ += rounded;
+    if (s.wanted_ > s.peak_)
+        s.peak_ = s.wanted_;
+    if (s.base_ == nullptr || rounded > s.capacity_ - s.used_) {
+        ++s.heapBlocks_;
+        return nullptr;
+    }
+    void* block = s.base_ + s.used_;
+    s.used_ += rounded;
+    std::memset(block, 0, bytes);
+    return block;
+}
+
+bool DspScratchOwns(const void* block) {
+    const auto address = reinterpret_cast<uintptr_t>(block);
+    for (const DspScratch* s : g_scratches) {
+        if (s != nullptr && s->base_ != nullptr) {
+            const auto base = reinterpret_cast<uintptr_t>(s->base_);
+            if (address >= base && address - base < s->capacity_)
+                return true;
+        }
+    }
+    return false;
+}
+
+bool DspScratch::Reserve(size_t bytes) {
+    Free();
+    int slot = 0;
+    while (slot < kMaxScratches && g_scratches[slot] != nullptr)
+        ++slot;
+    if (slot == kMaxScratches || bytes == 0)
+        return false;
+    // malloc's alignment is already that of max_align_t.
+    base_ = static_cast<unsigned char*>(std::malloc(bytes));
+    if (base_ == nullptr)
+        return false;
+    capacity_ = bytes;
+    g_scratches[slot] = this;
+    return true;
+}
+
+void DspScratch::Free() {
+    for (const DspScratch*& s : g_scratches) {
+        if (s == this)
+            s = nullptr;
+    }
+    std::free(base_);
+    base_ = nullptr;
+    capacity_ = 0;
+    used_ = 0;
+}
+
+DspScratchScope::DspScratchScope(DspScratch& scratch) {
+    scratch.used_ = 0;
+    scratch.wanted_ = 0;
+    g_activeScratch = &scratch;
+}
+
+DspScratchScope::~DspScratchScope() {
+    g_activeScratch = nullptr;
+}
 
 void SetBlockAllocationFailureAfter(long successes) {
     g_failAfter = successes < 0 ? -1 : successes;
@@ -89,7 +183,7 @@ void freeVector(void* vector, size_t elementSize, long lo, long hi) {
     (void)hi;
     if (vector == nullptr)
         return;
-    std::free(BlockOf(vector, elementSize, lo));
+    ReleaseBlock(BlockOf(vector, elementSize, lo));
 }
 
 void copyVector(const void* from, void* to, size_t elementSize, long lo, long hi) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 // Index-based arrays. An array with first index lo and last index hi is one zero-filled block
 // of hi - lo + 1 elements, handed out as a pointer offset so that element lo is addressed with
@@ -73,4 +74,79 @@ class ScopedMatrix {
   private:
     long rlo_, rhi_, clo_, chi_;
     T** data_;
+};
+
+// Owns one 0-based array of n elements from the library allocator (zero-filled), so that
+// long-lived tables take part in scratch storage like every other array of the library.
+template <class T>
+class LibraryArray {
+  public:
+    LibraryArray() = default;
+    ~LibraryArray() { Reset(); }
+    LibraryArray(const LibraryArray&) = delete;
+    LibraryArray& operator=(const LibraryArray&) = delete;
+
+    bool Allocate(long n) {
+        Reset();
+        data_ = n > 0 ? allocVectorOf<T>(0, n - 1) : nullptr;
+        size_ = data_ != nullptr ? n : 0;
+        return data_ != nullptr;
+    }
+    void Reset() {
+        freeVectorOf(data_, 0, size_ - 1);
+        data_ = nullptr;
+        size_ = 0;
+    }
+    explicit operator bool() const { return data_ != nullptr; }
+    T* get() const { return data_; }
+    T& operator[](long i) const { return data_[i]; }
+
+  private:
+    T* data_ = nullptr;
+    long size_ = 0;
+};
+
+// Working storage for the library on a thread that must not allocate (a voice effect's
+// Process). While a DspScratchScope is active, every block of allocVector and allocMatrix is
+// carved from the scratch, zero-filled; releasing such a block does nothing, and the whole
+// scratch is reused by the next scope. When the scratch runs out the heap serves the rest, so
+// too small a scratch costs allocations, never results; PeakBytes tells how much a scope
+// wanted. Blocks from the scratch must be released before the scratch itself is. One thread at
+// a time, like the rest of the library.
+class DspScratch {
+  public:
+    DspScratch() = default;
+    ~DspScratch() { Free(); }
+    DspScratch(const DspScratch&) = delete;
+    DspScratch& operator=(const DspScratch&) = delete;
+
+    // Replaces the storage with `bytes` of scratch. Allocates; not real-time.
+    bool Reserve(size_t bytes);
+    void Free();
+    size_t CapacityBytes() const { return capacity_; }
+    // The most any scope asked for, counting what the heap had to serve.
+    size_t PeakBytes() const { return peak_; }
+    // Blocks the heap served because the scratch was full, over all scopes.
+    size_t HeapBlocks() const { return heapBlocks_; }
+
+  private:
+    friend class DspScratchScope;
+    friend void* DspScratchTake(size_t bytes);
+    friend bool DspScratchOwns(const void* block);
+
+    unsigned char* base_ = nullptr;
+    size_t capacity_ = 0;
+    size_t used_ = 0;
+    size_t wanted_ = 0;
+    size_t peak_ = 0;
+    size_t heapBlocks_ = 0;
+};
+
+// Makes `scratch` the library's storage until the scope ends. Scopes do not nest.
+class DspScratchScope {
+  public:
+    explicit DspScratchScope(DspScratch& scratch);
+    ~DspScratchScope();
+    DspScratchScope(const DspScratchScope&) = delete;
+    DspScratchScope& operator=(const DspScratchScope&) = delete;
 };

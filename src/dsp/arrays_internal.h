@@ -1,6 +1,7 @@
 #pragma once
 
-// Test hook: after `successes` more block allocations succeed, every further one fails, so a
-// test can walk a failure through every allocation step of a call. A negative value turns the
+// Test hook: after `successes` more block allocations from the heap succeed, every further one
+// fails, so a test can walk a failure through every allocation step of a call (blocks carved
+// from an active DspScratch do not count and never fail). A negative value turns the
 // failure off. Not thread-safe, like the library itself.
 void SetBlockAllocationFailureAfter(long successes);

@@ -1,10 +1,18 @@
 #include "dsp/fft.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <utility>
 
 #include "dsp/constants.h"
+
+namespace {
+
+// Butterfly positions whose twiddle factors are held at once (two small stack arrays).
+constexpr long kTwiddleRun = 64;
+
+}  // namespace
 
 bool IsPowerOfTwo(long n) {
     return n > 0 && (n & (n - 1)) == 0;
@@ -48,19 +56,35 @@ int fftComplex(double* data, long nn, int isign) {
         const double wpi = std::sin(theta);
         double wr = 1.0;
         double wi = 0.0;
-        for (long m = 1; m < mmax; m += 2) {
-            for (long i = m; i <= n; i += istep) {
-                const long k = i + mmax;
-                const double tempr = wr * data[k] - wi * data[k + 1];
-                const double tempi = wr * data[k + 1] + wi * data[k];
-                data[k] = data[i] - tempr;
-                data[k + 1] = data[i + 1] - tempi;
-                data[i] += tempr;
-                data[i + 1] += tempi;
+        // The twiddles of a run of butterfly positions come from the recurrence first, then
+        // every block of the array is swept for the whole run: the same butterflies with the
+        // same factors as one sweep per position, but over neighbouring memory instead of
+        // strides across the whole array, which for long transforms is what costs the time.
+        for (long m0 = 1; m0 < mmax; m0 += 2 * kTwiddleRun) {
+            const long run = std::min(kTwiddleRun, (mmax - m0 + 1) / 2);
+            double runWr[kTwiddleRun];
+            double runWi[kTwiddleRun];
+            for (long c = 0; c < run; ++c) {
+                runWr[c] = wr;
+                runWi[c] = wi;
+                const double wtemp = wr;
+                wr = wr * wpr - wi * wpi + wr;
+                wi = wi * wpr + wtemp * wpi + wi;
             }
-            const double wtemp = wr;
-            wr = wr * wpr - wi * wpi + wr;
-            wi = wi * wpr + wtemp * wpi + wi;
+            for (long block = 0; block < n; block += istep) {
+                double* lo = data + block + m0;
+                double* hi = lo + mmax;
+                for (long c = 0; c < run; ++c) {
+                    const double tr = runWr[c];
+                    const double ti = runWi[c];
+                    const double tempr = tr * hi[2 * c] - ti * hi[2 * c + 1];
+                    const double tempi = tr * hi[2 * c + 1] + ti * hi[2 * c];
+                    hi[2 * c] = lo[2 * c] - tempr;
+                    hi[2 * c + 1] = lo[2 * c + 1] - tempi;
+                    lo[2 * c] += tempr;
+                    lo[2 * c + 1] += tempi;
+                }
+            }
         }
         mmax = istep;
     }

@@ -17,13 +17,10 @@ bool PitchFftPlan::Prepare(long n) {
     if (n < 4 || !IsPowerOfTwo(n))
         return false;
     const long nc = n / 2;  // complex points
-    reversed_.reset(new (std::nothrow) long[nc]);
-    cos_.reset(new (std::nothrow) double[nc]);
-    sin_.reset(new (std::nothrow) double[nc]);
-    unpackCos_.reset(new (std::nothrow) double[n / 4 + 1]);
-    unpackSin_.reset(new (std::nothrow) double[n / 4 + 1]);
-    if (!reversed_ || !cos_ || !sin_ || !unpackCos_ || !unpackSin_)
+    if (!reversed_.Allocate(nc) || !cos_.Allocate(nc) || !sin_.Allocate(nc) ||
+        !unpackCos_.Allocate(n / 4 + 1) || !unpackSin_.Allocate(n / 4 + 1)) {
         return false;
+    }
 
     int bits = 0;
     while ((1L << bits) < nc)

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
+#include "dsp/arrays.h"
 #include "dsp/pitch.h"
 
 // Stages of the pitch analysis that only tests and benchmarks need.
@@ -26,14 +26,14 @@ class PitchFftPlan {
 
   private:
     long n_ = 0;
-    std::unique_ptr<long[]> reversed_;  // bit-reversed position of each complex bin
+    LibraryArray<long> reversed_;  // bit-reversed position of each complex bin
     // Complex-FFT twiddles of every stage (stage of half-size h at offset h - 1), forward sign;
     // the inverse uses the negated sines.
-    std::unique_ptr<double[]> cos_;
-    std::unique_ptr<double[]> sin_;
+    LibraryArray<double> cos_;
+    LibraryArray<double> sin_;
     // Twiddles that split the half-length complex transform into the real one.
-    std::unique_ptr<double[]> unpackCos_;
-    std::unique_ptr<double[]> unpackSin_;
+    LibraryArray<double> unpackCos_;
+    LibraryArray<double> unpackSin_;
 
     template <class T>
     void InverseFromBitReversed(T* a) const;

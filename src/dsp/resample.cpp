@@ -178,11 +178,23 @@ int Sound_resample(Sound* source, Sound* target, Sound* work, double samplingFre
     return 1;
 }
 
-int32_t ChangeSpeedPcm16(const int16_t* samples, int32_t byteCount, int16_t** output,
-                         float sampleRate, float factor) {
-    if (output == nullptr)
-        return 0;
-    *output = nullptr;
+namespace {
+
+// The three records of one speed change, released on every return path.
+struct SpeedChangeRecords {
+    Sound source;
+    Sound target;
+    Sound work;
+    ~SpeedChangeRecords() {
+        Sound_freeSamples(&source);
+        Sound_freeSamples(&target);
+        Sound_freeSamples(&work);
+    }
+};
+
+// Resamples the block into r.target; returns its sample count, or 0 when nothing came out.
+int32_t RunSpeedChange(SpeedChangeRecords& r, const int16_t* samples, int32_t byteCount,
+                       float sampleRate, float factor) {
     if (!std::isfinite(sampleRate) || sampleRate <= 0.0f || !std::isfinite(factor) ||
         factor <= 0.0f) {
         return 0;
@@ -190,27 +202,15 @@ int32_t ChangeSpeedPcm16(const int16_t* samples, int32_t byteCount, int16_t** ou
     const float newRate = sampleRate / factor;
     if (!std::isfinite(newRate) || newRate <= 0.0f)
         return 0;
-    Sound source;
-    Sound target;
-    Sound work;
-    struct Release {
-        Sound* sounds[3];
-        ~Release() {
-            for (Sound* s : sounds)
-                Sound_freeSamples(s);
-        }
-    } release{{&source, &target, &work}};
-    if (!Sound_fromPcm16(&source, samples, byteCount, sampleRate))
+    if (!Sound_fromPcm16(&r.source, samples, byteCount, sampleRate))
         return 0;
-    if (!Sound_resample(&source, &target, &work, newRate, 0.5) || target.data == nullptr)
+    if (!Sound_resample(&r.source, &r.target, &r.work, newRate, 0.5) || r.target.data == nullptr)
         return 0;
-    const int32_t count = target.count;
-    // An empty result hands out no buffer, so 0 always means "nothing to release".
-    if (count < 1 || count > INT32_MAX / 2)
-        return 0;
-    int16_t* out = new (std::nothrow) int16_t[count];
-    if (out == nullptr)
-        return 0;
+    const int32_t count = r.target.count;
+    return count < 1 || count > INT32_MAX / 2 ? 0 : count;
+}
+
+void ClipToPcm16(const Sound& target, int32_t count, int16_t* out) {
     const float* in = target.data[1];
     for (int32_t i = 1; i <= count; ++i) {
         float v = in[i];
@@ -221,6 +221,33 @@ int32_t ChangeSpeedPcm16(const int16_t* samples, int32_t byteCount, int16_t** ou
             v = -32767.0f;
         out[i - 1] = static_cast<int16_t>(v);
     }
+}
+
+}  // namespace
+
+int32_t ChangeSpeedPcm16(const int16_t* samples, int32_t byteCount, int16_t** output,
+                         float sampleRate, float factor) {
+    if (output == nullptr)
+        return 0;
+    *output = nullptr;
+    SpeedChangeRecords r;
+    const int32_t count = RunSpeedChange(r, samples, byteCount, sampleRate, factor);
+    // An empty result hands out no buffer, so 0 always means "nothing to release".
+    if (count == 0)
+        return 0;
+    int16_t* out = new (std::nothrow) int16_t[count];
+    if (out == nullptr)
+        return 0;
+    ClipToPcm16(r.target, count, out);
     *output = out;
+    return 2 * count;
+}
+
+int32_t ChangeSpeedPcm16Into(const int16_t* samples, int32_t byteCount, int16_t* output,
+                             int32_t capacitySamples, float sampleRate, float factor) {
+    SpeedChangeRecords r;
+    const int32_t count = RunSpeedChange(r, samples, byteCount, sampleRate, factor);
+    if (count > 0 && output != nullptr && capacitySamples > 0)
+        ClipToPcm16(r.target, count < capacitySamples ? count : capacitySamples, output);
     return 2 * count;
 }

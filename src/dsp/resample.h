@@ -31,3 +31,10 @@ int Sound_resample(Sound* source, Sound* target, Sound* work, double samplingFre
 // be empty or memory is exhausted. Allocates; not for the streaming path's inner loop.
 int32_t ChangeSpeedPcm16(const int16_t* samples, int32_t byteCount, int16_t** output,
                          float sampleRate, float factor);
+
+// The same speed change written into the caller's buffer: the first min(count,
+// capacitySamples) samples of the result go to output; returns the byte size of the whole
+// result, or 0. Allocates only through the library allocator, so inside a DspScratchScope with
+// enough scratch it allocates nothing.
+int32_t ChangeSpeedPcm16Into(const int16_t* samples, int32_t byteCount, int16_t* output,
+                             int32_t capacitySamples, float sampleRate, float factor);

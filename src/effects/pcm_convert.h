@@ -8,7 +8,8 @@
 // converts to silence. The caller guarantees `data` holds at least the block's bytes.
 
 // Fills `samples` (N entries) from the block. The frame stays silent when the byte count is
-// not the one N samples of this width occupy (32-bit: fewer than N samples' worth).
+// larger than N samples of this width occupy, or the width is unknown. A shorter count is the
+// caller's fault: N samples are read whatever it says.
 void PcmToFloat(const uint8_t* data, uint32_t byteCount, uint16_t bitsPerSample,
                 std::span<float> samples);
 

@@ -201,15 +201,19 @@ void PhaseVocoder::Analyse(double binWidth) {
     }
 }
 
+void PhaseVocoder::Deposit(uint32_t k, uint32_t idx, float factor) {
+    // Magnitudes landing on one bin add up; the last one to land sets its frequency.
+    synthesisMag_[idx] = static_cast<float>(synthesisMag_[idx] + weights_[idx] * analysisMag_[k]);
+    synthesisFreq_[idx] = static_cast<float>(static_cast<double>(factor) * analysisFreq_[k]);
+}
+
 void PhaseVocoder::MapUniform(float factor) {
     const uint32_t maxBin = frameLength_ / 2;
     for (uint32_t k = 0; k <= maxBin; ++k) {
         uint32_t idx = 0;
         if (!vocoder::MapBin(k, factor, maxBin, idx))
             continue;
-        synthesisMag_[idx] =
-            static_cast<float>(synthesisMag_[idx] + weights_[idx] * analysisMag_[k]);
-        synthesisFreq_[idx] = static_cast<float>(static_cast<double>(factor) * analysisFreq_[k]);
+        Deposit(k, idx, factor);
     }
 }
 
@@ -225,9 +229,7 @@ void PhaseVocoder::MapLimited(float m) {
         uint32_t idx = 0;
         if (!vocoder::MapBin(k, factor, maxBin, idx))
             continue;
-        synthesisMag_[idx] =
-            static_cast<float>(synthesisMag_[idx] + weights_[idx] * analysisMag_[k]);
-        synthesisFreq_[idx] = static_cast<float>(static_cast<double>(factor) * analysisFreq_[k]);
+        Deposit(k, idx, factor);
     }
 }
 

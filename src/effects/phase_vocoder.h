@@ -83,6 +83,8 @@ class PhaseVocoder {
   private:
     void FrameStep(float* samples, uint32_t lastQueued, double binWidth, float m);
     void Analyse(double binWidth);
+    // Moves analysis bin k to synthesis bin idx at frequency factor `factor`.
+    void Deposit(uint32_t k, uint32_t idx, float factor);
     void MapUniform(float factor);
     void MapLimited(float m);
     void Synthesise(double binWidth);

@@ -36,6 +36,9 @@ expect_failure "bad output type" ".wav, .flac or .mp3" render --effect Robot "$s
 expect_failure "pitch floor above ceiling" "floor" pitch --floor 500 --ceiling 400 "$sample"
 expect_failure "pitch step not a number" "step" pitch --step nan "$sample"
 expect_failure "missing files" "input and an output" render --effect Robot "$sample"
+expect_failure "retune duration out of range" "0.1..2.5" retune --duration 3 "$sample" "$work/out.wav"
+expect_failure "retune pitch out of range" "0.01..100" retune --pitch 0 "$sample" "$work/out.wav"
+expect_failure "retune without factors" "--pitch FACTOR" retune "$sample" "$work/out.wav"
 
 if ! "$tool" pitch "$sample" | head -n 1 | grep -q '^time,frequency,strength$'; then
   echo "FAIL: pitch prints no CSV header"; failures=$((failures + 1))
@@ -44,6 +47,20 @@ if ! "$tool" list | grep -q 'Strange Voice'; then
   echo "FAIL: list does not show Strange Voice"; failures=$((failures + 1))
 fi
 
-total=13
+# Twice the duration gives twice the pitch-analysis frames, whatever the pitch factor.
+if "$tool" retune --pitch 1.5 --duration 2 "$sample" "$work/long.wav"; then
+  rows_in=$("$tool" pitch "$sample" | wc -l)
+  rows_out=$("$tool" pitch "$work/long.wav" | wc -l)
+  if [ $((rows_out * 10)) -lt $((rows_in * 19)) ] || [ $((rows_out * 10)) -gt $((rows_in * 21)) ]; then
+    echo "FAIL: retune --duration 2 gave $rows_out frames for $rows_in"; failures=$((failures + 1))
+  fi
+else
+  echo "FAIL: retune of the sample failed"; failures=$((failures + 1))
+fi
+if ! "$tool" render --effect Male2Female "$sample" "$work/m2f.wav" || [ ! -s "$work/m2f.wav" ]; then
+  echo "FAIL: render --effect Male2Female wrote no file"; failures=$((failures + 1))
+fi
+
+total=18
 echo "$((total - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -19,6 +18,8 @@ struct EffectRow {
     std::vector<ParamRow> params;
 };
 
+// The eight effects in registry order, as the effect catalogue and EnumEffect's callers know
+// them.
 const std::vector<EffectRow>& Expected() {
     static const std::vector<EffectRow> rows = {
         {"Male2Female",
@@ -49,40 +50,30 @@ const std::vector<EffectRow>& Expected() {
     return rows;
 }
 
-TEST(EnumEffect, RefusesNullOrShortArraysWithoutWriting) {
+// Null or short arrays get the count and no writes; a long one gets the same eight objects,
+// in registry order, on every call (callers keep the pointers until exit).
+TEST(EnumEffect, HandsOutTheEightObjectsInRegistryOrder) {
+    VoiceEffect* const sentinel = reinterpret_cast<VoiceEffect*>(0x1);
+    std::vector<VoiceEffect*> effects(10, sentinel);
     uint32_t count = 0;
     EXPECT_EQ(EnumEffect(nullptr, &count), 0);
     EXPECT_EQ(count, 8u);
-
-    VoiceEffect* sentinel = reinterpret_cast<VoiceEffect*>(0x1);
-    std::vector<VoiceEffect*> seven(7, sentinel);
     count = 7;
-    EXPECT_EQ(EnumEffect(seven.data(), &count), 0);
+    EXPECT_EQ(EnumEffect(effects.data(), &count), 0);
     EXPECT_EQ(count, 8u);
-    for (VoiceEffect* p : seven)
-        EXPECT_EQ(p, sentinel);
+    EXPECT_EQ(effects, std::vector<VoiceEffect*>(10, sentinel));
+    EXPECT_EQ(EnumEffect(effects.data(), nullptr), 0);
 
-    EXPECT_EQ(EnumEffect(seven.data(), nullptr), 0);
-}
-
-TEST(EnumEffect, HandsOutTheEightObjectsInRegistryOrder) {
-    std::vector<VoiceEffect*> effects(10, nullptr);
-    uint32_t count = 10;
+    count = 10;
     ASSERT_EQ(EnumEffect(effects.data(), &count), 1);
     EXPECT_EQ(count, 8u);
-    EXPECT_EQ(effects[8], nullptr);
+    EXPECT_EQ(effects[8], sentinel);
     for (size_t i = 0; i < 8; ++i) {
         const EffectRow& row = Expected()[i];
-        SCOPED_TRACE(row.name);
         EXPECT_STREQ(effects[i]->GetName(), row.name);
-        EXPECT_TRUE(SameGuid(*effects[i]->GetGUID(), row.guid));
-        EXPECT_EQ(FindEffectByGUID(&row.guid), effects[i]);
+        EXPECT_EQ(FindEffectByGUID(&row.guid), effects[i]) << row.name;
+        EXPECT_EQ(EffectRegistry::Instance().Effects()[i], effects[i]);
     }
-    // The same objects every time: callers keep the pointers until exit.
-    std::vector<VoiceEffect*> again(8, nullptr);
-    count = 8;
-    ASSERT_EQ(EnumEffect(again.data(), &count), 1);
-    EXPECT_EQ(std::vector<VoiceEffect*>(effects.begin(), effects.begin() + 8), again);
 }
 
 TEST(FindEffectByGUID, MatchesAllSixteenBytes) {
@@ -97,27 +88,24 @@ TEST(FindEffectByGUID, MatchesAllSixteenBytes) {
     EXPECT_EQ(FindEffectByGUID(nullptr), nullptr);
 }
 
-TEST(GetParams, FollowsTheEnumerationContractForEveryEffect) {
+// The enumeration contract (count always stored, a short array untouched), each parameter's
+// name and range, and values stored unchecked until Reset restores the defaults.
+TEST(GetParams, ListsEachEffectsParametersAndResetRestoresTheirDefaults) {
     for (const EffectRow& row : Expected()) {
         SCOPED_TRACE(row.name);
         VoiceEffect* effect = FindEffectByGUID(&row.guid);
         ASSERT_NE(effect, nullptr);
         const auto p = static_cast<uint32_t>(row.params.size());
-
         uint32_t count = 99;
         EXPECT_EQ(effect->GetParams(nullptr, &count), p == 0 ? 1 : 0);
         EXPECT_EQ(count, p);
-
-        if (p > 0) {
-            std::vector<EffectParam*> shortArray(p, nullptr);
-            count = p - 1;
-            EXPECT_EQ(effect->GetParams(shortArray.data(), &count), 0);
-            EXPECT_EQ(count, p);
-            for (EffectParam* param : shortArray)
-                EXPECT_EQ(param, nullptr);
-        }
-
         std::vector<EffectParam*> params(p + 1, nullptr);
+        if (p > 0) {
+            count = p - 1;
+            EXPECT_EQ(effect->GetParams(params.data(), &count), 0);
+            EXPECT_EQ(count, p);
+            EXPECT_EQ(params, std::vector<EffectParam*>(p + 1, nullptr));
+        }
         count = p + 1;
         ASSERT_EQ(effect->GetParams(params.data(), &count), 1);
         EXPECT_EQ(count, p);
@@ -126,95 +114,63 @@ TEST(GetParams, FollowsTheEnumerationContractForEveryEffect) {
             EXPECT_STREQ(params[i]->GetName(), want.name);
             int32_t min = 0, max = 0, def = 0, step = 0;
             params[i]->GetRange(&min, &max, &def, &step);
-            EXPECT_EQ(min, want.min);
-            EXPECT_EQ(max, want.max);
-            EXPECT_EQ(def, want.def);
-            EXPECT_EQ(step, 1);
-            EXPECT_EQ(params[i]->GetValue(), want.def);
-        }
-    }
-}
-
-TEST(EffectParam, StoresValuesUncheckedAndResetRestoresDefaults) {
-    for (const EffectRow& row : Expected()) {
-        VoiceEffect* effect = FindEffectByGUID(&row.guid);
-        EffectParam* params[3] = {};
-        uint32_t count = 3;
-        effect->GetParams(params, &count);
-        for (uint32_t i = 0; i < count; ++i) {
-            params[i]->SetValue(row.params[i].max + 1000);
-            EXPECT_EQ(params[i]->GetValue(), row.params[i].max + 1000);
+            EXPECT_EQ(std::vector<int32_t>({min, max, def, step}),
+                      std::vector<int32_t>({want.min, want.max, want.def, 1}));
+            params[i]->SetValue(want.max + 1000);
+            EXPECT_EQ(params[i]->GetValue(), want.max + 1000);
         }
         effect->Reset();
-        for (uint32_t i = 0; i < count; ++i) {
-            EXPECT_EQ(params[i]->GetValue(), row.params[i].def) << row.name;
-        }
+        for (uint32_t i = 0; i < p; ++i)
+            EXPECT_EQ(params[i]->GetValue(), row.params[i].def);
     }
 }
 
-struct BlockSizeCase {
-    const char* effect;
-    uint32_t rate;
-    uint16_t channels;
-    uint16_t bits;
-    uint32_t frameLength;
-    uint32_t bytes;
-};
-
-class BlockSize : public ::testing::TestWithParam<BlockSizeCase> {};
-
-TEST_P(BlockSize, FollowsTheEffectsRule) {
-    const BlockSizeCase& c = GetParam();
-    VoiceEffect* effect = EffectRegistry::Instance().FindByName(c.effect);
-    ASSERT_NE(effect, nullptr);
-    WaveFormat format;
-    format.formatTag = 1;
-    format.channels = c.channels;
-    format.samplesPerSec = c.rate;
-    format.bitsPerSample = c.bits;
-    EXPECT_EQ(effect->GetBlockSize(&format), c.bytes);
-    EXPECT_EQ(effect->FrameLength(), c.frameLength);
+// Each effect's frame is a fixed time of the interleaved stream (Male2Female: of one
+// channel), rounded to a power of two; formats that give no usable frame give no block.
+TEST(VoiceEffect, BlockSizeFollowsTheEffectsRule) {
+    struct Row {
+        const char* effect;
+        uint32_t rate;
+        uint16_t channels, bits;
+        uint32_t frameLength, bytes;
+    };
+    for (const Row& row :
+         {Row{"Baby", 44100, 1, 16, 1024, 2048}, Row{"Baby", 44100, 2, 16, 2048, 4096},
+          Row{"FemaletoMale", 8000, 1, 16, 256, 512}, Row{"Elder", 22050, 1, 16, 512, 1024},
+          Row{"Ghost", 44100, 1, 8, 1024, 1024}, Row{"Monster", 48000, 2, 32, 4096, 16384},
+          Row{"Robot", 44100, 1, 16, 2048, 4096}, Row{"Male2Female", 44100, 1, 16, 8192, 16384},
+          Row{"Male2Female", 44100, 2, 16, 8192, 32768},
+          Row{"Male2Female", 11025, 1, 16, 2048, 4096},
+          // An all-zero format, as a selection before the first connection passes it.
+          Row{"Baby", 0, 0, 0, 0, 0}, Row{"Male2Female", 0, 0, 0, 0, 0},
+          Row{"Baby", 5, 1, 16, 0, 0},     // a frame of a fraction of a sample
+          Row{"Baby", 44100, 1, 0, 0, 0},  // a frame length but no bytes to carry it
+          // Absurd formats must not overflow 32-bit sizes.
+          Row{"Baby", 0xFFFFFFFFu, 0xFFFF, 0xFFFF, 0, 0},
+          Row{"Male2Female", 0xFFFFFFFFu, 0xFFFF, 0xFFFF, 0, 0}}) {
+        VoiceEffect* effect = EffectRegistry::Instance().FindByName(row.effect);
+        WaveFormat format;
+        format.channels = row.channels;
+        format.samplesPerSec = row.rate;
+        format.bitsPerSample = row.bits;
+        EXPECT_EQ(effect->GetBlockSize(&format), row.bytes) << row.effect << " " << row.rate;
+        EXPECT_EQ(effect->FrameLength(), row.frameLength) << row.effect << " " << row.rate;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Rules, BlockSize,
-    ::testing::Values(BlockSizeCase{"Baby", 44100, 1, 16, 1024, 2048},
-                      BlockSizeCase{"Baby", 44100, 2, 16, 2048, 4096},
-                      BlockSizeCase{"FemaletoMale", 8000, 1, 16, 256, 512},
-                      BlockSizeCase{"Elder", 22050, 1, 16, 512, 1024},
-                      BlockSizeCase{"Ghost", 44100, 1, 8, 1024, 1024},
-                      BlockSizeCase{"Monster", 48000, 2, 32, 4096, 16384},
-                      BlockSizeCase{"Robot", 44100, 1, 16, 2048, 4096},
-                      BlockSizeCase{"Robot", 44100, 2, 16, 4096, 8192},
-                      BlockSizeCase{"Male2Female", 44100, 1, 16, 8192, 16384},
-                      BlockSizeCase{"Male2Female", 44100, 2, 16, 8192, 32768},
-                      BlockSizeCase{"Male2Female", 11025, 1, 16, 2048, 4096},
-                      // An all-zero format, as a selection before the first connection
-                      // passes it: no frame and no block.
-                      BlockSizeCase{"Baby", 0, 0, 0, 0, 0}, BlockSizeCase{"Robot", 0, 0, 0, 0, 0},
-                      BlockSizeCase{"Male2Female", 0, 0, 0, 0, 0},
-                      // A rate so low that the frame is a fraction of a sample.
-                      BlockSizeCase{"Baby", 5, 1, 16, 0, 0},
-                      // 0 bits: a frame length but no bytes to carry it.
-                      BlockSizeCase{"Baby", 44100, 1, 0, 0, 0},
-                      // Absurd formats must not overflow 32-bit sizes.
-                      BlockSizeCase{"Baby", 0xFFFFFFFFu, 0xFFFF, 0xFFFF, 0, 0},
-                      BlockSizeCase{"Male2Female", 0xFFFFFFFFu, 0xFFFF, 0xFFFF, 0, 0}));
 
 TEST(VoiceEffect, NullFormatGivesNoBlock) {
     for (VoiceEffect* effect : EffectRegistry::Instance().Effects()) {
         EXPECT_EQ(effect->GetBlockSize(nullptr), 0u) << effect->GetName();
         EXPECT_EQ(effect->Prepare(nullptr), 0) << effect->GetName();
-        EXPECT_EQ(effect->Reserved(1, 2), 1);
     }
 }
 
 TEST(EffectRegistry, FindsNamesIgnoringCase) {
-    EXPECT_STREQ(EffectRegistry::Instance().FindByName("strange voice")->GetName(),
-                 "Strange Voice");
-    EXPECT_STREQ(EffectRegistry::Instance().FindByName("MALE2FEMALE")->GetName(), "Male2Female");
-    EXPECT_EQ(EffectRegistry::Instance().FindByName("Male2"), nullptr);
-    EXPECT_EQ(EffectRegistry::Instance().FindByName(nullptr), nullptr);
+    const EffectRegistry& registry = EffectRegistry::Instance();
+    EXPECT_STREQ(registry.FindByName("strange voice")->GetName(), "Strange Voice");
+    EXPECT_STREQ(registry.FindByName("MALE2FEMALE")->GetName(), "Male2Female");
+    EXPECT_EQ(registry.FindByName("Male2"), nullptr);
+    EXPECT_EQ(registry.FindByName(nullptr), nullptr);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -19,36 +18,30 @@ std::vector<uint8_t> Pcm16(std::initializer_list<int> values) {
     return out;
 }
 
-int16_t Sample16(const std::vector<uint8_t>& data, size_t i) {
-    return static_cast<int16_t>(static_cast<uint16_t>(data[2 * i] | (data[2 * i + 1] << 8)));
-}
-
-TEST(PcmToFloat, ScalesEachWidthExactly) {
-    std::vector<float> x(4);
-    const std::vector<uint8_t> bytes8 = {0, 128, 255, 64};
-    PcmToFloat(bytes8.data(), 4, 8, x);
-    EXPECT_EQ(x, (std::vector<float>{-1.0f, 0.0f, 0.9921875f, -0.5f}));
-
-    const auto bytes16 = Pcm16({-32768, 0, 32767, 16384});
-    PcmToFloat(bytes16.data(), 8, 16, x);
-    EXPECT_EQ(x, (std::vector<float>{-1.0f, 0.0f, 32767.0f / 32768.0f, 0.5f}));
-
+// Each width at its exact scale; a count that is not one frame of the width, or a width
+// other than 8, 16 or 32 bits, gives a silent frame.
+TEST(PcmToFloat, ScalesEachWidthExactlyAndOtherwiseStaysSilent) {
     const std::vector<float> floats = {0.25f, -3.5f, 1e-7f, 2.0f};
     std::vector<uint8_t> bytes32(16);
     std::memcpy(bytes32.data(), floats.data(), 16);
-    PcmToFloat(bytes32.data(), 16, 32, x);
-    EXPECT_EQ(x, floats);
-}
-
-TEST(PcmToFloat, StaysSilentWhenTheCountIsNotOneFrameOrTheWidthIsUnknown) {
-    std::vector<float> x(2, 7.0f);
-    const auto bytes16 = Pcm16({1000, 2000, 3000});
-    PcmToFloat(bytes16.data(), 6, 16, x);  // three samples for a two-sample frame
-    EXPECT_EQ(x, (std::vector<float>(2, 0.0f)));
-
-    x.assign(2, 7.0f);
-    PcmToFloat(bytes16.data(), 6, 24, x);
-    EXPECT_EQ(x, (std::vector<float>(2, 0.0f)));
+    struct Row {
+        std::vector<uint8_t> bytes;
+        uint16_t bits;
+        std::vector<float> want;
+    };
+    const Row rows[] = {
+        {{0, 128, 255, 64}, 8, {-1.0f, 0.0f, 0.9921875f, -0.5f}},
+        {Pcm16({-32768, 0, 32767, 16384}), 16, {-1.0f, 0.0f, 32767.0f / 32768.0f, 0.5f}},
+        {bytes32, 32, floats},
+        // Five samples for a four-sample frame.
+        {Pcm16({1000, 2000, 3000, 4000, 5000}), 16, {0, 0, 0, 0}},
+        {Pcm16({1000, 2000, 3000, 4000, 5000, 6000}), 24, {0, 0, 0, 0}},
+    };
+    for (const Row& row : rows) {
+        std::vector<float> x(4, 7.0f);
+        PcmToFloat(row.bytes.data(), static_cast<uint32_t>(row.bytes.size()), row.bits, x);
+        EXPECT_EQ(x, row.want) << row.bits << " bits, " << row.bytes.size() << " bytes";
+    }
 }
 
 TEST(FloatToPcm, ClipsSixteenBitSymmetricallyAndTruncatesTowardZero) {
@@ -63,25 +56,18 @@ TEST(FloatToPcm, ClipsSixteenBitSymmetricallyAndTruncatesTowardZero) {
                                   std::numeric_limits<float>::infinity()};
     std::vector<uint8_t> out(2 * x.size() + 2, 0xAA);
     FloatToPcm(x, 16, out.data(), static_cast<uint32_t>(out.size()));
-    const std::vector<int> want = {32767, -32767, 32767, -32767, 32767, 0, 1, 0, 32767};
-    for (size_t i = 0; i < want.size(); ++i)
-        EXPECT_EQ(Sample16(out, i), want[i]) << i;
     // Bytes of the count past the N samples are cleared, not left as they were.
-    EXPECT_EQ(out[out.size() - 1], 0);
+    EXPECT_EQ(out, Pcm16({32767, -32767, 32767, -32767, 32767, 0, 1, 0, 32767, 0}));
 }
 
-TEST(FloatToPcm, ClipsEightBitToItsUnsignedRange) {
+TEST(FloatToPcm, ClipsEightBitToItsUnsignedRangeAndLeavesUnknownWidthsSilent) {
     const std::vector<float> x = {-1.0f, 0.0f, 0.9921875f, 1.0f, -3.0f, -0.999f};
-    std::vector<uint8_t> out(x.size());
+    std::vector<uint8_t> out(x.size(), 0x55);
     FloatToPcm(x, 8, out.data(), static_cast<uint32_t>(out.size()));
     EXPECT_EQ(out, (std::vector<uint8_t>{0, 128, 255, 255, 0, 0}));
-}
-
-TEST(FloatToPcm, LeavesUnknownWidthsSilent) {
-    const std::vector<float> x = {0.5f, 0.5f};
-    std::vector<uint8_t> out(6, 0x55);
-    FloatToPcm(x, 24, out.data(), 6);
-    EXPECT_EQ(out, std::vector<uint8_t>(6, 0));
+    out.assign(x.size(), 0x55);
+    FloatToPcm(x, 24, out.data(), static_cast<uint32_t>(out.size()));
+    EXPECT_EQ(out, std::vector<uint8_t>(x.size(), 0));
 }
 
 }  // namespace

@@ -5,11 +5,13 @@
 #include <cstring>
 #include <limits>
 #include <numbers>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "effects/effect_registry.h"
+#include "effects/pcm_convert.h"
 #include "effects/phase_vocoder_effects.h"
 #include "effects/stft_fft.h"
 #include "vocoder_reference.h"
@@ -42,23 +44,26 @@ EffectParam* Param(VoiceEffect& effect, uint32_t index) {
     return index < count ? params[index] : nullptr;
 }
 
-// Fresh state and default parameters, then prepared for `format`.
-uint32_t Start(VoiceEffect& effect, const WaveFormat& format) {
+// Fresh state and default parameters, then prepared for `format`; the given parameters set.
+uint32_t Start(VoiceEffect& effect, const WaveFormat& format,
+               std::initializer_list<int32_t> params = {}) {
     effect.Release();
     effect.Reset();
     const uint32_t bytes = effect.GetBlockSize(&format);
     EXPECT_EQ(effect.Prepare(&format), 1) << effect.GetName();
+    uint32_t i = 0;
+    for (int32_t value : params)
+        Param(effect, i++)->SetValue(value);
     return bytes;
 }
 
-// Runs whole 32-bit float blocks of `input` (a multiple of N) through a prepared effect.
+// Runs whole 32-bit float blocks of `samples` (a multiple of N) through a prepared effect.
 std::vector<float> RunFloat(VoiceEffect& effect, const WaveFormat& format,
                             std::vector<float> samples) {
-    const uint32_t bytes = effect.FrameLength() * 4;
-    for (size_t at = 0; at + effect.FrameLength() <= samples.size(); at += effect.FrameLength()) {
-        EXPECT_EQ(effect.Process(&format, reinterpret_cast<uint8_t*>(samples.data() + at), &bytes),
-                  1);
-    }
+    const uint32_t n = effect.FrameLength();
+    const uint32_t bytes = n * 4;
+    for (size_t at = 0; at + n <= samples.size(); at += n)
+        EXPECT_EQ(effect.Process(&format, reinterpret_cast<uint8_t*>(&samples[at]), &bytes), 1);
     return samples;
 }
 
@@ -68,65 +73,6 @@ std::vector<float> Sine(double hz, uint32_t rate, size_t count, double amplitude
         v[i] = static_cast<float>(amplitude * std::sin(2.0 * kPi * hz * i / rate));
     return v;
 }
-
-double Rms(const std::vector<float>& v, size_t from, size_t to) {
-    double sum = 0.0;
-    for (size_t i = from; i < to; ++i)
-        sum += static_cast<double>(v[i]) * v[i];
-    return std::sqrt(sum / static_cast<double>(to - from));
-}
-
-// Frequency of the strongest partial in 8192 samples from `from`: Hann window, FFT, and a
-// parabola through the peak bin and its neighbours (good to a small fraction of a 5.4 Hz bin
-// at 44100 Hz).
-double PeakHz(const std::vector<float>& v, size_t from, uint32_t rate) {
-    constexpr uint32_t kLength = 8192;
-    std::vector<float> buf(2 * kLength, 0.0f);
-    for (uint32_t i = 0; i < kLength; ++i) {
-        const double w = 0.5 - 0.5 * std::cos(2.0 * kPi * i / kLength);
-        buf[2 * i] = static_cast<float>(w * v[from + i]);
-    }
-    FftReference(buf.data(), kLength, kForwardFft);
-    std::vector<double> mag(kLength / 2);
-    for (uint32_t k = 0; k < kLength / 2; ++k)
-        mag[k] = std::hypot(buf[2 * k], buf[2 * k + 1]);
-    const auto peak =
-        static_cast<uint32_t>(std::max_element(mag.begin() + 1, mag.end() - 1) - mag.begin());
-    const double a = std::log(mag[peak - 1] + 1e-30), b = std::log(mag[peak] + 1e-30),
-                 c = std::log(mag[peak + 1] + 1e-30);
-    const double offset = 0.5 * (a - c) / (a - 2.0 * b + c);
-    return (peak + offset) * rate / kLength;
-}
-
-// ---------------------------------------------------------------------------------------------
-// The engine against the plainly written frame step.
-
-struct OracleCase {
-    const char* effect;
-    VocoderSettings settings;
-    uint32_t rate;
-    uint16_t channels;
-};
-
-VocoderSettings S(uint32_t osamp, AnalysisPhase phase, BinMapping mapping, uint32_t limit,
-                  MagnitudeWeight weight, Modulator mod, double gain) {
-    return {osamp, phase, mapping, limit, weight, mod, gain};
-}
-
-const VocoderSettings kFemaleToMale = S(4, AnalysisPhase::kMeasured, BinMapping::kLimited, 9000,
-                                        MagnitudeWeight::kNone, Modulator::kNone, 2.0);
-const VocoderSettings kBaby = S(8, AnalysisPhase::kMeasured, BinMapping::kUniform, 0,
-                                MagnitudeWeight::kLowQuarterCosine, Modulator::kNone, 2.0);
-const VocoderSettings kMonster = S(8, AnalysisPhase::kRandom, BinMapping::kUniform, 0,
-                                   MagnitudeWeight::kNone, Modulator::kNone, 2.0);
-const VocoderSettings kGhost = S(8, AnalysisPhase::kRandom, BinMapping::kLimited, 11000,
-                                 MagnitudeWeight::kLimitCosine, Modulator::kNone, 2.0);
-const VocoderSettings kElder = S(8, AnalysisPhase::kMeasured, BinMapping::kLimited, 4000,
-                                 MagnitudeWeight::kLimitCosine, Modulator::kVibrato, 2.5);
-const VocoderSettings kStrange = S(8, AnalysisPhase::kMeasured, BinMapping::kLimited, 7000,
-                                   MagnitudeWeight::kLimitCosine, Modulator::kGlide, 2.0);
-const VocoderSettings kRobot = S(8, AnalysisPhase::kZero, BinMapping::kUniform, 0,
-                                 MagnitudeWeight::kNone, Modulator::kNone, 6.0);
 
 // A voice-like test signal: a gliding harmonic tone with some noise.
 std::vector<float> Voice(uint32_t rate, size_t count, uint32_t seed) {
@@ -144,6 +90,54 @@ std::vector<float> Voice(uint32_t rate, size_t count, uint32_t seed) {
     return v;
 }
 
+double Rms(const std::vector<float>& v, size_t from, size_t to) {
+    double sum = 0.0;
+    for (size_t i = from; i < to; ++i)
+        sum += static_cast<double>(v[i]) * v[i];
+    return std::sqrt(sum / static_cast<double>(to - from));
+}
+
+// Frequency of the strongest partial in 8192 samples from `from`: Hann window, FFT, and a
+// parabola through the peak bin and its neighbours (good to a small fraction of a 5.4 Hz bin
+// at 44100 Hz).
+double PeakHz(const std::vector<float>& v, size_t from, uint32_t rate) {
+    constexpr uint32_t kLength = 8192;
+    std::vector<float> buf(2 * kLength, 0.0f);
+    for (uint32_t i = 0; i < kLength; ++i)
+        buf[2 * i] =
+            static_cast<float>((0.5 - 0.5 * std::cos(2.0 * kPi * i / kLength)) * v[from + i]);
+    FftReference(buf.data(), kLength, kForwardFft);
+    std::vector<double> mag(kLength / 2);
+    for (uint32_t k = 0; k < kLength / 2; ++k)
+        mag[k] = std::log(std::hypot(buf[2 * k], buf[2 * k + 1]) + 1e-30);
+    const auto peak = std::max_element(mag.begin() + 1, mag.end() - 1) - mag.begin();
+    const double a = mag[peak - 1], b = mag[peak], c = mag[peak + 1];
+    return (peak + 0.5 * (a - c) / (a - 2.0 * b + c)) * rate / kLength;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The engine against the plainly written frame step.
+
+using enum AnalysisPhase;
+using enum BinMapping;
+using W = MagnitudeWeight;
+using M = Modulator;
+
+constexpr VocoderSettings kFemaleToMale{4, kMeasured, kLimited, 9000, W::kNone, M::kNone, 2};
+constexpr VocoderSettings kBaby{8, kMeasured, kUniform, 0, W::kLowQuarterCosine, M::kNone, 2};
+constexpr VocoderSettings kMonster{8, kRandom, kUniform, 0, W::kNone, M::kNone, 2};
+constexpr VocoderSettings kGhost{8, kRandom, kLimited, 11000, W::kLimitCosine, M::kNone, 2};
+constexpr VocoderSettings kElder{8, kMeasured, kLimited, 4000, W::kLimitCosine, M::kVibrato, 2.5};
+constexpr VocoderSettings kStrange{8, kMeasured, kLimited, 7000, W::kLimitCosine, M::kGlide, 2};
+constexpr VocoderSettings kRobot{8, kZero, kUniform, 0, W::kNone, M::kNone, 6};
+
+struct OracleCase {
+    const char* effect;
+    VocoderSettings settings;
+    uint32_t rate;
+    uint16_t channels;
+};
+
 class Oracle : public ::testing::TestWithParam<OracleCase> {};
 
 // The engine must compute what the plain frame step computes, up to float rounding. The
@@ -155,49 +149,40 @@ class Oracle : public ::testing::TestWithParam<OracleCase> {};
 // gives errors of the order of the signal itself.
 TEST_P(Oracle, EngineFollowsThePlainFrameStep) {
     const OracleCase& c = GetParam();
+    const std::string name = c.effect;
     VoiceEffect& effect = Effect(c.effect);
     const WaveFormat format = Format(c.rate, c.channels, 32);
     Start(effect, format);
+    if (name == "Ghost")  // with its echo switched off Ghost shows the engine alone
+        Start(effect, format, {0, 10});
     const uint32_t n = effect.FrameLength();
     constexpr int kBlocks = 10;
     const std::vector<float> input = Voice(c.rate * c.channels, n * kBlocks, n);
-    // Ghost with its echo switched off shows the engine alone.
-    if (std::string(c.effect) == "Ghost") {
-        Param(effect, 0)->SetValue(0);
-        Param(effect, 1)->SetValue(10);
-    }
     const std::vector<float> got = RunFloat(effect, format, input);
 
-    ReferenceVocoder reference(c.settings, n);
-    BlockContext context;
-    context.sampleRateHz = c.rate;
-    context.channels = c.channels;
+    // The parameters as the effect reads them, at their defaults.
+    BlockContext context{.sampleRateHz = c.rate, .channels = c.channels};
     EffectParam* first = Param(effect, 0);
-    const std::string name = c.effect;
     if (name == "Elder" || name == "Strange Voice")
         context.modulatorRateHz = first->GetValue();
-    else if (name == "Ghost")
-        context.pitchFactor = vocoder::PitchFactor(Param(effect, 2)->GetValue());
     else if (first != nullptr)
-        context.pitchFactor = vocoder::PitchFactor(first->GetValue());
+        context.pitchFactor =
+            vocoder::PitchFactor(Param(effect, name == "Ghost" ? 2 : 0)->GetValue());
     if (name == "Strange Voice")
         context.semitones = Param(effect, 1)->GetValue();
-    std::vector<float> want;
-    for (int b = 0; b < kBlocks; ++b) {
-        std::vector<float> block(input.begin() + b * n, input.begin() + (b + 1) * n);
-        reference.Block(block, context);
-        want.insert(want.end(), block.begin(), block.end());
-    }
+    ReferenceVocoder reference(c.settings, n);
+    std::vector<float> want = input;
+    for (int b = 0; b < kBlocks; ++b)
+        reference.Block(std::span<float>(want).subspan(b * n, n), context);
     effect.Release();
     effect.Reset();
 
     double err = 0.0;
     for (size_t i = 0; i < want.size(); ++i)
         err += (got[i] - want[i]) * static_cast<double>(got[i] - want[i]);
-    err = std::sqrt(err / want.size());
     const double level = Rms(want, n, want.size());
     ASSERT_GT(level, 1e-3) << "the effect produced silence";
-    EXPECT_LT(err, 2e-3 * level) << c.effect << " at " << c.rate << " Hz x" << c.channels;
+    EXPECT_LT(std::sqrt(err / want.size()), 2e-3 * level);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -222,49 +207,60 @@ INSTANTIATE_TEST_SUITE_P(
 // ---------------------------------------------------------------------------------------------
 // What the effects do to a voice, measured on the output.
 
-// The measured fundamental must be within 1.5 % of the expected one: the vocoder carries each
-// partial's own frequency estimate, so it lands within a fraction of a 43 Hz bin; the
-// measurement's parabola is good to well under 1 Hz on 8192 samples.
-TEST(PitchEffects, BabyRaisesTheFundamentalByItsFactor) {
-    VoiceEffect& baby = Effect("Baby");
-    const WaveFormat format = Format(44100, 1, 32);
-    Start(baby, format);
-    const std::vector<float> out = RunFloat(baby, format, Sine(200.0, 44100, 1024 * 24));
-    EXPECT_NEAR(PeakHz(out, 4096, 44100) / 200.0, 2.519842, 0.025 * 1.5);
-}
+struct PitchCase {
+    const char* effect;
+    std::optional<int32_t> firstParam;
+    double inputHz;
+    double factor;     // expected output / input fundamental
+    double tolerance;  // relative
+};
 
-TEST(PitchEffects, FemaleToMaleLowersTheBottomOfTheSpectrum) {
-    VoiceEffect& effect = Effect("FemaletoMale");
-    const WaveFormat format = Format(44100, 1, 32);
-    Start(effect, format);
-    const std::vector<float> out = RunFloat(effect, format, Sine(200.0, 44100, 1024 * 24));
-    // Bins 4 and 5 (200 Hz) glide by 0.570 and 0.572 at L = 208: just above m = 0.561.
-    EXPECT_NEAR(PeakHz(out, 4096, 44100) / 200.0, 0.571, 0.571 * 0.015);
-}
+class PitchFactor : public ::testing::TestWithParam<PitchCase> {};
 
-TEST(PitchEffects, FemaleToMaleDropsContentAboveNineKilohertz) {
-    VoiceEffect& effect = Effect("FemaletoMale");
+// The vocoder carries each partial's own frequency estimate, so it lands within a fraction of
+// a 43 Hz bin: 1.5 % for a moved pitch, 0.5 % for a kept one. The measurement's parabola is good
+// to well under 1 Hz on 8192 samples.
+TEST_P(PitchFactor, MeasuredFundamentalMovesByTheEffectsFactor) {
+    const PitchCase& c = GetParam();
+    VoiceEffect& effect = Effect(c.effect);
     const WaveFormat format = Format(44100, 1, 32);
-    Start(effect, format);
-    const std::vector<float> high = RunFloat(effect, format, Sine(12000.0, 44100, 1024 * 16));
-    Start(effect, format);
-    const std::vector<float> low = RunFloat(effect, format, Sine(1000.0, 44100, 1024 * 16));
-    // A 12 kHz tone has nothing below the limit to carry; only window leakage of -60 dB or
-    // less may come through, while a 1 kHz tone passes at a useful level.
-    EXPECT_LT(Rms(high, 2048, high.size()), 1e-3 * 0.5);
-    EXPECT_GT(Rms(low, 2048, low.size()), 0.1);
+    if (c.firstParam)
+        Start(effect, format, {*c.firstParam});
+    else
+        Start(effect, format);
+    const std::vector<float> out = RunFloat(effect, format, Sine(c.inputHz, 44100, 1024 * 24));
+    EXPECT_NEAR(PeakHz(out, 4096, 44100) / c.inputHz, c.factor, c.factor * c.tolerance);
     effect.Release();
+    effect.Reset();
 }
 
-TEST(PitchEffects, ElderWithoutTremoloKeepsThePitch) {
-    VoiceEffect& elder = Effect("Elder");
+INSTANTIATE_TEST_SUITE_P(
+    Effects, PitchFactor,
+    ::testing::Values(PitchCase{"Baby", std::nullopt, 200, 2.519842, 0.015},
+                      // Bins 4 and 5 (200 Hz) glide by 0.570 and 0.572 at L = 208: just above
+                      // m = 0.561.
+                      PitchCase{"FemaletoMale", std::nullopt, 200, 0.571, 0.015},
+                      PitchCase{"Elder", 0, 500, 1.0, 0.005}));  // without tremolo
+
+// FemaletoMale keeps the band up to its limit, bin L = 208 of 1024 (8958 Hz), and drops what
+// lies above. Output levels of a 0.5 sine, measured: 1 kHz 0.35, the limit bin 0.38 (0.14 if
+// the limit bin itself were left out), 12 kHz below 1e-6: a tone there has nothing below the
+// limit to carry, so only window leakage of -60 dB or less may come through.
+TEST(PitchEffects, FemaleToMaleKeepsTheBandUpToNineKilohertz) {
+    VoiceEffect& effect = Effect("FemaletoMale");
     const WaveFormat format = Format(44100, 1, 32);
-    Start(elder, format);
-    Param(elder, 0)->SetValue(0);
-    const std::vector<float> out = RunFloat(elder, format, Sine(500.0, 44100, 1024 * 24));
-    EXPECT_NEAR(PeakHz(out, 4096, 44100), 500.0, 500.0 * 0.005);
-    elder.Release();
-    elder.Reset();
+    struct Row {
+        double hz, lowest, highest;
+    };
+    for (const Row row :
+         {Row{1000, 0.25, 1}, Row{208 * 44100.0 / 1024, 0.25, 1}, Row{12000, 0, 5e-4}}) {
+        Start(effect, format);
+        const std::vector<float> out = RunFloat(effect, format, Sine(row.hz, 44100, 1024 * 16));
+        const double level = Rms(out, 2048, out.size());
+        EXPECT_GE(level, row.lowest) << row.hz << " Hz";
+        EXPECT_LE(level, row.highest) << row.hz << " Hz";
+    }
+    effect.Release();
 }
 
 TEST(PitchEffects, ElderTremoloWobblesThePitch) {
@@ -315,46 +311,40 @@ TEST(Robot, OutputRepeatsEveryHop) {
 }
 
 // Ghost's echo stage against a trivially correct comb: the same engine output with the echo
-// off (delay 0, decay 10), then y[j] = v[j] + gain * y[j - D].
+// off (delay 0, decay 10), then y[j] = v[j] + gain * y[j - D]. A delay of one second, which
+// no dialog offers, is held to the 0.71 s delay line.
 TEST(Ghost, EchoIsAFeedbackCombOverTheEngineOutput) {
     VoiceEffect& ghost = Effect("Ghost");
     const WaveFormat format = Format(44100, 1, 32);
     std::vector<float> burst(1024 * 40, 0.0f);
     for (size_t i = 100; i < 600; ++i)
         burst[i] = static_cast<float>(0.5 * std::sin(0.3 * i));
-
-    Start(ghost, format);
-    Param(ghost, 0)->SetValue(0);
-    Param(ghost, 1)->SetValue(10);
-    Param(ghost, 2)->SetValue(0);
+    Start(ghost, format, {0, 10, 0});
     const std::vector<float> dry = RunFloat(ghost, format, burst);
 
-    const int delayCs = 7;
-    const int decay = 3;
-    Start(ghost, format);
-    Param(ghost, 0)->SetValue(delayCs);
-    Param(ghost, 1)->SetValue(decay);
-    Param(ghost, 2)->SetValue(0);
-    const std::vector<float> wet = RunFloat(ghost, format, burst);
-
-    const size_t d = delayCs * 44100 / 100;
-    const double gain = (10 - decay) * static_cast<double>(0.1f);
-    std::vector<float> model(dry.size());
-    for (size_t j = 0; j < dry.size(); ++j)
-        model[j] = static_cast<float>(dry[j] + (j >= d ? gain * model[j - d] : 0.0));
-    for (size_t j = 0; j < model.size(); ++j)
-        ASSERT_NEAR(wet[j], model[j], 1e-6) << j;
-    // And the echo is really there: energy a few delays after the burst has ended.
-    EXPECT_GT(Rms(wet, 4 * d, 5 * d), 0.01 * Rms(wet, 0, d));
+    struct Row {
+        int32_t delayCs, decay;
+        size_t delaySamples;
+    };
+    for (const Row row : {Row{7, 3, 3087}, Row{100, 6, 31311}}) {
+        Start(ghost, format, {row.delayCs, row.decay, 0});
+        const std::vector<float> wet = RunFloat(ghost, format, burst);
+        const size_t d = row.delaySamples;
+        const double gain = (10 - row.decay) * static_cast<double>(0.1f);
+        std::vector<float> model(dry.size());
+        for (size_t j = 0; j < dry.size(); ++j)
+            model[j] = static_cast<float>(dry[j] + (j >= d ? gain * model[j - d] : 0.0));
+        for (size_t j = 0; j < model.size(); ++j)
+            ASSERT_NEAR(wet[j], model[j], 1e-6) << "delay " << row.delayCs << ", sample " << j;
+        // And the echo is really there, after the burst has ended.
+        EXPECT_GT(Rms(wet, d, std::min(2 * d, wet.size())), 0.01 * Rms(wet, 0, d));
+    }
     ghost.Release();
     ghost.Reset();
 }
 
 // ---------------------------------------------------------------------------------------------
-// Lifecycle.
-
-const char* const kVocoderEffects[] = {"FemaletoMale", "Baby",  "Elder",        "Robot",
-                                       "Monster",      "Ghost", "Strange Voice"};
+// Lifecycle and refusals, for every engine effect.
 
 class EachEffect : public ::testing::TestWithParam<const char*> {};
 
@@ -362,8 +352,8 @@ TEST_P(EachEffect, ResetGivesTheSameOutputAsAFreshPrepare) {
     VoiceEffect& effect = Effect(GetParam());
     const WaveFormat format = Format(44100, 2, 16);
     const uint32_t bytes = Start(effect, format);
-    std::vector<uint8_t> input(bytes * 4);
     std::mt19937 gen(42);
+    std::vector<uint8_t> input(bytes * 4);
     for (uint8_t& b : input)
         b = static_cast<uint8_t>(gen());
     auto run = [&] {
@@ -383,7 +373,8 @@ TEST_P(EachEffect, ResetGivesTheSameOutputAsAFreshPrepare) {
 // quantisation. The bound is on the mean difference: bins that only quantisation noise fills
 // get random frequency estimates, which a pitch glide (Strange Voice) turns into audible
 // differences; measured at 8 bits that is up to 0.05 mean for Strange Voice and 0.005 for the
-// rest, at 16 bits 1e-4 and 5e-6. A wrong scale or byte order is off by far more.
+// rest, at 16 bits 1e-4 and 5e-6. A wrong scale or byte order is off by far more. A width the
+// effects do not know comes out as silence.
 TEST_P(EachEffect, SampleWidthsAgreeAndOtherWidthsGiveSilence) {
     VoiceEffect& effect = Effect(GetParam());
     std::vector<std::vector<float>> outputs;
@@ -391,41 +382,28 @@ TEST_P(EachEffect, SampleWidthsAgreeAndOtherWidthsGiveSilence) {
         const WaveFormat format = Format(22050, 1, bits);
         const uint32_t bytes = Start(effect, format);
         const uint32_t n = effect.FrameLength();
-        const std::vector<float> tone = Sine(440.0, 22050, n * 4, 0.3);
-        std::vector<float> out;
+        std::vector<float> tone = Sine(440.0, 22050, n * 4, 0.3);
+        // On the width's grid, the input differs from the float one by its quantisation only.
+        const double scale = std::ldexp(1.0, bits - 1);
+        for (float& x : tone)
+            x = bits == 32 ? x : static_cast<float>(std::round(x * scale) / scale);
+        std::vector<float> out(tone.size());
+        std::vector<uint8_t> block(bytes);
         for (size_t at = 0; at < tone.size(); at += n) {
-            std::vector<uint8_t> block(bytes);
-            for (uint32_t i = 0; i < n; ++i) {
-                const float x = tone[at + i];
-                if (bits == 8)
-                    block[i] = static_cast<uint8_t>(std::lround(x * 128.0f) + 128);
-                else if (bits == 16)
-                    reinterpret_cast<int16_t*>(block.data())[i] =
-                        static_cast<int16_t>(std::lround(x * 32768.0f));
-                else
-                    std::memcpy(block.data() + 4 * i, &x, 4);
-            }
+            const std::span<float> frame(out.data() + at, n);
+            FloatToPcm(std::span(tone).subspan(at, n), bits, block.data(), bytes);
             ASSERT_EQ(effect.Process(&format, block.data(), &bytes), 1);
-            for (uint32_t i = 0; i < n; ++i) {
-                float y = 0.0f;
-                if (bits == 8)
-                    y = (block[i] - 128) / 128.0f;
-                else if (bits == 16)
-                    y = reinterpret_cast<int16_t*>(block.data())[i] / 32768.0f;
-                else
-                    std::memcpy(&y, block.data() + 4 * i, 4);
-                out.push_back(std::clamp(y, -1.0f, 1.0f));
-            }
+            PcmToFloat(block.data(), bytes, bits, frame);
+            for (float& y : frame)
+                y = std::clamp(y, -1.0f, 1.0f);
         }
         outputs.push_back(out);
     }
     double mean16 = 0.0, mean8 = 0.0;
     for (size_t i = 0; i < outputs[2].size(); ++i) {
-        mean16 += std::fabs(outputs[1][i] - outputs[2][i]);
-        mean8 += std::fabs(outputs[0][i] - outputs[2][i]);
+        mean16 += std::fabs(outputs[1][i] - outputs[2][i]) / outputs[2].size();
+        mean8 += std::fabs(outputs[0][i] - outputs[2][i]) / outputs[2].size();
     }
-    mean16 /= outputs[2].size();
-    mean8 /= outputs[2].size();
     EXPECT_LT(mean16, 5e-4);
     EXPECT_LT(mean8, 0.06);
 
@@ -449,11 +427,8 @@ struct Guarded {
     uint8_t* data() { return storage.data() + kGuard; }
     bool Untouched() const { return storage == original; }
     bool GuardsIntact() const {
-        const size_t n = storage.size();
-        return std::all_of(storage.begin(), storage.begin() + kGuard,
-                           [](uint8_t b) { return b == 0xA5; }) &&
-               std::all_of(storage.begin() + (n - kGuard), storage.end(),
-                           [](uint8_t b) { return b == 0xA5; });
+        return std::equal(storage.begin(), storage.begin() + kGuard, original.begin()) &&
+               std::equal(storage.end() - kGuard, storage.end(), original.end() - kGuard);
     }
     std::vector<uint8_t> storage, original;
 };
@@ -512,34 +487,9 @@ TEST_P(EachEffect, PrepareRefusesAbsurdFormats) {
     effect.Release();
 }
 
-// Values no dialog offers (SetValue does not check) must still keep every write inside the
-// buffers and every conversion defined; run under the sanitizers this is the real check.
-TEST_P(EachEffect, OutOfRangeParametersAndBrokenSamplesStayContained) {
-    VoiceEffect& effect = Effect(GetParam());
-    const int32_t values[] = {std::numeric_limits<int32_t>::min(), -1000, -1, 100, 100000,
-                              std::numeric_limits<int32_t>::max()};
-    for (uint32_t rate : {8000u, 44100u}) {
-        const WaveFormat format = Format(rate, 1, 32);
-        for (int32_t v : values) {
-            const uint32_t bytes = Start(effect, format);
-            for (uint32_t p = 0; p < 3; ++p) {
-                if (EffectParam* param = Param(effect, p))
-                    param->SetValue(v);
-            }
-            Guarded block(bytes);
-            float* samples = reinterpret_cast<float*>(block.data());
-            samples[3] = std::numeric_limits<float>::quiet_NaN();
-            samples[5] = std::numeric_limits<float>::infinity();
-            for (int round = 0; round < 3; ++round)
-                EXPECT_EQ(effect.Process(&format, block.data(), &bytes), 1);
-            EXPECT_TRUE(block.GuardsIntact()) << v;
-        }
-    }
-    effect.Release();
-    effect.Reset();
-}
-
-INSTANTIATE_TEST_SUITE_P(Vocoder, EachEffect, ::testing::ValuesIn(kVocoderEffects),
+INSTANTIATE_TEST_SUITE_P(Vocoder, EachEffect,
+                         ::testing::Values("FemaletoMale", "Baby", "Elder", "Robot", "Monster",
+                                           "Ghost", "Strange Voice"),
                          [](const auto& info) {
                              std::string name = info.param;
                              std::replace(name.begin(), name.end(), ' ', '_');
@@ -557,8 +507,7 @@ TEST(PhaseVocoderEffect, NonFiniteSamplesAreTakenAsSilence) {
     const std::vector<float> clean = RunFloat(effect, format, input);
     input[700] = std::numeric_limits<float>::quiet_NaN();
     Start(effect, format);
-    const std::vector<float> broken = RunFloat(effect, format, input);
-    EXPECT_EQ(clean, broken);
+    EXPECT_EQ(RunFloat(effect, format, input), clean);
     effect.Release();
 }
 

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <complex>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -19,33 +18,29 @@ std::vector<float> RandomInterleaved(uint32_t n, uint32_t seed) {
     return v;
 }
 
-std::vector<std::complex<double>> NaiveDft(const std::vector<float>& x, int sign) {
+// The DFT of N complex points held (re, im) interleaved, in double precision.
+std::vector<double> NaiveDft(const std::vector<float>& x, int sign) {
     const size_t n = x.size() / 2;
-    std::vector<std::complex<double>> out(n);
+    std::vector<double> out(2 * n);
     for (size_t k = 0; k < n; ++k) {
-        std::complex<double> sum = 0.0;
         for (size_t t = 0; t < n; ++t) {
             const double a = sign * 2.0 * std::numbers::pi * static_cast<double>((k * t) % n) / n;
-            sum += std::complex<double>(x[2 * t], x[2 * t + 1]) *
-                   std::complex<double>(std::cos(a), std::sin(a));
+            out[2 * k] += x[2 * t] * std::cos(a) - x[2 * t + 1] * std::sin(a);
+            out[2 * k + 1] += x[2 * t] * std::sin(a) + x[2 * t + 1] * std::cos(a);
         }
-        out[k] = sum;
     }
     return out;
 }
 
-// Root-mean-square error of `got` against `want`, relative to the RMS of `want`.
-double RelativeError(const std::vector<float>& got, const std::vector<std::complex<double>>& want) {
-    double err = 0.0;
-    double ref = 0.0;
-    for (size_t k = 0; k < want.size(); ++k) {
-        err += std::norm(std::complex<double>(got[2 * k], got[2 * k + 1]) - want[k]);
-        ref += std::norm(want[k]);
+// Root-mean-square error of got[0 .. want.size()) relative to the RMS of `want`.
+double RelativeError(const std::vector<float>& got, const std::vector<double>& want) {
+    double err = 0.0, ref = 0.0;
+    for (size_t i = 0; i < want.size(); ++i) {
+        err += (got[i] - want[i]) * (got[i] - want[i]);
+        ref += want[i] * want[i];
     }
     return std::sqrt(err / ref);
 }
-
-class FftSizes : public ::testing::TestWithParam<uint32_t> {};
 
 // Float butterflies lose about one rounding per stage, and the twiddle recurrence adds about
 // one more per step along a stage, so the error grows with N: about 3e-9 * N relative in
@@ -54,14 +49,22 @@ double Tolerance(uint32_t n) {
     return 1e-8 * n + 2e-6;
 }
 
-TEST_P(FftSizes, ReferenceMatchesANaiveDftBothWays) {
+class FftSizes : public ::testing::TestWithParam<uint32_t> {};
+
+// Both directions against the naive DFT, and a round trip that must scale by N.
+TEST_P(FftSizes, ReferenceMatchesANaiveDftAndRoundTripsTimesN) {
     const uint32_t n = GetParam();
+    const std::vector<float> x = RandomInterleaved(n, n + 7);
+    std::vector<float> y = x;
     for (int sign : {kForwardFft, kInverseFft}) {
-        std::vector<float> x = RandomInterleaved(n, n + 7);
-        const auto want = NaiveDft(x, sign);
-        FftReference(x.data(), n, sign);
-        EXPECT_LT(RelativeError(x, want), Tolerance(n)) << "sign " << sign;
+        const std::vector<double> want = NaiveDft(y, sign);
+        FftReference(y.data(), n, sign);
+        EXPECT_LT(RelativeError(y, want), Tolerance(n)) << "sign " << sign;
     }
+    const std::vector<double> scaled(x.begin(), x.end());
+    for (float& v : y)
+        v /= static_cast<float>(n);
+    EXPECT_LT(RelativeError(y, scaled), 2.0 * Tolerance(n));
 }
 
 // The real transforms against the naive DFT of real data: the forward one gives bins 0..N/2,
@@ -69,57 +72,39 @@ TEST_P(FftSizes, ReferenceMatchesANaiveDftBothWays) {
 // twiddles keep their error near log2(N) float roundings, well inside the same tolerance.
 TEST_P(FftSizes, RealTransformsMatchANaiveDft) {
     const uint32_t n = GetParam();
+    RealFft fft;
+    ASSERT_EQ(fft.Init(n), n >= 4);
     if (n < 4)
         return;
-    RealFft fft;
-    ASSERT_TRUE(fft.Init(n));
     std::vector<float> x = RandomInterleaved(n, 5 * n);
-    std::vector<float> samples(n), window(n, 1.0f);
+    std::vector<float> samples(n), window(n, 1.0f), re(n), im(n), got(n + 2);
     for (uint32_t t = 0; t < n; ++t) {
         samples[t] = x[2 * t];
         x[2 * t + 1] = 0.0f;
     }
-    std::vector<float> re(n), im(n);
     fft.ForwardWindowed(window.data(), samples.data(), re.data(), im.data());
-    const auto want = NaiveDft(x, kForwardFft);
-    std::vector<float> got(2 * n, 0.0f);
-    std::vector<std::complex<double>> wantHalf(want.begin(), want.begin() + n / 2 + 1);
     for (uint32_t k = 0; k <= n / 2; ++k) {
         got[2 * k] = re[k];
         got[2 * k + 1] = im[k];
     }
-    got.resize(n + 2);
-    EXPECT_LT(RelativeError(got, wantHalf), Tolerance(n));
+    std::vector<double> want = NaiveDft(x, kForwardFft);
+    want.resize(n + 2);
+    EXPECT_LT(RelativeError(got, want), Tolerance(n));
 
-    // Inverse: a random one-sided spectrum.
+    // Inverse: a random one-sided spectrum; only the real parts of the result are wanted.
     std::vector<float> spectrum = RandomInterleaved(n, 9 * n);
-    for (uint32_t k = n / 2 + 1; k < n; ++k)
-        spectrum[2 * k] = spectrum[2 * k + 1] = 0.0f;
+    std::fill(spectrum.begin() + n + 2, spectrum.end(), 0.0f);
     for (uint32_t k = 0; k <= n / 2; ++k) {
         re[k] = spectrum[2 * k];
         im[k] = spectrum[2 * k + 1];
     }
-    const auto inverse = NaiveDft(spectrum, kInverseFft);
     std::vector<float> out(n);
     fft.InverseRealPart(re.data(), im.data(), out.data());
-    double err = 0.0, ref = 0.0;
-    for (uint32_t t = 0; t < n; ++t) {
-        err += (out[t] - inverse[t].real()) * (out[t] - inverse[t].real());
-        ref += inverse[t].real() * inverse[t].real();
-    }
-    EXPECT_LT(std::sqrt(err / ref), Tolerance(n));
-}
-
-TEST_P(FftSizes, RoundTripScalesByN) {
-    const uint32_t n = GetParam();
-    const std::vector<float> x = RandomInterleaved(n, 11 * n);
-    std::vector<float> y = x;
-    FftReference(y.data(), n, kForwardFft);
-    FftReference(y.data(), n, kInverseFft);
-    double worst = 0.0;
-    for (size_t i = 0; i < x.size(); ++i)
-        worst = std::max(worst, std::fabs(y[i] / static_cast<double>(n) - x[i]));
-    EXPECT_LT(worst, 2.0 * Tolerance(n));
+    const std::vector<double> inverse = NaiveDft(spectrum, kInverseFft);
+    std::vector<double> realParts(n);
+    for (uint32_t t = 0; t < n; ++t)
+        realParts[t] = inverse[2 * t];
+    EXPECT_LT(RelativeError(out, realParts), Tolerance(n));
 }
 
 INSTANTIATE_TEST_SUITE_P(PowersOfTwo, FftSizes, ::testing::Values(2u, 4u, 8u, 64u, 1024u, 4096u));
@@ -127,10 +112,8 @@ INSTANTIATE_TEST_SUITE_P(PowersOfTwo, FftSizes, ::testing::Values(2u, 4u, 8u, 64
 TEST(RealFft, RefusesLengthsThatAreNotPowersOfTwo) {
     RealFft fft;
     EXPECT_FALSE(fft.Init(0));
-    EXPECT_FALSE(fft.Init(2));
     EXPECT_FALSE(fft.Init(96));
     EXPECT_FALSE(fft.Ready());
-    EXPECT_TRUE(fft.Init(8));
 }
 
 }  // namespace

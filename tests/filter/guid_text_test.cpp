@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -26,7 +27,6 @@ INSTANTIATE_TEST_SUITE_P(
     Texts, GuidTextAccepts,
     ::testing::Values(Accepted{"{C37130CA-DB95-4C5D-BAB1-2A80F30761AE}", kBaby},
                       Accepted{"{c37130ca-db95-4c5d-bab1-2a80f30761ae}", kBaby},
-                      Accepted{"{C37130CA-DB95-4c5d-BAB1-2A80F30761AE}", kBaby},
                       // Nothing after the eleventh field is examined.
                       Accepted{"{C37130CA-DB95-4c5d-BAB1-2A80F30761AE", kBaby},
                       Accepted{"{C37130CA-DB95-4c5d-BAB1-2A80F30761AE}trailing", kBaby},
@@ -36,7 +36,7 @@ INSTANTIATE_TEST_SUITE_P(
                           "{FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF}",
                           {0xFFFFFFFF, 0xFFFF, 0xFFFF, {255, 255, 255, 255, 255, 255, 255, 255}}}));
 
-class GuidTextRefuses : public ::testing::TestWithParam<const char*> {};
+class GuidTextRefuses : public ::testing::TestWithParam<std::string_view> {};
 
 // A refused text leaves an all-zero GUID, whatever the GUID held before.
 TEST_P(GuidTextRefuses, LeavesAnAllZeroGuid) {
@@ -46,22 +46,15 @@ TEST_P(GuidTextRefuses, LeavesAnAllZeroGuid) {
     EXPECT_TRUE(SameGuid(guid, EffectGuid{}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Texts, GuidTextRefuses,
-                         ::testing::Values("", "{", "C37130CA-DB95-4c5d-BAB1-2A80F30761AE}",
-                                           "{C37130CA-DB95-4c5d-BAB1-2A80F307}",
-                                           "{C37130CA-DB95-4c5d-BAB12A80F30761AE}",
-                                           "{G37130CA-DB95-4c5d-BAB1-2A80F30761AE}",
-                                           "{ C37130CA-DB95-4c5d-BAB1-2A80F30761AE}",
-                                           "{C37130CA-DB95--4c5d-BAB1-2A80F30761AE}",
-                                           "{C37130CA0-DB95-4c5d-BAB1-2A80F30761AE}",
-                                           "{-DB95-4c5d-BAB1-2A80F30761AE}"));
-
-// The text may hold a NUL before the pattern ends: it ends the text.
-TEST(GuidText, StopsAtTheEndOfTheView) {
-    const char text[] = "{C37130CA-DB95-4c5d-BAB1-2A80F30761AE}";
-    EffectGuid guid{};
-    EXPECT_FALSE(GuidFromText(std::string_view(text, 30), guid));
-    EXPECT_TRUE(GuidFromText(std::string_view(text, 37), guid));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Texts, GuidTextRefuses,
+    ::testing::Values("", "{", "C37130CA-DB95-4c5d-BAB1-2A80F30761AE}",
+                      "{C37130CA-DB95-4c5d-BAB1-2A80F307}", "{C37130CA-DB95-4c5d-BAB12A80F30761AE}",
+                      "{G37130CA-DB95-4c5d-BAB1-2A80F30761AE}",
+                      "{ C37130CA-DB95-4c5d-BAB1-2A80F30761AE}",
+                      "{C37130CA-DB95--4c5d-BAB1-2A80F30761AE}",
+                      "{C37130CA0-DB95-4c5d-BAB1-2A80F30761AE}", "{-DB95-4c5d-BAB1-2A80F30761AE}",
+                      // The view ends mid-field, though the memory behind it goes on.
+                      std::string_view("{C37130CA-DB95-4c5d-BAB1-2A80F30761AE}", 30)));
 
 }  // namespace

@@ -9,41 +9,34 @@
 
 namespace {
 
-struct BufferRow {
-    WaveFormat format;
-    size_t bytes;  // 10 ms in whole frames
-};
-
-class DefaultBuffer : public ::testing::TestWithParam<BufferRow> {};
-
-TEST_P(DefaultBuffer, IsTenMillisecondsOfWholeFrames) {
-    EXPECT_EQ(DefaultStageBufferBytes(GetParam().format), GetParam().bytes);
+// 10 ms in whole frames, at least one frame and one byte.
+TEST(StageRender, DefaultBufferIsTenMillisecondsOfWholeFrames) {
+    EXPECT_EQ(DefaultStageBufferBytes(Pcm(44100, 2, 16)), 1764u);
+    EXPECT_EQ(DefaultStageBufferBytes(Pcm(11025, 1, 16)), 220u);
+    EXPECT_EQ(DefaultStageBufferBytes(Pcm(8000, 1, 8)), 80u);
+    EXPECT_EQ(DefaultStageBufferBytes(Pcm(48000, 2, 32)), 3840u);
+    EXPECT_EQ(DefaultStageBufferBytes(Pcm(50, 1, 16)), 2u);
+    EXPECT_EQ(DefaultStageBufferBytes(Pcm(0, 0, 0)), 1u);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Formats, DefaultBuffer,
-    ::testing::Values(BufferRow{Pcm(44100, 2, 16), 1764}, BufferRow{Pcm(11025, 1, 16), 220},
-                      BufferRow{Pcm(8000, 1, 8), 80}, BufferRow{Pcm(48000, 2, 32), 3840},
-                      BufferRow{Pcm(50, 1, 16), 2}, BufferRow{Pcm(0, 0, 0), 1}));
-
-class StageRender : public ::testing::TestWithParam<size_t> {};
 
 // A whole file through the stage: the lead-in, then every input byte processed, nothing lost
-// at the end, whatever the buffer size.
-TEST_P(StageRender, WritesTheLeadInThenTheWholeInput) {
-    AddEffect fx(4096, 7);
-    auto stage = std::make_unique<EffectStage>();
-    stage->SetEffect(&fx);
+// at the end, whatever the buffer size (0: the default).
+TEST(StageRender, WritesTheLeadInThenTheWholeInput) {
     const auto input = Noise(176400 + 333, 21);
-    const StageRenderResult result =
-        RenderThroughStage(*stage, Pcm(44100, 2, 16), input, GetParam());
-    ASSERT_TRUE(result.ok) << result.error;
-    EXPECT_EQ(result.leadInBytes, 22u * 4096);
-    EXPECT_EQ(FirstDifference(result.pcm, LeadInThen(22 * 4096, 0, input, 7)), SIZE_MAX);
+    for (const size_t bufferBytes : {0, 1, 4096, 88200, 1000000}) {
+        AddEffect fx(4096, 7);
+        auto stage = std::make_unique<EffectStage>();
+        stage->SetEffect(&fx);
+        const StageRenderResult result =
+            RenderThroughStage(*stage, Pcm(44100, 2, 16), input, bufferBytes);
+        ASSERT_TRUE(result.ok) << result.error;
+        EXPECT_EQ(result.leadInBytes, 22u * 4096);
+        EXPECT_EQ(FirstDifference(result.pcm, LeadInThen(22 * 4096, 0, input, 7)), SIZE_MAX)
+            << bufferBytes;
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(BufferBytes, StageRender, ::testing::Values(0, 1, 4096, 88200, 1000000));
-
+// No effect, or one that fails to prepare: nothing would be processed, so no result.
 TEST(StageRender, RefusesWhenNothingWouldBeProcessed) {
     AddEffect fx(4096);
     fx.prepareResult = 0;

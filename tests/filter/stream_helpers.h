@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <random>
@@ -32,8 +33,7 @@ inline std::vector<uint8_t> Noise(size_t n, uint32_t seed) {
     return v;
 }
 
-// What the stage must deliver for a byte-wise effect: the lead-in, then every input byte
-// changed by `delta`.
+// What the stage must deliver for AddEffect: the lead-in, then every input byte plus `delta`.
 inline std::vector<uint8_t> LeadInThen(size_t leadIn, uint8_t silence,
                                        const std::vector<uint8_t>& input, uint8_t delta) {
     std::vector<uint8_t> v(leadIn, silence);
@@ -42,12 +42,9 @@ inline std::vector<uint8_t> LeadInThen(size_t leadIn, uint8_t silence,
     return v;
 }
 
-// Index of the first byte where the two differ (or the shorter length), SIZE_MAX when equal.
+// Index of the first byte where the two differ (or the shorter length), SIZE_MAX when equal:
+// a readable failure message for streams of hundreds of kilobytes.
 inline size_t FirstDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
-    const size_t n = a.size() < b.size() ? a.size() : b.size();
-    for (size_t i = 0; i < n; ++i) {
-        if (a[i] != b[i])
-            return i;
-    }
-    return a.size() == b.size() ? SIZE_MAX : n;
+    const auto [x, y] = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+    return x == a.end() && y == b.end() ? SIZE_MAX : static_cast<size_t>(x - a.begin());
 }

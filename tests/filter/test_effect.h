@@ -7,26 +7,22 @@
 #include "effects/voice_effect.h"
 
 // A stand-in effect whose output is easy to predict: it adds `delta` to every byte of a block.
-// It checks the lifecycle it is driven through and counts what happened.
+// It counts what happened and every misuse of the lifecycle (a block of the wrong size or to
+// an unprepared effect, a Prepare or Release while a block runs).
 class AddEffect : public VoiceEffect {
   public:
     explicit AddEffect(uint32_t blockBytes, uint8_t delta = 1)
         : blockBytes_(blockBytes), delta_(delta) {}
 
-    uint32_t GetBlockSize(const WaveFormat* format) override {
-        lastRate = format->samplesPerSec;
-        return blockBytes_;
-    }
+    uint32_t GetBlockSize(const WaveFormat*) override { return blockBytes_; }
     int Prepare(const WaveFormat*) override {
-        if (inProcess)
-            ++misuse;
+        misuse += inProcess ? 1 : 0;
         ++prepares;
         prepared = prepareResult;
         return prepareResult;
     }
     void Release() override {
-        if (inProcess)
-            ++misuse;
+        misuse += inProcess ? 1 : 0;
         ++releases;
         prepared = 0;
     }
@@ -40,23 +36,18 @@ class AddEffect : public VoiceEffect {
             ++misuse;
         if (keepLastInput)
             lastInput.assign(data, data + *byteCount);
-        // Refuses every refuseEvery-th block, leaving it untouched as effects do.
-        int result = 0;
-        if (refuseEvery == 0 || blocks % refuseEvery != 0) {
-            for (uint32_t i = 0; i < *byteCount; ++i)
-                data[i] = static_cast<uint8_t>(data[i] + delta_);
-            result = 1;
-        }
-        // Released or re-prepared while this block ran?
-        if (prepared == 0)
+        // Every refuseEvery-th block is refused and left untouched, as effects do.
+        const bool refused = refuseEvery != 0 && blocks % refuseEvery == 0;
+        for (uint32_t i = 0; i < *byteCount && !refused; ++i)
+            data[i] = static_cast<uint8_t>(data[i] + delta_);
+        if (prepared == 0)  // released or re-prepared while the block ran
             ++misuse;
         inProcess = false;
-        return result;
+        return refused ? 0 : 1;
     }
 
     int prepareResult = 1;
     uint32_t refuseEvery = 0;
-    uint32_t lastRate = 0;
     bool keepLastInput = false;
     std::vector<uint8_t> lastInput;
     std::atomic<int> prepared{0};

@@ -7,39 +7,30 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz_input.h"
+
 #include "dsp/pitch.h"
 #include "dsp/resample.h"
 #include "dsp/sound.h"
 
-namespace {
-
-template <typename T>
-T Take(const uint8_t*& data, size_t& size) {
-    T value{};
-    const size_t n = size < sizeof(T) ? size : sizeof(T);
-    std::memcpy(&value, data, n);
-    data += n;
-    size -= n;
-    return value;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const float rate = Take<float>(data, size);
-    const float factor = Take<float>(data, size);
-    const double timeStep = Take<double>(data, size);
-    const double floorHz = Take<double>(data, size);
-    const double ceilingHz = Take<double>(data, size);
-    const int32_t analysisRate = Take<int32_t>(data, size);
-    const double position = Take<double>(data, size);
+    FuzzInput in(data, size);
+    const float rate = in.Take<float>();
+    const float factor = in.Take<float>();
+    const double timeStep = in.Take<double>();
+    const double floorHz = in.Take<double>();
+    const double ceilingHz = in.Take<double>();
+    const int32_t analysisRate = in.Take<int32_t>();
+    const double position = in.Take<double>();
     // Keep runs short: at most 8000 samples, and rates and steps that give at most a few
     // thousand frames or output samples; everything outside is still handed to the library
     // when it is a value the library must refuse.
-    const size_t samples = size / 2 > 8000 ? 8000 : size / 2;
+    const size_t samples = in.RestSize() / 2 > 8000 ? 8000 : in.RestSize() / 2;
     std::vector<int16_t> pcm(samples);
     if (samples > 0)
-        std::memcpy(pcm.data(), data, samples * 2);
+        std::memcpy(pcm.data(), in.Rest(), samples * 2);
     const int32_t bytes = static_cast<int32_t>(samples * 2);
 
     // A tiny positive factor asks for an output of billions of samples: valid, but it only

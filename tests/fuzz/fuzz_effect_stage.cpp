@@ -7,29 +7,12 @@
 #include <memory>
 #include <vector>
 
+#include "fuzz_input.h"
+
 #include "../filter/test_effect.h"
 #include "filter/effect_stage.h"
 
 namespace {
-
-class Input {
-  public:
-    Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    template <typename T>
-    T Take() {
-        T value{};
-        const size_t n = size_ < sizeof(T) ? size_ : sizeof(T);
-        std::memcpy(&value, data_, n);
-        data_ += n;
-        size_ -= n;
-        return value;
-    }
-    bool Empty() const { return size_ == 0; }
-
-  private:
-    const uint8_t* data_;
-    size_t size_;
-};
 
 constexpr uint32_t kBlockSizes[] = {0,    1,     3,      100,    256,        2048,
                                     4096, 16384, 163840, 163841, 0x80000000, 0xFFFFFFFF};
@@ -55,7 +38,7 @@ World& TheWorld() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     World& w = TheWorld();
-    Input in(data, size);
+    FuzzInput in(data, size);
     w.stage.SetEffect(nullptr);
     for (int op = 0; op < 64 && !in.Empty(); ++op) {
         switch (in.Take<uint8_t>() % 6) {

@@ -5,34 +5,14 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz_input.h"
+
 #include "effects/effect_registry.h"
 
-namespace {
-
-class Input {
-  public:
-    Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    template <typename T>
-    T Take() {
-        T value{};
-        const size_t n = size_ < sizeof(T) ? size_ : sizeof(T);
-        std::memcpy(&value, data_, n);
-        data_ += n;
-        size_ -= n;
-        return value;
-    }
-    const uint8_t* Rest() const { return data_; }
-    size_t RestSize() const { return size_; }
-
-  private:
-    const uint8_t* data_;
-    size_t size_;
-};
-
-}  // namespace
+namespace {}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    Input in(data, size);
+    FuzzInput in(data, size);
     const auto& effects = EffectRegistry::Instance().Effects();
     VoiceEffect* effect = effects[in.Take<uint8_t>() % effects.size()];
 

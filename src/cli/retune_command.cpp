@@ -1,0 +1,134 @@
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/audio_file.h"
+#include "cli/commands.h"
+#include "dsp/overlap_add.h"
+
+namespace {
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "quillmar retune: %s\n", message.c_str());
+    return 1;
+}
+
+bool ParseNumber(const std::string& text, double& value) {
+    if (text.empty())
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (errno != 0 || end == nullptr || *end != '\0' || !std::isfinite(v))
+        return false;
+    value = v;
+    return true;
+}
+
+// The longest input the resynthesis takes in one piece, in bytes of 16-bit samples.
+constexpr int32_t kMaxInputBytes = 50000000;
+
+std::string Number(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", v);
+    return text;
+}
+
+std::string Seconds(double s) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f s", s);
+    return text;
+}
+
+std::string Explain(int32_t code, double rateHz) {
+    switch (code) {
+        case kPitchDurationNoPitch:
+            return "the pitch analysis failed: the input must last at least 0.06 s (three periods "
+                   "of the 50 Hz floor), or memory ran out";
+        case kPitchDurationTooLong:
+            return "the input is too long for one piece (at most " +
+                   Seconds(kMaxInputBytes / 2 / rateHz) + " at this rate)";
+        case kPitchDurationBadFactor:
+            return "a factor lies outside its range";
+        default:
+            return "out of memory (step " + std::to_string(code) + ")";
+    }
+}
+
+}  // namespace
+
+int CommandRetune(const std::vector<std::string>& args) {
+    double pitch = 1.0;
+    double duration = 1.0;
+    bool pitchGiven = false;
+    bool durationGiven = false;
+    std::vector<std::string> files;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--pitch" || a == "--duration") {
+            if (i + 1 >= args.size())
+                return Fail(a + " needs a value");
+            const std::string& text = args[++i];
+            double& target = a == "--pitch" ? pitch : duration;
+            if (!ParseNumber(text, target))
+                return Fail(a + " takes a number, got '" + text + "'");
+            (a == "--pitch" ? pitchGiven : durationGiven) = true;
+        } else if (a.rfind("--", 0) == 0) {
+            return Fail("unknown option '" + a + "'");
+        } else {
+            files.push_back(a);
+        }
+    }
+    if (!pitchGiven && !durationGiven)
+        return Fail("needs --pitch FACTOR, --duration FACTOR or both");
+    if (files.size() != 2)
+        return Fail("needs an input and an output file");
+    // The resynthesis places at most twice the input and at least a tenth of it; the factors
+    // arrive as 32-bit floats, so compare what the library will see.
+    const float durationF = static_cast<float>(duration);
+    const float pitchF = static_cast<float>(pitch);
+    if (!(durationF >= 0.1f && durationF <= 2.5f))
+        return Fail("--duration must lie in 0.1..2.5, got " + Number(duration));
+    if (!(pitchF >= kMinPitchFactor && pitchF <= kMaxPitchFactor))
+        return Fail("--pitch must lie in 0.01..100, got " + Number(pitch));
+
+    std::string error;
+    if (!IsWritableAudioPath(files[1], error))
+        return Fail(error);
+    AudioData audio;
+    if (!ReadAudioFile(files[0], audio, error))
+        return Fail(error);
+    std::vector<int16_t> pcm;
+    if (!FirstChannel16(audio, pcm, error))
+        return Fail("'" + files[0] + "': " + error);
+    const double rateHz = audio.format.samplesPerSec;
+    if (rateHz < 1.0 || rateHz > INT32_MAX)
+        return Fail("'" + files[0] + "' has no usable sampling rate");
+    if (pcm.size() > static_cast<size_t>(kMaxInputBytes / 2))
+        return Fail("'" + files[0] + "': " + Explain(kPitchDurationTooLong, rateHz));
+
+    int16_t* raw = nullptr;
+    const int32_t bytes =
+        ChangePitchDurationPcm16(pcm.data(), static_cast<int32_t>(2 * pcm.size()), &raw,
+                                 static_cast<float>(rateHz), durationF, pitchF, 16);
+    const std::unique_ptr<int16_t[]> out(raw);
+    if (bytes <= 0)
+        return Fail("'" + files[0] + "': " + Explain(bytes, rateHz));
+    AudioData result;
+    result.format.formatTag = 1;
+    result.format.channels = 1;
+    result.format.samplesPerSec = audio.format.samplesPerSec;
+    result.format.bitsPerSample = 16;
+    result.format.blockAlign = 2;
+    result.format.avgBytesPerSec = 2 * audio.format.samplesPerSec;
+    const auto* bytesOut = reinterpret_cast<const uint8_t*>(out.get());
+    result.pcm.assign(bytesOut, bytesOut + bytes);
+    if (!WriteAudioFile(files[1], result, error))
+        return Fail(error);
+    return 0;
+}

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <cstdint>
+
+struct lame_global_struct;
+
+// Sets up a fresh LAME encoder for the recorder's MP3 stream: the input's rate kept as the
+// output rate, mono for one channel and joint stereo for two, constant bit rate
+// (Mp3BitrateKbpsFor), and no tag frame of LAME's own (the file stage writes the Info tag).
+// False when LAME refuses the parameters; the caller then closes the encoder. Allocates
+// (LAME sizes its buffers here); call it before streaming starts.
+bool ConfigureMp3Encoder(lame_global_struct* lame, uint32_t sampleRateHz, uint16_t channels);

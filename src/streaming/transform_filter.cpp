@@ -1,0 +1,216 @@
+#include "streaming/transform_filter.h"
+
+// Input pin.
+
+TransformInputPin::TransformInputPin(TransformFilter* filter)
+    : BaseInputPin(filter, L"Input"), filter_(filter) {}
+
+HRESULT TransformInputPin::EndOfStream() {
+    if (HRESULT hr = CheckStreaming(); hr != S_OK) {
+        return hr;
+    }
+    return filter_->EndOfStreamFromUpstream();
+}
+
+HRESULT TransformInputPin::BeginFlush() {
+    BaseInputPin::BeginFlush();
+    filter_->Output().DeliverBeginFlush();
+    return S_OK;
+}
+
+HRESULT TransformInputPin::EndFlush() {
+    {
+        ScopedLock lock(filter_->ReceiveLock());
+        filter_->DiscardHeld();
+    }
+    filter_->Output().DeliverEndFlush();
+    return BaseInputPin::EndFlush();
+}
+
+HRESULT TransformInputPin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
+    filter_->Output().DeliverNewSegment(start, stop, rate);
+    return S_OK;
+}
+
+HRESULT TransformInputPin::Receive(IMediaSample* sample) {
+    if (sample == nullptr) {
+        return E_POINTER;
+    }
+    if (HRESULT hr = CheckStreaming(); hr != S_OK) {
+        return hr;
+    }
+    return filter_->ReceiveSample(sample);
+}
+
+HRESULT TransformInputPin::ReceiveCanBlock() {
+    IMemInputPin* downstream = filter_->Output().PeerInput();
+    return downstream != nullptr ? downstream->ReceiveCanBlock() : S_FALSE;
+}
+
+HRESULT TransformInputPin::CheckMediaType(const AM_MEDIA_TYPE& type) {
+    if (HRESULT hr = filter_->CheckInputType(type); hr != S_OK) {
+        return hr;
+    }
+    // A new input must still suit the output type downstream already took.
+    const TransformOutputPin& output = filter_->Output();
+    if (output.IsConnected()) {
+        return filter_->CheckTransform(type, output.CurrentMediaType().Get());
+    }
+    return S_OK;
+}
+
+HRESULT TransformInputPin::CompleteConnect(IPin* peer) {
+    return filter_->CompleteConnect(PINDIR_INPUT, peer);
+}
+
+void TransformInputPin::BreakConnect() {
+    BaseInputPin::BreakConnect();
+    filter_->BreakConnect(PINDIR_INPUT);
+}
+
+// Output pin.
+
+TransformOutputPin::TransformOutputPin(TransformFilter* filter)
+    : BaseOutputPin(filter, L"Output"), filter_(filter) {}
+
+HRESULT TransformOutputPin::CheckMediaType(const AM_MEDIA_TYPE& type) {
+    const TransformInputPin& input = filter_->Input();
+    if (!input.IsConnected()) {
+        return VFW_E_NOT_CONNECTED;
+    }
+    return filter_->CheckTransform(input.CurrentMediaType().Get(), type);
+}
+
+HRESULT TransformOutputPin::GetMediaType(int position, MediaType* type) {
+    const TransformInputPin& input = filter_->Input();
+    if (!input.IsConnected() || position < 0) {
+        return VFW_S_NO_MORE_ITEMS;
+    }
+    return filter_->GetOutputType(input.CurrentMediaType().Get(), position, type);
+}
+
+HRESULT TransformOutputPin::CompleteConnect(IPin* peer) {
+    return filter_->CompleteConnect(PINDIR_OUTPUT, peer);
+}
+
+void TransformOutputPin::BreakConnect() {
+    BaseOutputPin::BreakConnect();
+    filter_->BreakConnect(PINDIR_OUTPUT);
+}
+
+HRESULT TransformOutputPin::DecideBufferSize(IMemAllocator* allocator,
+                                             const ALLOCATOR_PROPERTIES& request) {
+    return filter_->DecideBufferSize(allocator, request);
+}
+
+// Filter.
+
+TransformFilter::TransformFilter(const wchar_t* name, IUnknown* outer, const CLSID& clsid)
+    : BaseFilter(name, outer, clsid), input_(this), output_(this) {}
+
+BasePin* TransformFilter::GetPin(int index) {
+    switch (index) {
+        case 0:
+            return &input_;
+        case 1:
+            return &output_;
+        default:
+            return nullptr;
+    }
+}
+
+HRESULT TransformFilter::Stop() {
+    ScopedLock lock(FilterLock());
+    // Inactive pins decommit their allocators first, which wakes a delivery waiting for a
+    // buffer; then wait for the sample still inside ProcessSample.
+    const HRESULT hr = BaseFilter::Stop();
+    ScopedLock receive(receiveLock_);
+    if (streaming_) {
+        streaming_ = false;
+        StopStreaming();
+    }
+    return hr;
+}
+
+HRESULT TransformFilter::Pause() {
+    ScopedLock lock(FilterLock());
+    const bool starting = IsStopped();
+    if (starting) {
+        ScopedLock receive(receiveLock_);
+        endOfStreamSent_ = false;
+        // Without an input there is nothing to set up and nothing will ever arrive.
+        if (!streaming_ && input_.IsConnected()) {
+            if (HRESULT hr = StartStreaming(); FAILED(hr)) {
+                return hr;
+            }
+            streaming_ = true;
+        }
+    }
+    if (HRESULT hr = BaseFilter::Pause(); FAILED(hr)) {
+        ScopedLock receive(receiveLock_);
+        if (IsStopped() && streaming_) {
+            streaming_ = false;
+            StopStreaming();
+        }
+        return hr;
+    }
+    // Tell downstream at once that an unfed output has ended, so that the graph can complete.
+    if (starting && !input_.IsConnected() && output_.IsConnected()) {
+        ScopedLock receive(receiveLock_);
+        endOfStreamSent_ = true;
+        output_.DeliverEndOfStream();
+    }
+    return S_OK;
+}
+
+HRESULT TransformFilter::CompleteConnect(PIN_DIRECTION, IPin*) {
+    return S_OK;
+}
+
+HRESULT TransformFilter::GetOutputBuffer(ComPtr<IMediaSample>* sample) {
+    IMemAllocator* allocator = output_.Allocator();
+    if (allocator == nullptr) {
+        return VFW_E_NO_ALLOCATOR;
+    }
+    return allocator->GetBuffer(sample->Put(), nullptr, nullptr, 0);
+}
+
+HRESULT TransformFilter::DeliverOutput(IMediaSample* sample) {
+    return output_.Deliver(sample);
+}
+
+HRESULT TransformFilter::ReceiveSample(IMediaSample* sample) {
+    ScopedLock lock(receiveLock_);
+    if (!streaming_ || endOfStreamSent_) {
+        return S_FALSE;
+    }
+    if (!output_.IsConnected()) {
+        return S_OK;
+    }
+    // The output type was settled for the connection's input type; a sample announcing
+    // another one cannot be followed.
+    AM_MEDIA_TYPE* changed = nullptr;
+    if (sample->GetMediaType(&changed) == S_OK && changed != nullptr) {
+        const bool same = SameMediaType(*changed, input_.CurrentMediaType().Get());
+        DeleteMediaType(changed);
+        if (!same) {
+            return VFW_E_INVALIDMEDIATYPE;
+        }
+    }
+    return ProcessSample(sample);
+}
+
+HRESULT TransformFilter::EndOfStreamFromUpstream() {
+    ScopedLock lock(receiveLock_);
+    if (endOfStreamSent_) {
+        return S_OK;
+    }
+    endOfStreamSent_ = true;
+    if (!output_.IsConnected()) {
+        return S_OK;
+    }
+    const HRESULT finished = streaming_ ? FinishStream() : S_OK;
+    // Downstream learns of the end even when the held audio could not be delivered.
+    const HRESULT ended = output_.DeliverEndOfStream();
+    return FAILED(finished) ? finished : ended;
+}

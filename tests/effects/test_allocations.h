@@ -1,0 +1,7 @@
+#pragma once
+
+// Counts every call of the global allocation operators in this test binary, so a test can
+// check that a real-time path allocates nothing.
+namespace test_allocations {
+long Count();
+}
