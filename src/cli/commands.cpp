@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "cli/audio_file.h"
+#include "cli/cli_args.h"
 #include "cli/render.h"
 #include "cli/stage_render.h"
 #include "effects/effect_registry.h"
@@ -18,8 +19,7 @@
 namespace {
 
 int Fail(const std::string& message) {
-    std::fprintf(stderr, "quillmar: %s\n", message.c_str());
-    return 1;
+    return ReportFailure(nullptr, message);
 }
 
 std::vector<EffectParam*> ParamsOf(VoiceEffect& effect) {
@@ -29,19 +29,6 @@ std::vector<EffectParam*> ParamsOf(VoiceEffect& effect) {
     if (count > 0 && effect.GetParams(params.data(), &count) == 0)
         params.clear();
     return params;
-}
-
-bool ParseInt(const std::string& text, int32_t& value) {
-    if (text.empty())
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    const long long v = std::strtoll(text.c_str(), &end, 10);
-    if (errno != 0 || end == nullptr || *end != '\0' || v < INT32_MIN || v > INT32_MAX) {
-        return false;
-    }
-    value = static_cast<int32_t>(v);
-    return true;
 }
 
 bool EqualsIgnoringCase(const std::string& a, const char* b) {
@@ -71,7 +58,7 @@ bool ApplyParam(VoiceEffect& effect, const std::string& assignment, std::string&
         int32_t value = 0;
         int32_t min = 0, max = 0;
         param->GetRange(&min, &max, nullptr, nullptr);
-        if (!ParseInt(text, value)) {
+        if (!ParseInt32(text, value)) {
             error = "parameter '" + name + "' takes a whole number, got '" + text + "'";
             return false;
         }
@@ -165,7 +152,7 @@ int CommandRender(const std::vector<std::string>& args) {
         if (a == "--stage") {
             stage = true;
         } else if (a == "--buffer-bytes") {
-            if (i + 1 >= args.size() || !ParseInt(args[i + 1], bufferBytes) || bufferBytes <= 0)
+            if (i + 1 >= args.size() || !ParseInt32(args[i + 1], bufferBytes) || bufferBytes <= 0)
                 return Fail("--buffer-bytes needs a positive whole number");
             ++i;
         } else if (a == "--effect" || a == "--param") {
@@ -186,7 +173,7 @@ int CommandRender(const std::vector<std::string>& args) {
         return Fail("--buffer-bytes needs --stage");
     VoiceEffect* effect = EffectRegistry::Instance().FindByName(effectName.c_str());
     int32_t index = 0;
-    if (effect == nullptr && stage && ParseInt(effectName, index))
+    if (effect == nullptr && stage && ParseInt32(effectName, index))
         effect = EffectForRecorderIndex(index);
     if (effect == nullptr)
         return Fail("unknown effect '" + effectName + "' (see 'quillmar list')");

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/audio_file.h"
+#include "cli/cli_args.h"
 #include "cli/commands.h"
 #include "dsp/pitch.h"
 #include "dsp/sound.h"
@@ -15,17 +16,12 @@
 namespace {
 
 int Fail(const std::string& message) {
-    std::fprintf(stderr, "quillmar pitch: %s\n", message.c_str());
-    return 1;
+    return ReportFailure("pitch", message);
 }
 
 bool ParsePositive(const std::string& text, double& value) {
-    if (text.empty())
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (errno != 0 || end == nullptr || *end != '\0' || !std::isfinite(v) || v <= 0.0)
+    double v = 0.0;
+    if (!ParseFiniteNumber(text, v) || v <= 0.0)
         return false;
     value = v;
     return true;

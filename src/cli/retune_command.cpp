@@ -8,26 +8,14 @@
 #include <vector>
 
 #include "cli/audio_file.h"
+#include "cli/cli_args.h"
 #include "cli/commands.h"
 #include "dsp/overlap_add.h"
 
 namespace {
 
 int Fail(const std::string& message) {
-    std::fprintf(stderr, "quillmar retune: %s\n", message.c_str());
-    return 1;
-}
-
-bool ParseNumber(const std::string& text, double& value) {
-    if (text.empty())
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (errno != 0 || end == nullptr || *end != '\0' || !std::isfinite(v))
-        return false;
-    value = v;
-    return true;
+    return ReportFailure("retune", message);
 }
 
 // The longest input the resynthesis takes in one piece, in bytes of 16-bit samples.
@@ -75,7 +63,7 @@ int CommandRetune(const std::vector<std::string>& args) {
                 return Fail(a + " needs a value");
             const std::string& text = args[++i];
             double& target = a == "--pitch" ? pitch : duration;
-            if (!ParseNumber(text, target))
+            if (!ParseFiniteNumber(text, target))
                 return Fail(a + " takes a number, got '" + text + "'");
             (a == "--pitch" ? pitchGiven : durationGiven) = true;
         } else if (a.rfind("--", 0) == 0) {
