@@ -106,15 +106,7 @@ HRESULT Mp3EncoderFilter::GetOutputType(const AM_MEDIA_TYPE& input, int position
 
 HRESULT Mp3EncoderFilter::DecideBufferSize(IMemAllocator* allocator,
                                            const ALLOCATOR_PROPERTIES& request) {
-    ALLOCATOR_PROPERTIES wanted = request;
-    wanted.cBuffers = std::max(wanted.cBuffers, 4L);
-    wanted.cbBuffer = std::max(wanted.cbBuffer, kOutputBufferBytes);
-    wanted.cbAlign = std::max(wanted.cbAlign, 1L);
-    ALLOCATOR_PROPERTIES actual{};
-    if (HRESULT hr = allocator->SetProperties(&wanted, &actual); FAILED(hr)) {
-        return hr;
-    }
-    return actual.cbBuffer >= kOutputBufferBytes ? S_OK : VFW_E_SIZENOTSET;
+    return SetOutputBuffers(allocator, request, 4, kOutputBufferBytes, kOutputBufferBytes);
 }
 
 HRESULT Mp3EncoderFilter::StartStreaming() {
@@ -179,15 +171,10 @@ HRESULT Mp3EncoderFilter::ProcessSample(IMediaSample* sample) {
     if (!lame_) {
         return VFW_E_WRONG_STATE;
     }
-    BYTE* data = nullptr;
-    if (FAILED(sample->GetPointer(&data)) || data == nullptr) {
-        return E_POINTER;
+    std::span<const uint8_t> pcm;
+    if (HRESULT hr = SampleBytes(sample, &pcm); FAILED(hr)) {
+        return hr;
     }
-    const long length = sample->GetActualDataLength();
-    if (length < 0 || length > sample->GetSize()) {
-        return VFW_E_BUFFER_OVERFLOW;
-    }
-    std::span<const uint8_t> pcm(data, static_cast<size_t>(length));
     const size_t frameBytes = format_.blockAlign;
     size_t frames = 0;
     // Complete a frame that the previous sample cut in two.

@@ -1,5 +1,7 @@
 #include "streaming/transform_filter.h"
 
+#include <algorithm>
+
 // Input pin.
 
 TransformInputPin::TransformInputPin(TransformFilter* filter)
@@ -100,6 +102,33 @@ HRESULT TransformFilter::GetOutputBuffer(ComPtr<IMediaSample>* sample) {
 
 HRESULT TransformFilter::DeliverOutput(IMediaSample* sample) {
     return output_.Deliver(sample);
+}
+
+HRESULT TransformFilter::SetOutputBuffers(IMemAllocator* allocator,
+                                          const ALLOCATOR_PROPERTIES& request, long buffers,
+                                          long bufferBytes, long neededBytes) {
+    ALLOCATOR_PROPERTIES wanted = request;
+    wanted.cBuffers = std::max(wanted.cBuffers, buffers);
+    wanted.cbBuffer = std::max(wanted.cbBuffer, bufferBytes);
+    wanted.cbAlign = std::max(wanted.cbAlign, 1L);
+    ALLOCATOR_PROPERTIES actual{};
+    if (HRESULT hr = allocator->SetProperties(&wanted, &actual); FAILED(hr)) {
+        return hr;
+    }
+    return actual.cbBuffer >= neededBytes ? S_OK : VFW_E_SIZENOTSET;
+}
+
+HRESULT TransformFilter::SampleBytes(IMediaSample* sample, std::span<const uint8_t>* bytes) {
+    BYTE* data = nullptr;
+    if (FAILED(sample->GetPointer(&data)) || data == nullptr) {
+        return E_POINTER;
+    }
+    const long length = sample->GetActualDataLength();
+    if (length < 0 || length > sample->GetSize()) {
+        return VFW_E_BUFFER_OVERFLOW;
+    }
+    *bytes = std::span<const uint8_t>(data, static_cast<size_t>(length));
+    return S_OK;
 }
 
 HRESULT TransformFilter::ReceiveSample(IMediaSample* sample) {

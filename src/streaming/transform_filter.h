@@ -4,6 +4,9 @@
 
 #include <strmif.h>
 
+#include <cstdint>
+#include <span>
+
 #include "streaming/base_pins.h"
 #include "streaming/com_ptr.h"
 #include "streaming/media_type.h"
@@ -79,6 +82,14 @@ class TransformFilter : public TwoPinFilter {
     // while downstream holds them all), and its delivery.
     HRESULT GetOutputBuffer(ComPtr<IMediaSample>* sample);
     HRESULT DeliverOutput(IMediaSample* sample);
+
+    // For DecideBufferSize: asks for at least `buffers` buffers of `bufferBytes` (more where
+    // downstream's `request` asks more) and succeeds when each buffer the allocator actually
+    // gives holds `neededBytes`.
+    static HRESULT SetOutputBuffers(IMemAllocator* allocator, const ALLOCATOR_PROPERTIES& request,
+                                    long buffers, long bufferBytes, long neededBytes);
+    // The bytes an input sample carries; fails when its data length does not fit its buffer.
+    static HRESULT SampleBytes(IMediaSample* sample, std::span<const uint8_t>* bytes);
 
     TransformInputPin& Input() override { return input_; }
     TransformOutputPin& Output() override { return output_; }
