@@ -153,14 +153,22 @@ HRESULT Mp3EncoderFilter::DeliverEncoded(IMediaSample* out, int bytes) {
     return DeliverOutput(out);
 }
 
-HRESULT Mp3EncoderFilter::EncodeFrames(size_t frames) {
-    ComPtr<IMediaSample> out;
-    if (HRESULT hr = GetOutputBuffer(&out); FAILED(hr)) {
+HRESULT Mp3EncoderFilter::GetEncoderBuffer(ComPtr<IMediaSample>* out, BYTE** data) {
+    if (HRESULT hr = GetOutputBuffer(out); FAILED(hr)) {
         return hr;
     }
-    BYTE* data = nullptr;
-    if (FAILED(out->GetPointer(&data)) || out->GetSize() < kOutputBufferBytes) {
+    // LAME writes up to its worst-case bound, so a smaller buffer could overflow.
+    if (FAILED((*out)->GetPointer(data)) || (*out)->GetSize() < kOutputBufferBytes) {
         return VFW_E_BUFFER_OVERFLOW;
+    }
+    return S_OK;
+}
+
+HRESULT Mp3EncoderFilter::EncodeFrames(size_t frames) {
+    ComPtr<IMediaSample> out;
+    BYTE* data = nullptr;
+    if (HRESULT hr = GetEncoderBuffer(&out, &data); FAILED(hr)) {
+        return hr;
     }
     const int written = lame_encode_buffer(lame_.get(), left_.data(), right_.data(),
                                            static_cast<int>(frames), data, out->GetSize());
@@ -213,12 +221,9 @@ HRESULT Mp3EncoderFilter::FinishStream() {
         return S_OK;
     }
     ComPtr<IMediaSample> out;
-    if (HRESULT hr = GetOutputBuffer(&out); FAILED(hr)) {
-        return hr;
-    }
     BYTE* data = nullptr;
-    if (FAILED(out->GetPointer(&data)) || out->GetSize() < kOutputBufferBytes) {
-        return VFW_E_BUFFER_OVERFLOW;
+    if (HRESULT hr = GetEncoderBuffer(&out, &data); FAILED(hr)) {
+        return hr;
     }
     // Pads the last granule with silence and empties the bit reservoir: without it the last
     // frames never reach the file.
