@@ -106,15 +106,7 @@ HRESULT Mp3EncoderFilter::GetOutputType(const AM_MEDIA_TYPE& input, int position
 
 HRESULT Mp3EncoderFilter::DecideBufferSize(IMemAllocator* allocator,
                                            const ALLOCATOR_PROPERTIES& request) {
-    ALLOCATOR_PROPERTIES wanted = request;
-    wanted.cBuffers = std::max(wanted.cBuffers, 4L);
-    wanted.cbBuffer = std::max(wanted.cbBuffer, kOutputBufferBytes);
-    wanted.cbAlign = std::max(wanted.cbAlign, 1L);
-    ALLOCATOR_PROPERTIES actual{};
-    if (HRESULT hr = allocator->SetProperties(&wanted, &actual); FAILED(hr)) {
-        return hr;
-    }
-    return actual.cbBuffer >= kOutputBufferBytes ? S_OK : VFW_E_SIZENOTSET;
+    return SetOutputBuffers(allocator, request, 4, kOutputBufferBytes, kOutputBufferBytes);
 }
 
 HRESULT Mp3EncoderFilter::StartStreaming() {
@@ -161,14 +153,22 @@ HRESULT Mp3EncoderFilter::DeliverEncoded(IMediaSample* out, int bytes) {
     return DeliverOutput(out);
 }
 
-HRESULT Mp3EncoderFilter::EncodeFrames(size_t frames) {
-    ComPtr<IMediaSample> out;
-    if (HRESULT hr = GetOutputBuffer(&out); FAILED(hr)) {
+HRESULT Mp3EncoderFilter::GetEncoderBuffer(ComPtr<IMediaSample>* out, BYTE** data) {
+    if (HRESULT hr = GetOutputBuffer(out); FAILED(hr)) {
         return hr;
     }
-    BYTE* data = nullptr;
-    if (FAILED(out->GetPointer(&data)) || out->GetSize() < kOutputBufferBytes) {
+    // LAME writes up to its worst-case bound, so a smaller buffer could overflow.
+    if (FAILED((*out)->GetPointer(data)) || (*out)->GetSize() < kOutputBufferBytes) {
         return VFW_E_BUFFER_OVERFLOW;
+    }
+    return S_OK;
+}
+
+HRESULT Mp3EncoderFilter::EncodeFrames(size_t frames) {
+    ComPtr<IMediaSample> out;
+    BYTE* data = nullptr;
+    if (HRESULT hr = GetEncoderBuffer(&out, &data); FAILED(hr)) {
+        return hr;
     }
     const int written = lame_encode_buffer(lame_.get(), left_.data(), right_.data(),
                                            static_cast<int>(frames), data, out->GetSize());
@@ -179,15 +179,10 @@ HRESULT Mp3EncoderFilter::ProcessSample(IMediaSample* sample) {
     if (!lame_) {
         return VFW_E_WRONG_STATE;
     }
-    BYTE* data = nullptr;
-    if (FAILED(sample->GetPointer(&data)) || data == nullptr) {
-        return E_POINTER;
+    std::span<const uint8_t> pcm;
+    if (HRESULT hr = SampleBytes(sample, &pcm); FAILED(hr)) {
+        return hr;
     }
-    const long length = sample->GetActualDataLength();
-    if (length < 0 || length > sample->GetSize()) {
-        return VFW_E_BUFFER_OVERFLOW;
-    }
-    std::span<const uint8_t> pcm(data, static_cast<size_t>(length));
     const size_t frameBytes = format_.blockAlign;
     size_t frames = 0;
     // Complete a frame that the previous sample cut in two.
@@ -226,12 +221,9 @@ HRESULT Mp3EncoderFilter::FinishStream() {
         return S_OK;
     }
     ComPtr<IMediaSample> out;
-    if (HRESULT hr = GetOutputBuffer(&out); FAILED(hr)) {
-        return hr;
-    }
     BYTE* data = nullptr;
-    if (FAILED(out->GetPointer(&data)) || out->GetSize() < kOutputBufferBytes) {
-        return VFW_E_BUFFER_OVERFLOW;
+    if (HRESULT hr = GetEncoderBuffer(&out, &data); FAILED(hr)) {
+        return hr;
     }
     // Pads the last granule with silence and empties the bit reservoir: without it the last
     // frames never reach the file.

@@ -45,6 +45,8 @@ class Mp3EncoderFilter : public TransformFilter {
         void operator()(lame_global_struct* lame) const;
     };
 
+    // An output buffer large enough for one call's worst case, and where its data goes.
+    HRESULT GetEncoderBuffer(ComPtr<IMediaSample>* out, BYTE** data);
     HRESULT EncodeFrames(size_t frames);
     HRESULT DeliverEncoded(IMediaSample* out, int bytes);
 

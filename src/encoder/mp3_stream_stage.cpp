@@ -70,17 +70,9 @@ HRESULT Mp3StreamStage::GetOutputType(const AM_MEDIA_TYPE&, int position, MediaT
 
 HRESULT Mp3StreamStage::DecideBufferSize(IMemAllocator* allocator,
                                          const ALLOCATOR_PROPERTIES& request) {
-    // The file writer may ask for aligned buffers (sector-sized writes); honour what it asks.
-    ALLOCATOR_PROPERTIES wanted = request;
-    wanted.cBuffers = std::max(wanted.cBuffers, 4L);
-    wanted.cbBuffer = std::max(wanted.cbBuffer, kBufferBytes);
-    wanted.cbAlign = std::max(wanted.cbAlign, 1L);
-    ALLOCATOR_PROPERTIES actual{};
-    if (HRESULT hr = allocator->SetProperties(&wanted, &actual); FAILED(hr)) {
-        return hr;
-    }
-    // The tag frame goes out in one sample.
-    return actual.cbBuffer >= static_cast<long>(kMaxFrameBytes) ? S_OK : VFW_E_SIZENOTSET;
+    // The file writer may ask for aligned buffers (sector-sized writes); the request carries
+    // that through. The tag frame goes out in one sample, so a buffer must hold it.
+    return SetOutputBuffers(allocator, request, 4, kBufferBytes, static_cast<long>(kMaxFrameBytes));
 }
 
 HRESULT Mp3StreamStage::StartStreaming() {
@@ -139,13 +131,9 @@ HRESULT Mp3StreamStage::WriteInfoFrameAt0(const std::optional<Mp3StreamCounts>& 
 }
 
 HRESULT Mp3StreamStage::ProcessSample(IMediaSample* sample) {
-    BYTE* data = nullptr;
-    if (FAILED(sample->GetPointer(&data)) || data == nullptr) {
-        return E_POINTER;
-    }
-    const long length = sample->GetActualDataLength();
-    if (length < 0 || length > sample->GetSize()) {
-        return VFW_E_BUFFER_OVERFLOW;
+    std::span<const uint8_t> bytes;
+    if (HRESULT hr = SampleBytes(sample, &bytes); FAILED(hr)) {
+        return hr;
     }
     if (!infoWritten_) {
         if (HRESULT hr = WriteInfoFrameAt0(std::nullopt); hr != S_OK) {
@@ -153,7 +141,6 @@ HRESULT Mp3StreamStage::ProcessSample(IMediaSample* sample) {
         }
         infoWritten_ = true;
     }
-    const std::span<const uint8_t> bytes(data, static_cast<size_t>(length));
     const uint64_t offset = infoBytes_ + counter_.Bytes();
     counter_.Feed(bytes);
     return DeliverBytes(bytes, offset);

@@ -7,30 +7,7 @@
 // Input pin.
 
 InPlaceInputPin::InPlaceInputPin(TransformInPlaceFilter* filter)
-    : BaseInputPin(filter, L"Input"), filter_(filter) {}
-
-HRESULT InPlaceInputPin::EndOfStream() {
-    if (HRESULT hr = CheckStreaming(); hr != S_OK) {
-        return hr;
-    }
-    return filter_->EndOfStreamFromUpstream();
-}
-
-HRESULT InPlaceInputPin::BeginFlush() {
-    BaseInputPin::BeginFlush();
-    filter_->Output().DeliverBeginFlush();
-    return S_OK;
-}
-
-HRESULT InPlaceInputPin::EndFlush() {
-    filter_->Output().DeliverEndFlush();
-    return BaseInputPin::EndFlush();
-}
-
-HRESULT InPlaceInputPin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
-    filter_->Output().DeliverNewSegment(start, stop, rate);
-    return S_OK;
-}
+    : TwoPinInputPin(filter), filter_(filter) {}
 
 HRESULT InPlaceInputPin::GetAllocator(IMemAllocator** allocator) {
     if (allocator == nullptr) {
@@ -51,21 +28,6 @@ HRESULT InPlaceInputPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES* props) {
         return downstream->GetAllocatorRequirements(props);
     }
     return BaseInputPin::GetAllocatorRequirements(props);
-}
-
-HRESULT InPlaceInputPin::Receive(IMediaSample* sample) {
-    if (sample == nullptr) {
-        return E_POINTER;
-    }
-    if (HRESULT hr = CheckStreaming(); hr != S_OK) {
-        return hr;
-    }
-    return filter_->ReceiveSample(sample);
-}
-
-HRESULT InPlaceInputPin::ReceiveCanBlock() {
-    IMemInputPin* downstream = filter_->Output().PeerInput();
-    return downstream != nullptr ? downstream->ReceiveCanBlock() : S_FALSE;
 }
 
 HRESULT InPlaceInputPin::CheckMediaType(const AM_MEDIA_TYPE& type) {
@@ -90,19 +52,10 @@ HRESULT InPlaceInputPin::GetMediaType(int position, MediaType* type) {
     return filter_->GetMediaType(position, type);
 }
 
-HRESULT InPlaceInputPin::CompleteConnect(IPin* peer) {
-    return filter_->CompleteConnect(PINDIR_INPUT, peer);
-}
-
-void InPlaceInputPin::BreakConnect() {
-    BaseInputPin::BreakConnect();
-    filter_->BreakConnect(PINDIR_INPUT);
-}
-
 // Output pin.
 
 InPlaceOutputPin::InPlaceOutputPin(TransformInPlaceFilter* filter)
-    : BaseOutputPin(filter, L"Output"), filter_(filter) {}
+    : TwoPinOutputPin(filter), filter_(filter) {}
 
 HRESULT InPlaceOutputPin::CheckMediaType(const AM_MEDIA_TYPE& type) {
     const InPlaceInputPin& input = filter_->Input();
@@ -122,15 +75,6 @@ HRESULT InPlaceOutputPin::GetMediaType(int position, MediaType* type) {
     }
     *type = input.CurrentMediaType();
     return S_OK;
-}
-
-HRESULT InPlaceOutputPin::CompleteConnect(IPin* peer) {
-    return filter_->CompleteConnect(PINDIR_OUTPUT, peer);
-}
-
-void InPlaceOutputPin::BreakConnect() {
-    BaseOutputPin::BreakConnect();
-    filter_->BreakConnect(PINDIR_OUTPUT);
 }
 
 HRESULT InPlaceOutputPin::DecideAllocator(IMemInputPin* peer, ComPtr<IMemAllocator>* chosen) {
@@ -173,33 +117,13 @@ HRESULT InPlaceOutputPin::DecideBufferSize(IMemAllocator* allocator,
 
 TransformInPlaceFilter::TransformInPlaceFilter(const wchar_t* name, IUnknown* outer,
                                                const CLSID& clsid, bool modifiesData)
-    : BaseFilter(name, outer, clsid), input_(this), output_(this), modifiesData_(modifiesData) {}
-
-BasePin* TransformInPlaceFilter::GetPin(int index) {
-    switch (index) {
-        case 0:
-            return &input_;
-        case 1:
-            return &output_;
-        default:
-            return nullptr;
-    }
-}
-
-HRESULT TransformInPlaceFilter::Stop() {
-    ScopedLock lock(FilterLock());
-    const HRESULT hr = BaseFilter::Stop();
-    // The pins are inactive now (allocators decommitted, so no delivery waits for a buffer);
-    // wait for a sample still inside Transform before the caller may reconfigure anything.
-    ScopedLock receive(receiveLock_);
-    return hr;
-}
+    : TwoPinFilter(name, outer, clsid), input_(this), output_(this), modifiesData_(modifiesData) {}
 
 HRESULT TransformInPlaceFilter::Pause() {
     ScopedLock lock(FilterLock());
     const bool starting = IsStopped();
     if (starting) {
-        ScopedLock receive(receiveLock_);
+        ScopedLock receive(ReceiveLock());
         streamEnded_ = false;
         endOfStreamSent_ = false;
         nextSampleTime_ = 0;
@@ -207,22 +131,12 @@ HRESULT TransformInPlaceFilter::Pause() {
     if (HRESULT hr = BaseFilter::Pause(); FAILED(hr)) {
         return hr;
     }
-    // Without an upstream nothing will ever arrive: tell downstream at once so that the graph
-    // can complete.
-    if (starting && !input_.IsConnected() && output_.IsConnected()) {
-        ScopedLock receive(receiveLock_);
-        endOfStreamSent_ = true;
-        output_.DeliverEndOfStream();
-    }
+    EndUnfedOutput(starting);
     return S_OK;
 }
 
 HRESULT TransformInPlaceFilter::GetMediaType(int, MediaType*) {
     return VFW_S_NO_MORE_ITEMS;
-}
-
-HRESULT TransformInPlaceFilter::CompleteConnect(PIN_DIRECTION, IPin*) {
-    return S_OK;
 }
 
 uint32_t TransformInPlaceFilter::DrainHeld(uint8_t*, uint32_t) {
@@ -237,7 +151,7 @@ HRESULT TransformInPlaceFilter::ReceiveSample(IMediaSample* sample) {
     if (streamEnded_) {
         return S_FALSE;
     }
-    ScopedLock lock(receiveLock_);
+    ScopedLock lock(ReceiveLock());
     // EndStream may have run while this sample waited for the lock.
     if (streamEnded_) {
         return S_FALSE;
@@ -275,7 +189,7 @@ HRESULT TransformInPlaceFilter::ReceiveSample(IMediaSample* sample) {
 }
 
 HRESULT TransformInPlaceFilter::EndOfStreamFromUpstream() {
-    ScopedLock lock(receiveLock_);
+    ScopedLock lock(ReceiveLock());
     if (endOfStreamSent_) {
         return S_OK;
     }
@@ -287,8 +201,8 @@ HRESULT TransformInPlaceFilter::EndStream() {
     streamEnded_ = true;
     // Let a sample already past the flag finish first: it holds one of upstream's buffers,
     // and the tail may need a buffer from that same allocator.
-    { ScopedLock barrier(receiveLock_); }
-    ScopedLock lock(receiveLock_);
+    { ScopedLock barrier(ReceiveLock()); }
+    ScopedLock lock(ReceiveLock());
     if (IsStopped()) {
         return VFW_E_WRONG_STATE;
     }

@@ -7,43 +7,31 @@
 #include <atomic>
 #include <cstdint>
 
-#include "streaming/base_filter.h"
 #include "streaming/base_pins.h"
-#include "streaming/critical_section.h"
+#include "streaming/two_pin_filter.h"
 
 class TransformInPlaceFilter;
 
-class InPlaceInputPin final : public BaseInputPin {
+class InPlaceInputPin final : public TwoPinInputPin {
   public:
     explicit InPlaceInputPin(TransformInPlaceFilter* filter);
 
-    HRESULT STDMETHODCALLTYPE EndOfStream() override;
-    HRESULT STDMETHODCALLTYPE BeginFlush() override;
-    HRESULT STDMETHODCALLTYPE EndFlush() override;
-    HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop,
-                                         double rate) override;
     HRESULT STDMETHODCALLTYPE GetAllocator(IMemAllocator** allocator) override;
     HRESULT STDMETHODCALLTYPE GetAllocatorRequirements(ALLOCATOR_PROPERTIES* props) override;
-    HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override;
-    HRESULT STDMETHODCALLTYPE ReceiveCanBlock() override;
 
     HRESULT CheckMediaType(const AM_MEDIA_TYPE& type) override;
     HRESULT GetMediaType(int position, MediaType* type) override;
-    HRESULT CompleteConnect(IPin* peer) override;
-    void BreakConnect() override;
 
   private:
     TransformInPlaceFilter* filter_;
 };
 
-class InPlaceOutputPin final : public BaseOutputPin {
+class InPlaceOutputPin final : public TwoPinOutputPin {
   public:
     explicit InPlaceOutputPin(TransformInPlaceFilter* filter);
 
     HRESULT CheckMediaType(const AM_MEDIA_TYPE& type) override;
     HRESULT GetMediaType(int position, MediaType* type) override;
-    HRESULT CompleteConnect(IPin* peer) override;
-    void BreakConnect() override;
     HRESULT DecideAllocator(IMemInputPin* peer, ComPtr<IMemAllocator>* chosen) override;
     HRESULT DecideBufferSize(IMemAllocator* allocator,
                              const ALLOCATOR_PROPERTIES& request) override;
@@ -63,17 +51,13 @@ class InPlaceOutputPin final : public BaseOutputPin {
 // Threads: samples and end-of-stream arrive on the upstream streaming thread; Transform and
 // the delivery of its sample run under ReceiveLock(). State changes and connections come
 // from the application thread under the filter lock.
-class TransformInPlaceFilter : public BaseFilter {
+class TransformInPlaceFilter : public TwoPinFilter {
   public:
     TransformInPlaceFilter(const wchar_t* name, IUnknown* outer, const CLSID& clsid,
                            bool modifiesData);
     ~TransformInPlaceFilter() override = default;
 
-    HRESULT STDMETHODCALLTYPE Stop() override;
     HRESULT STDMETHODCALLTYPE Pause() override;
-
-    int PinCount() override { return 2; }
-    BasePin* GetPin(int index) override;
 
     // S_OK accepts an input type; anything else refuses it and is passed back unchanged.
     virtual HRESULT CheckInputType(const AM_MEDIA_TYPE& type) = 0;
@@ -81,10 +65,6 @@ class TransformInPlaceFilter : public BaseFilter {
     virtual HRESULT CheckTransform(const AM_MEDIA_TYPE& input, const AM_MEDIA_TYPE& output) = 0;
     // Types the input proposes while the output is free; VFW_S_NO_MORE_ITEMS past the last.
     virtual HRESULT GetMediaType(int position, MediaType* type);
-    // After a pin has connected to `peer` (which knows the connection type); a failure
-    // undoes the connection.
-    virtual HRESULT CompleteConnect(PIN_DIRECTION direction, IPin* peer);
-    virtual void BreakConnect(PIN_DIRECTION) {}
     // Changes one sample in place, under the receive lock. S_OK delivers it, S_FALSE drops it,
     // a failure is returned to upstream.
     virtual HRESULT Transform(IMediaSample* sample) = 0;
@@ -98,25 +78,20 @@ class TransformInPlaceFilter : public BaseFilter {
     // VFW_E_WRONG_STATE while stopped.
     HRESULT EndStream();
 
-    CriticalSection& ReceiveLock() { return receiveLock_; }
-    InPlaceInputPin& Input() { return input_; }
-    InPlaceOutputPin& Output() { return output_; }
+    InPlaceInputPin& Input() override { return input_; }
+    InPlaceOutputPin& Output() override { return output_; }
 
   private:
-    friend class InPlaceInputPin;
-
-    HRESULT ReceiveSample(IMediaSample* sample);
-    HRESULT EndOfStreamFromUpstream();
+    HRESULT ReceiveSample(IMediaSample* sample) override;
+    HRESULT EndOfStreamFromUpstream() override;
     HRESULT DeliverHeldAudio();
     bool UsesOneAllocator() const;
 
-    CriticalSection receiveLock_;
     InPlaceInputPin input_;
     InPlaceOutputPin output_;
     const bool modifiesData_;
     // Set by EndStream before it takes the receive lock so that upstream stops queuing.
     std::atomic<bool> streamEnded_{false};
     // Guarded by the receive lock.
-    bool endOfStreamSent_ = false;
     REFERENCE_TIME nextSampleTime_ = 0;
 };

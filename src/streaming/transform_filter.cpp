@@ -1,50 +1,18 @@
 #include "streaming/transform_filter.h"
 
+#include <algorithm>
+
 // Input pin.
 
 TransformInputPin::TransformInputPin(TransformFilter* filter)
-    : BaseInputPin(filter, L"Input"), filter_(filter) {}
-
-HRESULT TransformInputPin::EndOfStream() {
-    if (HRESULT hr = CheckStreaming(); hr != S_OK) {
-        return hr;
-    }
-    return filter_->EndOfStreamFromUpstream();
-}
-
-HRESULT TransformInputPin::BeginFlush() {
-    BaseInputPin::BeginFlush();
-    filter_->Output().DeliverBeginFlush();
-    return S_OK;
-}
+    : TwoPinInputPin(filter), filter_(filter) {}
 
 HRESULT TransformInputPin::EndFlush() {
     {
         ScopedLock lock(filter_->ReceiveLock());
         filter_->DiscardHeld();
     }
-    filter_->Output().DeliverEndFlush();
-    return BaseInputPin::EndFlush();
-}
-
-HRESULT TransformInputPin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
-    filter_->Output().DeliverNewSegment(start, stop, rate);
-    return S_OK;
-}
-
-HRESULT TransformInputPin::Receive(IMediaSample* sample) {
-    if (sample == nullptr) {
-        return E_POINTER;
-    }
-    if (HRESULT hr = CheckStreaming(); hr != S_OK) {
-        return hr;
-    }
-    return filter_->ReceiveSample(sample);
-}
-
-HRESULT TransformInputPin::ReceiveCanBlock() {
-    IMemInputPin* downstream = filter_->Output().PeerInput();
-    return downstream != nullptr ? downstream->ReceiveCanBlock() : S_FALSE;
+    return TwoPinInputPin::EndFlush();
 }
 
 HRESULT TransformInputPin::CheckMediaType(const AM_MEDIA_TYPE& type) {
@@ -59,19 +27,10 @@ HRESULT TransformInputPin::CheckMediaType(const AM_MEDIA_TYPE& type) {
     return S_OK;
 }
 
-HRESULT TransformInputPin::CompleteConnect(IPin* peer) {
-    return filter_->CompleteConnect(PINDIR_INPUT, peer);
-}
-
-void TransformInputPin::BreakConnect() {
-    BaseInputPin::BreakConnect();
-    filter_->BreakConnect(PINDIR_INPUT);
-}
-
 // Output pin.
 
 TransformOutputPin::TransformOutputPin(TransformFilter* filter)
-    : BaseOutputPin(filter, L"Output"), filter_(filter) {}
+    : TwoPinOutputPin(filter), filter_(filter) {}
 
 HRESULT TransformOutputPin::CheckMediaType(const AM_MEDIA_TYPE& type) {
     const TransformInputPin& input = filter_->Input();
@@ -89,15 +48,6 @@ HRESULT TransformOutputPin::GetMediaType(int position, MediaType* type) {
     return filter_->GetOutputType(input.CurrentMediaType().Get(), position, type);
 }
 
-HRESULT TransformOutputPin::CompleteConnect(IPin* peer) {
-    return filter_->CompleteConnect(PINDIR_OUTPUT, peer);
-}
-
-void TransformOutputPin::BreakConnect() {
-    BaseOutputPin::BreakConnect();
-    filter_->BreakConnect(PINDIR_OUTPUT);
-}
-
 HRESULT TransformOutputPin::DecideBufferSize(IMemAllocator* allocator,
                                              const ALLOCATOR_PROPERTIES& request) {
     return filter_->DecideBufferSize(allocator, request);
@@ -106,37 +56,22 @@ HRESULT TransformOutputPin::DecideBufferSize(IMemAllocator* allocator,
 // Filter.
 
 TransformFilter::TransformFilter(const wchar_t* name, IUnknown* outer, const CLSID& clsid)
-    : BaseFilter(name, outer, clsid), input_(this), output_(this) {}
+    : TwoPinFilter(name, outer, clsid), input_(this), output_(this) {}
 
-BasePin* TransformFilter::GetPin(int index) {
-    switch (index) {
-        case 0:
-            return &input_;
-        case 1:
-            return &output_;
-        default:
-            return nullptr;
-    }
-}
-
-HRESULT TransformFilter::Stop() {
-    ScopedLock lock(FilterLock());
-    // Inactive pins decommit their allocators first, which wakes a delivery waiting for a
-    // buffer; then wait for the sample still inside ProcessSample.
-    const HRESULT hr = BaseFilter::Stop();
-    ScopedLock receive(receiveLock_);
+// Inactive pins decommit their allocators first, which wakes a delivery waiting for a buffer;
+// Stop then waits for the sample still inside ProcessSample before this runs.
+void TransformFilter::StoppedStreaming() {
     if (streaming_) {
         streaming_ = false;
         StopStreaming();
     }
-    return hr;
 }
 
 HRESULT TransformFilter::Pause() {
     ScopedLock lock(FilterLock());
     const bool starting = IsStopped();
     if (starting) {
-        ScopedLock receive(receiveLock_);
+        ScopedLock receive(ReceiveLock());
         endOfStreamSent_ = false;
         // Without an input there is nothing to set up and nothing will ever arrive.
         if (!streaming_ && input_.IsConnected()) {
@@ -147,23 +82,13 @@ HRESULT TransformFilter::Pause() {
         }
     }
     if (HRESULT hr = BaseFilter::Pause(); FAILED(hr)) {
-        ScopedLock receive(receiveLock_);
-        if (IsStopped() && streaming_) {
-            streaming_ = false;
-            StopStreaming();
+        ScopedLock receive(ReceiveLock());
+        if (IsStopped()) {
+            StoppedStreaming();
         }
         return hr;
     }
-    // Tell downstream at once that an unfed output has ended, so that the graph can complete.
-    if (starting && !input_.IsConnected() && output_.IsConnected()) {
-        ScopedLock receive(receiveLock_);
-        endOfStreamSent_ = true;
-        output_.DeliverEndOfStream();
-    }
-    return S_OK;
-}
-
-HRESULT TransformFilter::CompleteConnect(PIN_DIRECTION, IPin*) {
+    EndUnfedOutput(starting);
     return S_OK;
 }
 
@@ -179,8 +104,35 @@ HRESULT TransformFilter::DeliverOutput(IMediaSample* sample) {
     return output_.Deliver(sample);
 }
 
+HRESULT TransformFilter::SetOutputBuffers(IMemAllocator* allocator,
+                                          const ALLOCATOR_PROPERTIES& request, long buffers,
+                                          long bufferBytes, long neededBytes) {
+    ALLOCATOR_PROPERTIES wanted = request;
+    wanted.cBuffers = std::max(wanted.cBuffers, buffers);
+    wanted.cbBuffer = std::max(wanted.cbBuffer, bufferBytes);
+    wanted.cbAlign = std::max(wanted.cbAlign, 1L);
+    ALLOCATOR_PROPERTIES actual{};
+    if (HRESULT hr = allocator->SetProperties(&wanted, &actual); FAILED(hr)) {
+        return hr;
+    }
+    return actual.cbBuffer >= neededBytes ? S_OK : VFW_E_SIZENOTSET;
+}
+
+HRESULT TransformFilter::SampleBytes(IMediaSample* sample, std::span<const uint8_t>* bytes) {
+    BYTE* data = nullptr;
+    if (FAILED(sample->GetPointer(&data)) || data == nullptr) {
+        return E_POINTER;
+    }
+    const long length = sample->GetActualDataLength();
+    if (length < 0 || length > sample->GetSize()) {
+        return VFW_E_BUFFER_OVERFLOW;
+    }
+    *bytes = std::span<const uint8_t>(data, static_cast<size_t>(length));
+    return S_OK;
+}
+
 HRESULT TransformFilter::ReceiveSample(IMediaSample* sample) {
-    ScopedLock lock(receiveLock_);
+    ScopedLock lock(ReceiveLock());
     if (!streaming_ || endOfStreamSent_) {
         return S_FALSE;
     }
@@ -201,7 +153,7 @@ HRESULT TransformFilter::ReceiveSample(IMediaSample* sample) {
 }
 
 HRESULT TransformFilter::EndOfStreamFromUpstream() {
-    ScopedLock lock(receiveLock_);
+    ScopedLock lock(ReceiveLock());
     if (endOfStreamSent_) {
         return S_OK;
     }

@@ -4,42 +4,34 @@
 
 #include <strmif.h>
 
-#include "streaming/base_filter.h"
+#include <cstdint>
+#include <span>
+
 #include "streaming/base_pins.h"
 #include "streaming/com_ptr.h"
-#include "streaming/critical_section.h"
 #include "streaming/media_type.h"
+#include "streaming/two_pin_filter.h"
 
 class TransformFilter;
 
-class TransformInputPin final : public BaseInputPin {
+class TransformInputPin final : public TwoPinInputPin {
   public:
     explicit TransformInputPin(TransformFilter* filter);
 
-    HRESULT STDMETHODCALLTYPE EndOfStream() override;
-    HRESULT STDMETHODCALLTYPE BeginFlush() override;
     HRESULT STDMETHODCALLTYPE EndFlush() override;
-    HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop,
-                                         double rate) override;
-    HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override;
-    HRESULT STDMETHODCALLTYPE ReceiveCanBlock() override;
 
     HRESULT CheckMediaType(const AM_MEDIA_TYPE& type) override;
-    HRESULT CompleteConnect(IPin* peer) override;
-    void BreakConnect() override;
 
   private:
     TransformFilter* filter_;
 };
 
-class TransformOutputPin final : public BaseOutputPin {
+class TransformOutputPin final : public TwoPinOutputPin {
   public:
     explicit TransformOutputPin(TransformFilter* filter);
 
     HRESULT CheckMediaType(const AM_MEDIA_TYPE& type) override;
     HRESULT GetMediaType(int position, MediaType* type) override;
-    HRESULT CompleteConnect(IPin* peer) override;
-    void BreakConnect() override;
     HRESULT DecideBufferSize(IMemAllocator* allocator,
                              const ALLOCATOR_PROPERTIES& request) override;
 
@@ -57,16 +49,12 @@ class TransformOutputPin final : public BaseOutputPin {
 // connections come from the application thread under the filter lock. StartStreaming and
 // StopStreaming run on the application thread with the receive lock held, so they never
 // overlap a sample.
-class TransformFilter : public BaseFilter {
+class TransformFilter : public TwoPinFilter {
   public:
     TransformFilter(const wchar_t* name, IUnknown* outer, const CLSID& clsid);
     ~TransformFilter() override = default;
 
-    HRESULT STDMETHODCALLTYPE Stop() override;
     HRESULT STDMETHODCALLTYPE Pause() override;
-
-    int PinCount() override { return 2; }
-    BasePin* GetPin(int index) override;
 
     // S_OK accepts an input type; anything else refuses it and is passed back unchanged.
     virtual HRESULT CheckInputType(const AM_MEDIA_TYPE& type) = 0;
@@ -77,8 +65,6 @@ class TransformFilter : public BaseFilter {
     // Sets the output allocator's properties; `request` holds what downstream asked for.
     virtual HRESULT DecideBufferSize(IMemAllocator* allocator,
                                      const ALLOCATOR_PROPERTIES& request) = 0;
-    virtual HRESULT CompleteConnect(PIN_DIRECTION direction, IPin* peer);
-    virtual void BreakConnect(PIN_DIRECTION) {}
 
     // Stopped -> paused: size and start everything streaming needs (all allocation happens
     // here). A failure refuses the state change.
@@ -97,20 +83,26 @@ class TransformFilter : public BaseFilter {
     HRESULT GetOutputBuffer(ComPtr<IMediaSample>* sample);
     HRESULT DeliverOutput(IMediaSample* sample);
 
-    CriticalSection& ReceiveLock() { return receiveLock_; }
-    TransformInputPin& Input() { return input_; }
-    TransformOutputPin& Output() { return output_; }
+    // For DecideBufferSize: asks for at least `buffers` buffers of `bufferBytes` (more where
+    // downstream's `request` asks more) and succeeds when each buffer the allocator actually
+    // gives holds `neededBytes`.
+    static HRESULT SetOutputBuffers(IMemAllocator* allocator, const ALLOCATOR_PROPERTIES& request,
+                                    long buffers, long bufferBytes, long neededBytes);
+    // The bytes an input sample carries; fails when its data length does not fit its buffer.
+    static HRESULT SampleBytes(IMediaSample* sample, std::span<const uint8_t>* bytes);
+
+    TransformInputPin& Input() override { return input_; }
+    TransformOutputPin& Output() override { return output_; }
+
+  protected:
+    void StoppedStreaming() override;
 
   private:
-    friend class TransformInputPin;
+    HRESULT ReceiveSample(IMediaSample* sample) override;
+    HRESULT EndOfStreamFromUpstream() override;
 
-    HRESULT ReceiveSample(IMediaSample* sample);
-    HRESULT EndOfStreamFromUpstream();
-
-    CriticalSection receiveLock_;
     TransformInputPin input_;
     TransformOutputPin output_;
     // Guarded by the receive lock.
     bool streaming_ = false;
-    bool endOfStreamSent_ = false;
 };
