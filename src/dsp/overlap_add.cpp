@@ -269,19 +269,6 @@ int32_t RunPitchDuration(PitchDurationRecords& r, const int16_t* samples, int32_
     return kPitchDurationDone;
 }
 
-// Samples 1..count of the target, clipped to +-32767 and truncated toward zero.
-void ClipToPcm16(const Sound& target, int32_t count, int16_t* out) {
-    const float* in = target.data[1];
-    for (int32_t i = 1; i <= count; ++i) {
-        float v = in[i];
-        if (!(v <= 32767.0f))
-            v = v != v ? 0.0f : 32767.0f;
-        if (v < -32767.0f)
-            v = -32767.0f;
-        out[i - 1] = static_cast<int16_t>(v);
-    }
-}
-
 }  // namespace
 
 int32_t ChangePitchDurationPcm16(const int16_t* samples, int32_t byteCount, int16_t** output,
@@ -298,7 +285,7 @@ int32_t ChangePitchDurationPcm16(const int16_t* samples, int32_t byteCount, int1
     int16_t* out = new (std::nothrow) int16_t[count];
     if (out == nullptr)
         return kPitchDurationNoResult;
-    ClipToPcm16(r.target, count, out);
+    Sound_toPcm16Clipped(r.target, count, out);
     *output = out;
     return 2 * count;
 }
@@ -314,6 +301,6 @@ int32_t ChangePitchDurationPcm16Into(const int16_t* samples, int32_t byteCount, 
         return code;
     const int32_t count = r.target.count;
     if (output != nullptr && capacitySamples > 0)
-        ClipToPcm16(r.target, count < capacitySamples ? count : capacitySamples, output);
+        Sound_toPcm16Clipped(r.target, count < capacitySamples ? count : capacitySamples, output);
     return 2 * count;
 }

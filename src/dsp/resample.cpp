@@ -210,19 +210,6 @@ int32_t RunSpeedChange(SpeedChangeRecords& r, const int16_t* samples, int32_t by
     return count < 1 || count > INT32_MAX / 2 ? 0 : count;
 }
 
-void ClipToPcm16(const Sound& target, int32_t count, int16_t* out) {
-    const float* in = target.data[1];
-    for (int32_t i = 1; i <= count; ++i) {
-        float v = in[i];
-        // NaN cannot come out of 16-bit input; the clip keeps the cast defined regardless.
-        if (!(v <= 32767.0f))
-            v = v != v ? 0.0f : 32767.0f;
-        if (v < -32767.0f)
-            v = -32767.0f;
-        out[i - 1] = static_cast<int16_t>(v);
-    }
-}
-
 }  // namespace
 
 int32_t ChangeSpeedPcm16(const int16_t* samples, int32_t byteCount, int16_t** output,
@@ -238,7 +225,7 @@ int32_t ChangeSpeedPcm16(const int16_t* samples, int32_t byteCount, int16_t** ou
     int16_t* out = new (std::nothrow) int16_t[count];
     if (out == nullptr)
         return 0;
-    ClipToPcm16(r.target, count, out);
+    Sound_toPcm16Clipped(r.target, count, out);
     *output = out;
     return 2 * count;
 }
@@ -248,6 +235,6 @@ int32_t ChangeSpeedPcm16Into(const int16_t* samples, int32_t byteCount, int16_t*
     SpeedChangeRecords r;
     const int32_t count = RunSpeedChange(r, samples, byteCount, sampleRate, factor);
     if (count > 0 && output != nullptr && capacitySamples > 0)
-        ClipToPcm16(r.target, count < capacitySamples ? count : capacitySamples, output);
+        Sound_toPcm16Clipped(r.target, count < capacitySamples ? count : capacitySamples, output);
     return 2 * count;
 }

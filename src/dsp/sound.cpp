@@ -108,3 +108,16 @@ int32_t Sound_timeToNearestIndex(const Pitch* p, double t) {
 double Sound_indexToTime(const Pitch* p, int32_t i) {
     return p->firstTime + (i - 1.0) * p->step;
 }
+
+void Sound_toPcm16Clipped(const Sound& sound, int32_t count, int16_t* out) {
+    const float* in = sound.data[1];
+    for (int32_t i = 1; i <= count; ++i) {
+        float v = in[i];
+        // The clip keeps the cast defined whatever the resynthesis or resampling produced.
+        if (!(v <= 32767.0f))
+            v = v != v ? 0.0f : 32767.0f;
+        if (v < -32767.0f)
+            v = -32767.0f;
+        out[i - 1] = static_cast<int16_t>(v);
+    }
+}

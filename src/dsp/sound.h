@@ -34,6 +34,10 @@ void Sound_freeSamples(Sound* sound);
 // sampling rate that is not a positive finite number, or exhausted memory.
 int Sound_fromPcm16(Sound* sound, const int16_t* samples, int32_t byteCount, double sampleRate);
 
+// Writes samples 1..count of the sound's first channel as 16-bit values, clipped to +-32767
+// and truncated toward zero (NaN becomes 0). `out` holds count entries.
+void Sound_toPcm16Clipped(const Sound& sound, int32_t count, int16_t* out);
+
 // Time <-> index on the time axis of a sound (samples) or a pitch record (frames). They do not
 // clamp to 1..count; a result beyond the 32-bit range saturates, and a time that gives no
 // number (NaN) maps to index 0, which every caller treats as "before the first".
