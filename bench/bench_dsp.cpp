@@ -9,32 +9,15 @@
 #include "dsp/pitch_internal.h"
 #include "dsp/resample.h"
 #include "dsp/sound.h"
-#include "test_signals.h"
+#include "speech_signal.h"
 
 namespace {
 
-constexpr double kRateHz = 44100.0;
-constexpr double kSpeechSeconds = 60.0;
+constexpr double kRateHz = bench_signals::kSpeechRateHz;
+using bench_signals::kSpeechSeconds;
 
-// A minute of speech-like audio: a vowel-like harmonic complex gliding between 90 and 230 Hz,
-// with a pause of 0.3 s every 2 s.
-double SpeechF0(double t) {
-    if (std::fmod(t, 2.0) > 1.7)
-        return 0.0;
-    return 160.0 + 70.0 * std::sin(2.0 * std::numbers::pi * 0.37 * t);
-}
-
-const std::vector<int16_t>& Speech() {
-    static const std::vector<int16_t> pcm = test_signals::Harmonic({
-        .sampleRateHz = kRateHz,
-        .seconds = kSpeechSeconds,
-        .f0Hz = SpeechF0,
-        .harmonics = 40,
-        .formants = true,
-        .noiseToSignalRms = 0.02,
-    });
-    return pcm;
-}
+using bench_signals::Speech;
+using bench_signals::SpeechF0;
 
 // Share of frames well inside a voiced stretch (window wholly voiced) whose chosen pitch is
 // missing or more than 20 % off the generated one, in percent.

@@ -14,36 +14,19 @@
 #include "dsp/pulses_internal.h"
 #include "dsp/resample.h"
 #include "dsp/sound.h"
-#include "dsp/test_signals.h"
 #include "effects/male_to_female.h"
+#include "speech_signal.h"
 
 namespace {
 
 constexpr uint32_t kRateHz = 44100;
-constexpr double kSpeechSeconds = 60.0;
+using bench_signals::kSpeechSeconds;
 constexpr uint32_t kBlock = 8192;
 constexpr uint32_t kOverlap = kBlock / 4;
 constexpr uint32_t kPadding = MaleToFemaleEffect::kPaddingSamples;
 
-// A minute of speech-like audio: a vowel-like harmonic complex gliding between 90 and 230 Hz,
-// with a pause of 0.3 s every 2 s (the signal of the pitch-analysis benchmark).
-double SpeechF0(double t) {
-    if (std::fmod(t, 2.0) > 1.7)
-        return 0.0;
-    return 160.0 + 70.0 * std::sin(2.0 * std::numbers::pi * 0.37 * t);
-}
-
-const std::vector<int16_t>& Speech() {
-    static const std::vector<int16_t> pcm = test_signals::Harmonic({
-        .sampleRateHz = kRateHz,
-        .seconds = kSpeechSeconds,
-        .f0Hz = SpeechF0,
-        .harmonics = 40,
-        .formants = true,
-        .noiseToSignalRms = 0.02,
-    });
-    return pcm;
-}
+using bench_signals::Speech;
+using bench_signals::SpeechF0;
 
 void SetRealtime(benchmark::State& state) {
     state.counters["realtime_x"] = benchmark::Counter(
