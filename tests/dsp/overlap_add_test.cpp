@@ -41,11 +41,7 @@ Result Change(const std::vector<int16_t>& in, float duration, float pitch, int32
 }
 
 std::vector<int16_t> Vowel(double f0, double seconds) {
-    return test_signals::Harmonic({.sampleRateHz = kRate,
-                                   .seconds = seconds,
-                                   .f0Hz = [f0](double) { return f0; },
-                                   .harmonics = 30,
-                                   .formants = true});
+    return test_signals::SteadyVowel(kRate, f0, seconds);
 }
 
 struct FactorCase {

@@ -69,4 +69,13 @@ inline std::vector<int16_t> Harmonic(const HarmonicSpec& spec) {
     return out;
 }
 
+// A steady vowel: 30 harmonics of f0 under the formant envelope.
+inline std::vector<int16_t> SteadyVowel(double sampleRateHz, double f0, double seconds) {
+    return Harmonic({.sampleRateHz = sampleRateHz,
+                     .seconds = seconds,
+                     .f0Hz = [f0](double) { return f0; },
+                     .harmonics = 30,
+                     .formants = true});
+}
+
 }  // namespace test_signals

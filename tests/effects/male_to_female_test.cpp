@@ -33,11 +33,7 @@ WaveFormat Format(uint16_t channels, uint16_t bits = 16, uint32_t rate = kRate) 
 }
 
 std::vector<int16_t> Vowel(double f0, double seconds) {
-    return test_signals::Harmonic({.sampleRateHz = kRate,
-                                   .seconds = seconds,
-                                   .f0Hz = [f0](double) { return f0; },
-                                   .harmonics = 30,
-                                   .formants = true});
+    return test_signals::SteadyVowel(kRate, f0, seconds);
 }
 
 // A prepared effect that is released when the test ends.
