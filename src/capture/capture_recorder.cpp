@@ -2,8 +2,8 @@
 
 #include <control.h>
 
-#include "app/module_paths.h"
-#include "app/settings.h"
+#include "platform/module_paths.h"
+#include "platform/settings.h"
 #include "filter/voice_effect_filter.h"
 
 namespace {

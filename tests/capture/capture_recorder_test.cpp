@@ -7,9 +7,9 @@
 
 #include <string>
 
-#include "app/module_paths.h"
-#include "app/path_text.h"
-#include "app/settings.h"
+#include "platform/module_paths.h"
+#include "platform/path_text.h"
+#include "platform/settings.h"
 #include "capture/capture_devices.h"
 #include "capture/capture_recorder.h"
 #include "graph_helpers.h"

@@ -9,8 +9,8 @@
 #include <fstream>
 #include <string>
 
-#include "app/path_text.h"
-#include "app/settings.h"
+#include "platform/path_text.h"
+#include "platform/settings.h"
 #include "capture/capture_devices.h"
 #include "capture/capture_recorder.h"
 #include "graph_helpers.h"

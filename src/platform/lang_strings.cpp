@@ -1,9 +1,9 @@
-#include "app/lang_strings.h"
+#include "platform/lang_strings.h"
 
 #include <cwchar>
 #include <span>
 
-#include "app/path_text.h"
+#include "platform/path_text.h"
 
 namespace {
 

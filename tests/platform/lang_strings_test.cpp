@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/lang_strings.h"
+#include "platform/lang_strings.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/settings.h"
+#include "platform/settings.h"
 
 namespace {
 

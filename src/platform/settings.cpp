@@ -1,11 +1,11 @@
-#include "app/settings.h"
+#include "platform/settings.h"
 
 #include <shlobj.h>
 
 #include <span>
 
-#include "app/module_paths.h"
-#include "app/path_text.h"
+#include "platform/module_paths.h"
+#include "platform/path_text.h"
 
 namespace {
 

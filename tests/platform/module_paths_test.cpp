@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/module_paths.h"
+#include "platform/module_paths.h"
 
 namespace {
 

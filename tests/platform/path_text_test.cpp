@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-#include "app/path_text.h"
+#include "platform/path_text.h"
 
 namespace {
 

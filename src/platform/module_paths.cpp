@@ -1,11 +1,11 @@
-#include "app/module_paths.h"
+#include "platform/module_paths.h"
 
 #include <shlobj.h>
 #include <versionhelpers.h>
 
 #include <span>
 
-#include "app/path_text.h"
+#include "platform/path_text.h"
 
 namespace {
 

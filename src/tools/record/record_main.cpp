@@ -20,8 +20,8 @@
 #include <span>
 #include <string>
 
-#include "app/path_text.h"
-#include "app/settings.h"
+#include "platform/path_text.h"
+#include "platform/settings.h"
 #include "capture/capture_devices.h"
 #include "capture/capture_recorder.h"
 
