@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ui_fixture.h"
+#include "winbase/browser_site.h"
 #include "winbase/modal_dialog.h"
 
 namespace qm::win {
@@ -77,6 +78,32 @@ TEST(ModalDialogTest, PreTranslationRunsFromTheTargetUpToTheDialogBeforeDispatch
     EXPECT_TRUE(IsWindowEnabled(owner.Handle()));
     EXPECT_EQ(dialog.Handle(), nullptr);
     EXPECT_EQ(ChainDialog().RunModal(GetModuleHandleW(nullptr), 999, owner.Handle()), -1);
+}
+
+int ChildCount(HWND parent) {
+    int n = 0;
+    EnumChildWindows(
+        parent, [](HWND, LPARAM count) { return ++*reinterpret_cast<int*>(count), TRUE; },
+        reinterpret_cast<LPARAM>(&n));
+    return n;
+}
+
+TEST(BrowserSiteTest, HostsTheControlOrLeavesTheWindowAsItWas) {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    {
+        test::TestWindow window;
+        BrowserSite site;
+        EXPECT_FALSE(site.Create(nullptr, RECT{0, 0, 10, 10}));
+        const bool created = site.Create(window.Handle(), RECT{0, 0, 200, 100});
+        ::testing::Test::RecordProperty("browser_created", created ? "yes" : "no");
+        EXPECT_EQ(created, site.Browser() != nullptr);
+        EXPECT_TRUE(created || ChildCount(window.Handle()) == 0);
+        site.SetRect(RECT{10, 10, 100, 60});
+        site.Destroy();
+        EXPECT_EQ(site.Browser(), nullptr);
+        test::Pump();
+    }
+    CoUninitialize();
 }
 
 }  // namespace
