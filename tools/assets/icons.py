@@ -120,8 +120,8 @@ def record_time_face():
     c = R.Canvas(80, 24)
     c.rounded_rect(0.5, 0.5, 79.5, 23.5, 5, "#0c0d10")
     c.rounded_rect(1.5, 1.5, 78.5, 22.5, 4, R.LinearGradient(0, 1, 0, 23, [(0, "#15171b"), (1, "#22252b")]))
-    c.circle(8.5, 12, 2.6, "#e0453c")
-    c.circle(8.5, 12, 4.2, "#e0453c30")
+    # a faint highlight along the top edge, like glass over a display
+    c.fill_rect(6, 2, 74, 3, "#ffffff14")
     return c
 
 
