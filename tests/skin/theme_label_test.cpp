@@ -46,8 +46,8 @@ class ThemeTest : public ::testing::Test {
 
     // 4 x 2: the left half fully transparent, the right half opaque red.
     bool WritePng(const std::string& path) {
-        return CopyFileW(test::TestData(L"skin").append(L"half.png").c_str(),
-                         fs::path(path).wstring().c_str(), FALSE) != FALSE;
+        return CopyFileW((test::TestData(L"skin") + L"half.png").c_str(), fs::path(path).c_str(),
+                         FALSE);
     }
 
     static inline ULONG_PTR token_ = 0;
@@ -148,12 +148,8 @@ TEST(SkinLabelTest, PaintsBackgroundAloneWhenEmptyAndTextInTheParentsFontOrItsOw
 
 TEST(ForwardingPaneTest, ForwardsToALiveTargetOnlyAndPaintsTheContentPattern) {
     test::TestWindow window;
-    win::Bitmap tile(CreateBitmap(1, 1, 1, 32, nullptr));
-    {
-        win::MemoryDC dc(CreateCompatibleDC(nullptr));
-        win::Selection s(dc.Get(), tile.Get());
-        SetPixel(dc.Get(), 0, 0, RGB(60, 70, 80));
-    }
+    const DWORD pixel = 0x3C4650;  // RGB(60, 70, 80) stored blue, green, red
+    win::Bitmap tile(CreateBitmap(1, 1, 1, 32, &pixel));
     ThemeContentBrush().CreateFromBitmap(tile.Get());
     ForwardingPane pane;
     ASSERT_TRUE(pane.Create(window.Handle(), 301));
