@@ -119,10 +119,12 @@ TEST(SkinLabelTest, PaintsBackgroundAloneWhenEmptyAndTextInTheParentsFontOrItsOw
     InvalidateRect(label.Handle(), nullptr, TRUE);
     auto inkRows = [&] {
         int rows = 0, other = 0;
+        test::PixelAt(label.Handle(), {0, 0});  // after the pending paint
+        win::WindowDC dc(label.Handle());
         for (int y = 0; y < 40; ++y) {
             bool ink = false;
-            for (int x = 0; x < 200; x += 1) {
-                const COLORREF c = test::PixelAt(label.Handle(), {x, y});
+            for (int x = 0; x < 200; ++x) {
+                const COLORREF c = GetPixel(dc.Get(), x, y);
                 ink |= c == RGB(255, 255, 255);
                 other += c != RGB(255, 255, 255) && c != RGB(0, 120, 0);
             }
