@@ -37,6 +37,14 @@ def _checker(width, height, cell=4):
     return c
 
 
+def _tiled(tile, width, height):
+    out = raster.Canvas(width, height)
+    for y in range(0, height, tile.height):
+        for x in range(0, width, tile.width):
+            out.composite(tile, x, y)
+    return out
+
+
 def contact_sheet(out_dir, path, width=900):
     """Every written picture at its own size (wider ones shrunk to fit),
     one row per folder, on a dark sheet."""
@@ -47,6 +55,8 @@ def contact_sheet(out_dir, path, width=900):
         for c in canvases:
             if c.width > width - 2 * pad:
                 c = c.scaled(width - 2 * pad, max(1, c.height * (width - 2 * pad) // c.width))
+            if c.width < 16 and c.height < 16:
+                c = _tiled(c, 48, 48)  # a pattern tile shows what its brush paints
             items.append((os.path.dirname(rel), c))
     rows = []
     for folder, c in items:
