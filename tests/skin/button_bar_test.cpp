@@ -2,6 +2,8 @@
 // parent's posted messages, and the pixels on screen.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "skin/icon_button_bar.h"
 #include "ui_fixture.h"
 
@@ -165,10 +167,7 @@ TEST_F(ButtonBarTest, MissingFacesStandInWithTheNormalOneWithoutShifting) {
     // A corrupt icon file is refused, not a crash.
     const std::wstring corrupt = test::TempFolder(L"bar") + L"corrupt.ico";
     CopyFileW(face_[0].c_str(), corrupt.c_str(), FALSE);
-    HANDLE f = CreateFileW(corrupt.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    SetFilePointer(f, 30, nullptr, FILE_BEGIN);
-    SetEndOfFile(f);
-    CloseHandle(f);
+    std::filesystem::resize_file(corrupt, 30);  // the directory and half an image header
     EXPECT_FALSE(bar_.AddButton(98, L"", RECT{0, 0, 40, 40}, corrupt));
 }
 

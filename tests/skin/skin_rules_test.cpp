@@ -4,6 +4,7 @@
 
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qm::skin {
@@ -115,24 +116,20 @@ TEST(SkinRules, BitmapFileCheckRefusesTruncatedAndCorruptFiles) {
     EXPECT_FALSE(BitmapFileIsWhole(Bmp(0, 8, 24)));
     EXPECT_FALSE(BitmapFileIsWhole(Bmp(8, 0, 24)));
     EXPECT_FALSE(BitmapFileIsWhole(Bmp(8, 8, 7)));
-    std::vector<std::uint8_t> huge = Bmp(8, 8, 24);
-    huge[21] = 0x7F;  // width ~2^31: the size arithmetic must not wrap
-    EXPECT_FALSE(BitmapFileIsWhole(huge));
-    std::vector<std::uint8_t> offset = Bmp(8, 8, 24);
-    offset[13] = 0x10;  // pixel data beyond the end
-    EXPECT_FALSE(BitmapFileIsWhole(offset));
-
-    // Every prefix of a good file and random corruption of its headers: never a read outside.
+    // One corrupt header byte each: width near 2^31 (the size arithmetic must not wrap),
+    // pixel data beyond the end, two planes, a wrong signature, an unknown header size.
+    const std::pair<std::size_t, std::uint8_t> corruptions[] = {
+        {21, 0x7F}, {13, 0x10}, {26, 2}, {0, 'X'}, {14, 41}};
+    for (auto [at, value] : corruptions) {
+        std::vector<std::uint8_t> bad = Bmp(8, 8, 24);
+        bad[at] = value;
+        EXPECT_FALSE(BitmapFileIsWhole(bad)) << at;
+    }
+    // Every prefix of a good file is refused without a read outside it (the fuzz target
+    // covers arbitrary bytes).
     const std::vector<std::uint8_t> good = Bmp(5, 4, 32);
     for (std::size_t n = 0; n < good.size(); ++n)
         EXPECT_FALSE(BitmapFileIsWhole({good.data(), n})) << n;
-    std::mt19937 rng(3);
-    for (int i = 0; i < 5000; ++i) {
-        std::vector<std::uint8_t> bad = good;
-        bad[rng() % 54] = static_cast<std::uint8_t>(rng());
-        bad.resize(rng() % (bad.size() + 1));
-        BitmapFileIsWhole(bad);
-    }
 }
 
 }  // namespace
