@@ -30,10 +30,10 @@ def run_generators(out_dir):
 
 
 def _checker(width, height, cell=4):
-    c = raster.Canvas(width, height, background=(150, 150, 150))
+    c = raster.Canvas(width, height, background=(44, 46, 52))
     for y in range(0, height, cell):
         for x in range((y // cell % 2) * cell, width, 2 * cell):
-            c.fill_rect(x, y, x + cell, y + cell, (110, 110, 110))
+            c.fill_rect(x, y, x + cell, y + cell, (36, 38, 43))
     return c
 
 
