@@ -1,0 +1,29 @@
+// BarTooltip: the small pop-up that shows a button's tooltip text, measured and drawn with the
+// font of the window it was created for (the bar's parent). Owns its window. GUI thread only.
+#pragma once
+
+#include <string>
+
+#include "winbase/window.h"
+
+namespace qm::skin {
+
+class BarTooltip : public win::Window {
+  public:
+    ~BarTooltip() override;
+    bool Create(HWND fontWindow);
+    // Shows the text with its top-left corner at the screen point; an empty text hides it.
+    void Show(const std::wstring& text, POINT screen);
+    void Hide();
+
+  protected:
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+  private:
+    HFONT Font() const;
+
+    HWND fontWindow_ = nullptr;
+    std::wstring text_;
+};
+
+}  // namespace qm::skin
