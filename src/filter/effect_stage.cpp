@@ -15,8 +15,12 @@ constexpr const char* kGuidTextByIndex[] = {
     "{A6FE09CD-FE50-4fcb-8459-B33F24454924}",  // 3 FemaletoMale
     "{E169A24C-2C69-45cf-B7A6-C9A24A218D2E}",  // 4 Robot
     "{0C5B34B6-5B60-4c7a-9902-91BF6B5EE8B2}",  // 5 Male2Female
+    // Numbers the catalogue adds so that every voice can be reached from the window.
+    "{C4270DEF-FB9B-4412-B5A9-A7CA1CB81637}",  // 6 Monster
+    "{DE15CC17-D920-4920-8258-B1AEE4DA00A7}",  // 7 Ghost
+    "{4D813ABB-2D50-42DD-9646-8539D20B64C5}",  // 8 Strange Voice
 };
-constexpr int32_t kIndexCount = 5;
+constexpr int32_t kIndexCount = 8;
 
 uint32_t LoadLittleEndian(const uint8_t* bytes, size_t length, size_t offset, size_t width) {
     uint32_t value = 0;

@@ -23,11 +23,11 @@ inline constexpr size_t kWaveFormatBytes = 18;
 WaveFormat WaveFormatFromBytes(const uint8_t* block, size_t length);
 std::array<uint8_t, kWaveFormatBytes> WaveFormatToBytes(const WaveFormat& format);
 
-// The recorder's effect numbers: registry-form GUID text for indexes 1 to 5, null otherwise.
+// The recorder's effect numbers: registry-form GUID text for indexes 1 to 8, null otherwise.
 const char* EffectGuidTextForIndex(int32_t index);
 // The registry effect a recorder index selects, or null. The GUID text is parsed on every call.
 VoiceEffect* EffectForRecorderIndex(int32_t index);
-// The recorder index (1 to 5) that reaches `effect`, or 0 when none does.
+// The recorder index (1 to 8) that reaches `effect`, or 0 when none does.
 int32_t RecorderIndexOf(const VoiceEffect& effect);
 
 // The voice effect stage without its media-framework shell: it holds the stream's wave format,
@@ -58,7 +58,7 @@ class EffectStage {
     // for a buffer in progress to finish. May allocate (the effect's Prepare).
     void SetFormat(const EffectGuid& formatType, const uint8_t* block, size_t length);
 
-    // User-interface thread: selects the effect of a recorder index (1 to 5; anything else
+    // User-interface thread: selects the effect of a recorder index (1 to 8; anything else
     // selects none). The old effect is released; the new one is sized and prepared for the
     // known format and, once a sample rate is known, the FIFO is laid out afresh. Waits for a
     // buffer in progress to finish. May allocate.
