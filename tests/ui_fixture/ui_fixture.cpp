@@ -37,6 +37,8 @@ int TestWindow::Count(UINT message, WPARAM wParam) const {
 }
 
 LRESULT TestWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (LRESULT result = 0; intercept && intercept(message, wParam, lParam, result))
+        return result;
     if (message >= WM_USER || message == WM_COMMAND)
         received.push_back(
             {message, wParam, lParam,

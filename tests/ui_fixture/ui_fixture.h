@@ -33,6 +33,8 @@ class TestWindow : public win::Window {
     // Count of received messages with this number (and wParam, unless -1).
     int Count(UINT message, WPARAM wParam = static_cast<WPARAM>(-1)) const;
     HFONT font = nullptr;  // what WM_GETFONT answers
+    // Sees every message first; returns true when it handled it (result in the last argument).
+    std::function<bool(UINT, WPARAM, LPARAM, LRESULT&)> intercept;
 
   protected:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
