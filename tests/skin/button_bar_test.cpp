@@ -19,12 +19,10 @@ enum : UINT { kPush = 1, kOther = 2, kToggleA = 3, kToggleB = 4, kDisabledId = 5
 class ButtonBarTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir_ = test::TempFolder(L"bar");
+        dir_ = test::TestData(L"skin");
         const wchar_t* names[4] = {L"n.ico", L"h.ico", L"p.ico", L"d.ico"};
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < 4; ++i)
             face_[i] = dir_ + names[i];
-            ASSERT_TRUE(test::WriteSolidIcon(face_[i], 40, 40, kFace[i]));
-        }
         ASSERT_TRUE(bar_.Create(window_.Handle()));
         SetWindowPos(bar_.Handle(), nullptr, 10, 10, 300, 60, SWP_NOZORDER);
         int x = 0;
@@ -165,8 +163,8 @@ TEST_F(ButtonBarTest, MissingFacesStandInWithTheNormalOneWithoutShifting) {
         EXPECT_EQ(PixelAt(bar_.Handle(), {270, 20}), expected[FaceForState(state)]) << state;
     }
     // A corrupt icon file is refused, not a crash.
-    const std::wstring corrupt = dir_ + L"corrupt.ico";
-    test::WriteSolidIcon(corrupt, 40, 40, 0);
+    const std::wstring corrupt = test::TempFolder(L"bar") + L"corrupt.ico";
+    CopyFileW(face_[0].c_str(), corrupt.c_str(), FALSE);
     HANDLE f = CreateFileW(corrupt.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     SetFilePointer(f, 30, nullptr, FILE_BEGIN);
     SetEndOfFile(f);

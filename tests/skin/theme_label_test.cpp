@@ -44,22 +44,10 @@ class ThemeTest : public ::testing::Test {
         frame_ = Narrow(test::ExeFolder()) + "UI\\Themes\\Default\\Frame.bmp";
     }
 
-    // A 4 x 2 PNG: the left half fully transparent, the right half opaque red.
+    // 4 x 2: the left half fully transparent, the right half opaque red.
     bool WritePng(const std::string& path) {
-        std::uint32_t argb[8];
-        for (int i = 0; i < 8; ++i)
-            argb[i] = (i % 4) < 2 ? 0x00FFFFFFu : 0xFFFF0000u;
-        Gdiplus::GpBitmap* bitmap = nullptr;
-        using namespace Gdiplus::DllExports;
-        if (GdipCreateBitmapFromScan0(4, 2, 16, PixelFormat32bppARGB, reinterpret_cast<BYTE*>(argb),
-                                      &bitmap) != Gdiplus::Ok)
-            return false;
-        const CLSID png = {
-            0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
-        const bool ok = GdipSaveImageToFile(bitmap, fs::path(path).wstring().c_str(), &png,
-                                            nullptr) == Gdiplus::Ok;
-        GdipDisposeImage(bitmap);
-        return ok;
+        return CopyFileW(test::TestData(L"skin").append(L"half.png").c_str(),
+                         fs::path(path).wstring().c_str(), FALSE) != FALSE;
     }
 
     static inline ULONG_PTR token_ = 0;

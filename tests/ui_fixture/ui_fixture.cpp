@@ -1,7 +1,6 @@
 #include "ui_fixture.h"
 
 #include <filesystem>
-#include <fstream>
 
 namespace qm::test {
 namespace {
@@ -140,45 +139,15 @@ DWORD GdiObjectCount() {
     return n;
 }
 
-bool WriteSolidIcon(const std::wstring& path, int width, int height, COLORREF colour) {
-    const int maskStride = ((width + 31) / 32) * 4;
-    const DWORD pixelBytes = static_cast<DWORD>(width * height * 4);
-    const DWORD maskBytes = static_cast<DWORD>(maskStride * height);
-    BITMAPINFOHEADER info{};
-    info.biSize = sizeof(info);
-    info.biWidth = width;
-    info.biHeight = 2 * height;  // colour and mask
-    info.biPlanes = 1;
-    info.biBitCount = 32;
-    info.biSizeImage = pixelBytes + maskBytes;
-    const DWORD imageBytes = sizeof(info) + pixelBytes + maskBytes;
-#pragma pack(push, 1)
-    struct {
-        WORD reserved, type, count;
-        BYTE w, h, colours, zero;
-        WORD planes, bits;
-        DWORD bytes, offset;
-    } head{
-        0,  1,          1, static_cast<BYTE>(width % 256), static_cast<BYTE>(height % 256), 0, 0, 1,
-        32, imageBytes, 22};
-#pragma pack(pop)
-    std::ofstream out(std::filesystem::path(path), std::ios::binary);
-    out.write(reinterpret_cast<const char*>(&head), sizeof(head));
-    out.write(reinterpret_cast<const char*>(&info), sizeof(info));
-    const unsigned char bgra[4] = {GetBValue(colour), GetGValue(colour), GetRValue(colour), 255};
-    for (int i = 0; i < width * height; ++i)
-        out.write(reinterpret_cast<const char*>(bgra), 4);
-    const std::string mask(maskBytes, '\0');
-    out.write(mask.data(), static_cast<std::streamsize>(mask.size()));
-    return static_cast<bool>(out);
-}
-
 std::wstring TempFolder(const wchar_t* name) {
     wchar_t base[MAX_PATH];
     GetTempPathW(MAX_PATH, base);
     std::wstring folder = std::wstring(base) + L"quillmar-" + name + L"-" +
                           std::to_wstring(GetCurrentProcessId()) + L"\\";
-    CreateDirectoryW(folder.c_str(), nullptr);
+    // Process ids repeat from run to run under Wine: start from an empty folder.
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+    std::filesystem::create_directories(folder, ignored);
     return folder;
 }
 

@@ -59,11 +59,13 @@ COLORREF PixelAt(HWND window, POINT client);
 // number of GDI handle slots that name a live object.
 DWORD GdiObjectCount();
 
-// Writes a 32-bit icon file of one solid colour (opaque) at the given size.
-bool WriteSolidIcon(const std::wstring& path, int width, int height, COLORREF colour);
 // A fresh folder for one test's files.
 std::wstring TempFolder(const wchar_t* name);
 // The folder of the running executable, with a trailing backslash.
 std::wstring ExeFolder();
+// The generated test pictures of one test folder ("skin"), with a trailing backslash.
+inline std::wstring TestData(const wchar_t* folder) {
+    return ExeFolder() + L"testdata\\" + folder + L"\\";
+}
 
 }  // namespace qm::test

@@ -1,6 +1,6 @@
 // Measures, under Wine or Windows: the time to create a bar of 10 buttons and paint it the
-// first time, and the process's GDI and USER object counts before and after 1000 repaints.
-// Not a test: prints its figures (run: ui-test.sh bin/bar_measure.exe).
+// first time, and the process's GDI object count before and after 1000 repaints.
+// Not a test: prints its figures (run: ui-test.sh bin/bench_button_bar.exe).
 #include <cstdio>
 
 #include "skin/icon_button_bar.h"
@@ -8,9 +8,7 @@
 
 int main() {
     using namespace qm;
-    const std::wstring dir = test::TempFolder(L"measure");
-    const std::wstring face = dir + L"face.ico";
-    test::WriteSolidIcon(face, 24, 24, RGB(90, 120, 200));
+    const std::wstring face = test::TestData(L"skin") + L"small.ico";
     test::TestWindow window;
     LARGE_INTEGER freq, t0, t1, t2;
     QueryPerformanceFrequency(&freq);
@@ -44,18 +42,14 @@ int main() {
     bar.SetButtonKind(6400, skin::kToggle);
     bar.SetCaption(6401, "00:00:00", RGB(230, 230, 230));
     UpdateWindow(bar.Handle());
-    const DWORD gdi0 = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-    const DWORD user0 = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
+    const DWORD gdi0 = test::GdiObjectCount();
     QueryPerformanceCounter(&t0);
     for (int i = 0; i < 1000; ++i) {
         InvalidateRect(bar.Handle(), nullptr, FALSE);
         UpdateWindow(bar.Handle());
     }
     QueryPerformanceCounter(&t1);
-    std::printf(
-        "GDI objects %lu -> %lu, USER objects %lu -> %lu over 1000 repaints (%.2f ms each)\n", gdi0,
-        GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), user0,
-        GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS),
-        double(t1.QuadPart - t0.QuadPart) / freq.QuadPart);
+    std::printf("GDI objects %lu before, %lu after 1000 repaints (%.2f ms per repaint)\n", gdi0,
+                test::GdiObjectCount(), double(t1.QuadPart - t0.QuadPart) / freq.QuadPart);
     return 0;
 }
