@@ -164,7 +164,8 @@ bool EffectCatalogue::Load(const CatalogueFiles& files, const std::string& path)
     const ProfileText companion =
         companionPath.empty() ? ProfileText() : ReadProfile(files, companionPath);
     for (int32_t n = 1; n <= std::min(groups, kMaxGroups); ++n) {
-        const std::string section = "A" + std::to_string(n);
+        std::string section = "A";
+        section += std::to_string(n);  // not "A" + ...: GCC 12 at -O3 warns falsely on that
         std::string filePath = folder + profile.String(section, "File", "", kLongText);
         if (!Fits(filePath))
             filePath.clear();
