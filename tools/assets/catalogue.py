@@ -1,5 +1,6 @@
 """The program's effect catalogue under Effects/: one category, "Voices", whose
-one group leads to a content file per voice, each with its 80 x 60 picture.
+one group leads to a content file per voice, each with its 80 x 60 picture;
+and UI/SelectedMark.ico, the mark the entry list draws over a selected entry.
 
 Each content file's [Content] IID is the number the effect stage maps to the
 voice.  The panel lists entries newest first, so the files' modification times
@@ -206,6 +207,15 @@ def category_icon(size):
     return c
 
 
+def selected_mark():
+    """The mark over a selected entry's picture corner: a green disc with a white tick."""
+    c = R.Canvas(32, 32)
+    c.circle(11, 11, 10, "#1f7a33")
+    c.circle(11, 11, 9, "#2fb344")
+    c.polyline([(6, 11.5), (9.5, 15), (16, 7.5)], 2.6, "#ffffff")
+    return c
+
+
 def _write_text(path, text):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as f:
@@ -217,6 +227,8 @@ def generate(out_dir):
     voices = os.path.join(effects, "Voices")
     _write_text(os.path.join(effects, "Voices.cef"), CATEGORY)
     R.write_ico(os.path.join(effects, "Voices.ico"), [category_icon(n) for n in (16, 24, 32)])
+    # Compiled into the program as its icon resource 134.
+    R.write_ico(os.path.join(out_dir, "UI", "SelectedMark.ico"), [selected_mark()])
     for order, (caption, number) in enumerate(VOICES):
         content = os.path.join(voices, caption + CONTENT_EXT)
         _write_text(content, "[Content]\r\nIID=%d\r\n" % number)
