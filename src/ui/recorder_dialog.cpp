@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "capture/capture_devices.h"
 #include "platform/lang_strings.h"
 #include "platform/module_paths.h"
 #include "platform/settings.h"
@@ -110,7 +111,9 @@ bool IsFile(const char* path) {
 }  // namespace
 
 RecorderDialog::RecorderDialog(HINSTANCE instance)
-    : instance_(instance), icon_(LoadIconW(instance, MAKEINTRESOURCEW(IDI_APPLICATION_ICON))) {}
+    : instance_(instance),
+      effectPanel_(&CaptureDeviceNames),
+      icon_(LoadIconW(instance, MAKEINTRESOURCEW(IDI_APPLICATION_ICON))) {}
 
 RecorderDialog::~RecorderDialog() {
     CloseRecorder();
@@ -209,11 +212,12 @@ void RecorderDialog::BuildTitle() {
 }
 
 void RecorderDialog::BuildEffectPanel() {
-    effectPanel_ = MakeRecorderEffectPanel();
-    if (effectPanel_ && !effectPanel_->Create(hwnd_))
-        effectPanel_.reset();
-    if (effectPanel_)
-        PostMessageW(effectPanel_->Handle(), kShowCategoryMessage, 0, 0);
+    if (!effectPanel_.Create(hwnd_, kEffectPanelId))
+        return;
+    effectPanelReady_ = true;
+    char effects[MAX_PATH] = {};
+    effectPanel_.AddCatalogue(ModulePathOf("Effects\\", effects));
+    PostMessageW(effectPanel_.Handle(), kShowCategoryMessage, 0, 0);
 }
 
 void RecorderDialog::BuildCapturePanel() {
@@ -247,14 +251,12 @@ void RecorderDialog::Layout() {
     MoveWindow(titleLabel_.Handle(), 0, 0, w, 40, TRUE);
     MoveWindow(titleBar_.Handle(), w - 90, 5, 135, 24, TRUE);
     MoveWindow(menuBar_.Handle(), 6, 5, 32, 48, TRUE);
-    if (effectPanel_)
-        MoveWindow(effectPanel_->Handle(), 10, 40, 440, h - 100, TRUE);
+    MoveWindow(effectPanel_.Handle(), 10, 40, 440, h - 100, TRUE);
     ShowWindow(spareLabel_.Handle(), SW_HIDE);
     MoveWindow(captureLabel_.Handle(), 10, h - 60, 440, 60, TRUE);
     MoveWindow(captureBar_.Handle(), 202, 8, 132, 42, TRUE);
 
-    for (HWND panel : {titleLabel_.Handle(), captureLabel_.Handle(),
-                       effectPanel_ ? effectPanel_->Handle() : nullptr}) {
+    for (HWND panel : {titleLabel_.Handle(), captureLabel_.Handle(), effectPanel_.Handle()}) {
         if (panel)
             Redraw(panel);
     }
@@ -371,7 +373,7 @@ bool RecorderDialog::PreTranslateMessage(MSG& msg) {
                 OnOpenFolder(msg.wParam);
             return false;
         case WM_COMMAND: {
-            if (msg.hwnd != hwnd_)
+            if (!OwnWindow(msg.hwnd))
                 return false;
             const UINT id = LOWORD(msg.wParam);
             OnCommand(id);
@@ -451,15 +453,16 @@ void RecorderDialog::OnEffectSelected(int32_t removed, int32_t index) {
         control->SelectEffect(-1, 0);
         return;
     }
-    if (!effectPanel_)
+    EffectCategoryPanel* category = effectPanel_.CurrentPanel();
+    if (category == nullptr)
         return;
-    std::string content;
-    if (removed != -1 && !effectPanel_->ContentFileOf(removed, content))
+    catalogue::EffectCatalogItem item;
+    if (removed != -1 && !category->List().EntryAt(removed, item))
         return;
-    if (!effectPanel_->ContentFileOf(index, content))
+    if (!category->List().EntryAt(index, item))
         return;
     const int number =
-        static_cast<int>(GetPrivateProfileIntA("Content", "IID", 0, content.c_str()));
+        static_cast<int>(GetPrivateProfileIntA("Content", "IID", 0, item.contentPath.c_str()));
     control->SelectEffect(number, 0);
 }
 

@@ -16,13 +16,14 @@
 #include "skin/icon_button_bar.h"
 #include "skin/skin_bitmap.h"
 #include "skin/skin_label.h"
-#include "ui/recorder_effect_slot.h"
+#include "ui/effect_panel.h"
 #include "ui/recorder_seams.h"
 #include "winbase/handles.h"
 #include "winbase/modal_dialog.h"
 
 namespace qm::ui {
 
+inline constexpr UINT kShowCategoryMessage = WM_USER + 101;
 inline constexpr UINT kEffectSelectedMessage = WM_USER + 102;
 inline constexpr UINT kButtonMessage = WM_USER + 103;
 inline constexpr UINT kComeToFrontMessage = WM_USER + 104;
@@ -45,8 +46,6 @@ enum CommandId : UINT {
     kPurchaseCommand = 7005,
     kAboutCommand = 7006,
     kUpgradeCommand = 7016,
-    kFirstDeviceCommand = 7030,
-    kLastDeviceCommand = 7040,
 };
 
 class RecorderDialog : public win::ModalDialog {
@@ -95,7 +94,8 @@ class RecorderDialog : public win::ModalDialog {
     skin::SkinBitmap frameBitmap_;
     skin::SkinBitmap contentBitmap_;
     CaptureRecorder recorder_;
-    std::unique_ptr<RecorderEffectPanel> effectPanel_;
+    EffectPanel effectPanel_;
+    bool effectPanelReady_ = false;
     skin::IconButtonBar titleBar_;
     skin::IconButtonBar menuBar_;
     skin::IconButtonBar captureBar_;
