@@ -93,7 +93,8 @@ record_with() {
   before=$(opens)
   click 233 169
   t0=$(now)
-  sleep 1.4
+  away
+  sleep 0.6
   shot "$name-1s"
   sleep 1
   shot "$name-2s"
