@@ -28,7 +28,8 @@ constexpr LPARAM kTimeLimitStop = 1;
 constexpr COLORREF kTitleColour = RGB(120, 120, 120);
 constexpr COLORREF kTimeColour = RGB(230, 230, 230);
 constexpr char kZeroTime[] = "00:00:00";
-constexpr char kNoMicrophone[] = "No microphone";
+// Short enough for the time field.
+constexpr char kNoMicrophone[] = "No mic";
 
 struct ButtonSpec {
     UINT id;
@@ -539,7 +540,8 @@ void RecorderDialog::HideNotice() {
         return;
     captureBar_.SetButtonKind(kTimeDisplay, skin::kHidden);
     captureBar_.SetCaption(kTimeDisplay, kZeroTime, kTimeColour);
-    Redraw(captureBar_.Handle());
+    // The bar does not paint what a hidden button leaves: the label behind it repaints.
+    Redraw(captureLabel_.Handle());
 }
 
 void RecorderDialog::ShowMainMenu() {

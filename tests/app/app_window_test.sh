@@ -173,6 +173,24 @@ sleep 1
 [ "$(opens)" -eq $((before + 1)) ] || fail "requests 1, 3 and a planted 0 opened $(($(opens) - before)) folders"
 tail -1 "$work/shell.log" | grep -q 'Quillmar\\Audio\\$' || fail "request 1 opened: $(tail -1 "$work/shell.log")"
 
+echo "== a device that is not there"
+files=$(ls "$recordings"/Aud*.mp3 | wc -l)
+before=$(opens)
+"$wine_run" "$build/bin/app_post.exe" 0x111 7040 0  # the device menu's eleventh entry
+sleep 0.5
+click 233 169
+away
+shot no-device
+crop no-device 80 24 264 166 no-device-time
+same no-device-time idle-time && fail "a failed start says nothing in the window"
+sleep 3.5
+shot no-device-later
+crop no-device-later 80 24 264 166 no-device-later-time
+same no-device-later-time idle-time || fail "the failed start's notice stays"
+[ "$(opens)" -eq "$before" ] && [ "$(ls "$recordings"/Aud*.mp3 | wc -l)" -eq "$files" ] ||
+  fail "a failed start recorded or opened the folder"
+"$wine_run" "$build/bin/app_post.exe" 0x111 7030 0
+
 echo "== a second start"
 t0=$(date +%s%N)
 "$wine_run" "$app/QuillmarRecorder.exe"
