@@ -18,6 +18,7 @@ PACKAGES=(
   xvfb xauth
   dpkg-dev
   mpg123 sox
+  xdotool imagemagick zip
 )
 
 missing=()

@@ -1,0 +1,37 @@
+// The single-instance rule. A second process finds the first by its main window's class and
+// asks it to come to the front; a named mutex in the user's session settles the race of two
+// processes started at the same moment, which the window search alone lets both pass.
+#pragma once
+
+#include <windows.h>
+
+namespace qm::app {
+
+inline constexpr wchar_t kMainWindowClass[] = L"QuillmarMicrophoneRecordKitWindowClass";
+inline constexpr UINT kComeToFrontMessage = WM_USER + 104;
+
+// Posts kComeToFrontMessage to a top-level window of the main class, if there is one.
+bool WakeRunningInstance();
+
+// Holds the instance mutex while alive. Claimed() is false when another process holds it.
+class InstanceClaim {
+  public:
+    InstanceClaim();
+    ~InstanceClaim();
+    InstanceClaim(const InstanceClaim&) = delete;
+    InstanceClaim& operator=(const InstanceClaim&) = delete;
+    bool Claimed() const { return claimed_; }
+
+  private:
+    HANDLE mutex_ = nullptr;
+    bool claimed_ = false;
+};
+
+// The process that lost the claim: waits (bounded) for the winner's window to exist and wakes
+// it, so the user's second start still brings the window to the front.
+void WakeInstanceBeingStarted(DWORD timeoutMs);
+
+// Registers the main window class as a copy of the standard dialog class under our name.
+bool RegisterMainWindowClass(HINSTANCE instance);
+
+}  // namespace qm::app
