@@ -44,8 +44,7 @@ void RunPitch(benchmark::State& state, PitchAnalysisPath path) {
     double grossPercent = 100.0;
     for (auto _ : state) {
         Pitch pitch;
-        const int ok = PitchAnalysis(&sound, &pitch, 0.005, 50.0, 3.0, 15, 0, 0.03, 0.45, 0.01,
-                                     0.35, 0.14, 400.0, path);
+        const int ok = PitchAnalysis(&sound, &pitch, PitchSettings{}, path);
         benchmark::DoNotOptimize(ok);
         state.PauseTiming();
         grossPercent = ok ? GrossErrorPercent(pitch) : 100.0;

@@ -63,10 +63,7 @@ int ComputePitchAnalysisSizes(double R, double minimumPitch, double periodsPerWi
 
 enum class PitchAnalysisPath { kReference, kFast };
 
-// Sound_to_Pitch_detailed with a choice of transform path; kReference keeps the plain
-// fftReal per frame as the oracle for the faster one.
-int PitchAnalysis(Sound* sound, Pitch* pitch, double timeStep, double minimumPitch,
-                  double periodsPerWindow, int32_t maxCandidates, int32_t method,
-                  double silenceThreshold, double voicingThreshold, double octaveCost,
-                  double octaveJumpCost, double voicedUnvoicedCost, double ceiling,
+// Sound_to_PitchWith with a choice of transform path; kReference keeps the plain fftReal per
+// frame as the oracle for the faster one.
+int PitchAnalysis(Sound* sound, Pitch* pitch, const PitchSettings& settings,
                   PitchAnalysisPath path);

@@ -175,9 +175,7 @@ TEST(PitchAnalysis, FastTransformAgreesWithTheReferencePath) {
     TestPitch fast, reference;
     for (auto [record, path] : {std::pair{&fast, PitchAnalysisPath::kFast},
                                 std::pair{&reference, PitchAnalysisPath::kReference}}) {
-        ASSERT_NE(PitchAnalysis(&s.sound, &record->pitch, 0.005, 50.0, 3.0, 15, 0, 0.03, 0.45, 0.01,
-                                0.35, 0.14, 400.0, path),
-                  0);
+        ASSERT_NE(PitchAnalysis(&s.sound, &record->pitch, PitchSettings{}, path), 0);
     }
     ASSERT_EQ(fast.pitch.count, reference.pitch.count);
     for (int32_t i = 1; i <= fast.pitch.count; ++i) {
