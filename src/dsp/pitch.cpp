@@ -56,7 +56,8 @@ double LocalStrength(const PitchCandidate& c, double minimumPitch, double octave
 int ComputePitchAnalysisSizes(double R, double minimumPitch, double periodsPerWindow, double depth,
                               long soundSamples, PitchAnalysisSizes& sizes) {
     // Every size is a sample count at rate R; the sound holds soundSamples samples, so a window
-    // wider than the sound (R not the sound's own rate) cannot be analysed.
+    // wider than the sound (R not the sound's own rate) cannot be analysed. The window used is
+    // up to 2 samples narrower than windowReal (halved, less one, doubled), hence the slack.
     const double windowReal = std::floor(R * ((1.0 / minimumPitch) * periodsPerWindow));
     const double periodReal = std::floor(R * (1.0 / minimumPitch));
     if (!(windowReal <= static_cast<double>(soundSamples) + 2.0) || !(periodReal >= 1.0) ||
@@ -190,6 +191,8 @@ struct PathCosts {
 double UnvoicedStrength(double intensity, const PathCosts& costs) {
     if (costs.silenceThreshold <= 0.0)
         return costs.voicingThreshold;
+    // The raise falls from 2 for a silent frame to 0 at an intensity of
+    // 2 * silenceThreshold / (1 + voicingThreshold); louder frames keep the plain threshold.
     const double u = 2.0 - intensity / (costs.silenceThreshold / (1.0 + costs.voicingThreshold));
     return u > 0.0 ? costs.voicingThreshold + u : costs.voicingThreshold;
 }
