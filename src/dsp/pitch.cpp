@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <utility>
 
@@ -323,9 +324,6 @@ void Pitch_chooseBestPath(Pitch* pitch, double silenceThreshold, double voicingT
 
 namespace {
 
-// Frames go through the transform in groups of this many, one per vector lane.
-constexpr int kLanes = 2;
-
 // The settings as the analysis uses them: method 1 doubles the window; the interpolation depth
 // says how far beyond the window the autocorrelation is kept (a share of the window).
 struct AnalysisShape {
@@ -386,9 +384,12 @@ double GlobalPeak(const float* samples, long count) {
 }
 
 // One analysis: the sizes, the window and its autocorrelation, and the working arrays, made
-// once; then, frame by frame, the windowed frame, its normalised autocorrelation and the
-// candidate search.
+// once; then, a group of frames at a time (one per lane of FrameLanes), the windowed frames,
+// their normalised autocorrelations and the candidate search of each.
+template <class FrameLanes>
 class PitchAnalyser {
+    static constexpr int kLanes = sizeof(FrameLanes) / sizeof(double);
+
   public:
     PitchAnalyser(Sound* sound, Pitch* pitch, const PitchSettings& settings, double ceiling,
                   const PitchAnalysisSizes& sizes, PitchAnalysisPath path)
@@ -401,17 +402,23 @@ class PitchAnalyser {
           samples_(sound->data[1]),
           sampleCount_(sound->count),
           useFastPath_(path == PitchAnalysisPath::kFast),
-          lane0_(1, sizes.fftSize),
-          lane1_(1, sizes.fftSize),
+          rLength_(2 * sizes.windowSamples + 1),
+          frame_(1, sizes.fftSize),
           ac_(1, sizes.fftSize),
           window_(1, sizes.windowSamples),
-          r_(-sizes.windowSamples, sizes.windowSamples),
-          lanes_(1, sizes.fftSize) {}
+          r_(0, kLanes * rLength_ - 1),
+          lanesStorage_(0, kLanes * (sizes.fftSize + 1) - 1) {}
 
     // Everything made once per call; false when memory is exhausted.
     bool Prepare() {
-        if (!lane0_ || !lane1_ || !ac_ || !window_ || !r_ || !lanes_)
+        if (!frame_ || !ac_ || !window_ || !r_ || !lanesStorage_)
             return false;
+        // The library's blocks are aligned for doubles; the wide kernels load whole groups and
+        // want them aligned to their size (which alignof only says where those kernels are
+        // built): the storage has one group to spare.
+        const auto address = reinterpret_cast<uintptr_t>(lanesStorage_.get());
+        const uintptr_t aligned = (address + sizeof(FrameLanes) - 1) & ~(sizeof(FrameLanes) - 1);
+        lanes_ = reinterpret_cast<FrameLanes*>(aligned - sizeof(FrameLanes));  // 1-based
         if (useFastPath_ && !plan_.Prepare(sizes_.fftSize))
             return false;
         MakeWindow(settings_.method, window_.get(), sizes_.windowSamples);
@@ -422,34 +429,34 @@ class PitchAnalyser {
 
     // Every frame's candidates, then the best path. False when memory is exhausted.
     bool Run() {
-        double* const frames[kLanes] = {lane0_.get(), lane1_.get()};
         const int32_t frameCount = pitch_->count;
         for (int32_t first = 1; first <= frameCount; first += kLanes) {
             bool voiced[kLanes] = {};
+            bool anyVoiced = false;
             for (int lane = 0; lane < kLanes; ++lane) {
                 const int32_t iframe = first + lane;
                 if (iframe > frameCount) {
-                    ClearFrame(frames[lane]);
+                    ClearLane(lane);
                     continue;
                 }
                 PitchFrame& pf = pitch_->frames[iframe];
                 if (!PitchFrame_init(&pf, settings_.maxCandidates))
                     return false;
-                const double localPeak = WindowFrame(iframe, frames[lane]);
+                const double localPeak = WindowFrame(iframe, lane);
                 pf.intensity = localPeak > globalPeak_ ? 1.0 : localPeak / globalPeak_;
                 pf.candidateCount = 1;
                 pf.candidates[1] = PitchCandidate{0.0, 0.0};
                 // A silent frame has no autocorrelation to normalise; it stays unvoiced.
                 voiced[lane] = localPeak != 0.0;
+                anyVoiced = anyVoiced || voiced[lane];
             }
-            if (!voiced[0] && !voiced[1])
+            if (!anyVoiced)
                 continue;
-            Autocorrelate(frames, voiced);
+            Autocorrelate(voiced);
+            NormaliseAutocorrelations();
             for (int lane = 0; lane < kLanes; ++lane) {
-                if (voiced[lane]) {
-                    NormaliseAutocorrelation(frames[lane]);
-                    FindCandidates(pitch_->frames[first + lane]);
-                }
+                if (voiced[lane])
+                    FindCandidates(R(lane), pitch_->frames[first + lane]);
             }
         }
         Pitch_chooseBestPath(pitch_, settings_.silenceThreshold, settings_.voicingThreshold,
@@ -459,6 +466,11 @@ class PitchAnalyser {
     }
 
   private:
+    // Lane `lane` of the frame group as doubles: its element j is lane(lane)[kLanes * j].
+    double* Lane(int lane) const { return reinterpret_cast<double*>(lanes_) + lane; }
+    // r[-rSpan..rSpan] of lane `lane`'s frame.
+    double* R(int lane) const { return r_.get() + lane * rLength_ + sizes_.windowSamples; }
+
     // The window's own normalised autocorrelation, to undo its taper on every frame's.
     void WindowAutocorrelation() {
         double* ac = ac_.get();
@@ -470,20 +482,22 @@ class PitchAnalyser {
         ac[1] = 1.0;
     }
 
-    void ClearFrame(double* out) const {
+    void ClearLane(int lane) const {
+        double* out = Lane(lane);
         for (long j = 1; j <= sizes_.windowSamples; ++j)
-            out[j] = 0.0;
+            out[kLanes * j] = 0.0;
     }
 
-    // Windows the frame centred at frame iframe's time into out[1..windowSamples], without its
-    // local mean (over a period either side of the centre); returns the frame's peak within
-    // half a period of its centre.
-    double WindowFrame(int32_t iframe, double* out) const {
+    // Windows the frame centred at frame iframe's time into the lane's elements
+    // 1..windowSamples, without its local mean (over a period either side of the centre);
+    // returns the frame's peak within half a period of its centre.
+    double WindowFrame(int32_t iframe, int lane) const {
         const long periodSamples = sizes_.periodSamples;
         const long windowSamples = sizes_.windowSamples;
         const double* window = window_.get();
         const float* samples = samples_;
         const long count = sampleCount_;
+        double* out = Lane(lane);
         const double t = pitch_->firstTime + (iframe - 1) * pitch_->step;
         const long leftSample = Sound_timeToLowIndex(sound_, t);
         const long rightSample = leftSample + 1;
@@ -507,10 +521,10 @@ class PitchAnalyser {
         if (inside) {
             const float* s = samples + (startSample - 1);
             for (long j = 1; j <= windowSamples; ++j)
-                out[j] = (s[j] - localMean) * window[j];
+                out[kLanes * j] = (s[j] - localMean) * window[j];
         } else {
             for (long j = 1; j <= windowSamples; ++j)
-                out[j] = (sampleAt(startSample + j - 1) - localMean) * window[j];
+                out[kLanes * j] = (sampleAt(startSample + j - 1) - localMean) * window[j];
         }
         const long halfWindow = sizes_.halfWindowSamples;
         const long halfPeriod = sizes_.halfPeriodSamples;
@@ -518,60 +532,66 @@ class PitchAnalyser {
         const long peakTo = std::min(halfWindow + halfPeriod, windowSamples);
         double localPeak = 0.0;
         for (long j = peakFrom; j <= peakTo; ++j) {
-            const double v = std::fabs(out[j]);
+            const double v = std::fabs(out[kLanes * j]);
             if (v > localPeak)
                 localPeak = v;
         }
         return localPeak;
     }
 
-    // Each voiced lane's frame (zero-padded to the transform size) becomes its autocorrelation
-    // times fftSize / 2: the fast path transforms all lanes in one pass, the reference path
-    // one lane after the other with fftReal.
-    void Autocorrelate(double* const* frames, const bool* voiced) {
+    // Every lane's frame, zero-padded to the transform size, becomes its autocorrelation times
+    // fftSize / 2 (lags 0..rSpan are kept): the fast path transforms all lanes in one pass,
+    // the reference path each voiced lane on its own with fftReal.
+    void Autocorrelate(const bool* voiced) {
         const long windowSamples = sizes_.windowSamples;
         const long fftSize = sizes_.fftSize;
-        if (!useFastPath_) {
-            for (int lane = 0; lane < kLanes; ++lane) {
-                if (!voiced[lane])
-                    continue;
-                for (long j = windowSamples + 1; j <= fftSize; ++j)
-                    frames[lane][j] = 0.0;
-                AutocorrelateInPlace(frames[lane], fftSize, nullptr);
-            }
+        FrameLanes* lanes = lanes_;
+        if (useFastPath_) {
+            for (long j = windowSamples + 1; j <= fftSize; ++j)
+                lanes[j] = FrameLanes{};
+            plan_.PowerSpectrumRoundTrip(lanes);
             return;
         }
-        FramePair* lanes = lanes_.get();
-        for (long j = 1; j <= windowSamples; ++j)
-            lanes[j] = FramePair{frames[0][j], frames[1][j]};
-        for (long j = windowSamples + 1; j <= fftSize; ++j)
-            lanes[j] = FramePair{0.0, 0.0};
-        plan_.PowerSpectrumRoundTrip(lanes);
-        for (long j = 1; j <= sizes_.rSpan + 1; ++j) {
-            frames[0][j] = lanes[j][0];
-            frames[1][j] = lanes[j][1];
+        double* frame = frame_.get();
+        for (int lane = 0; lane < kLanes; ++lane) {
+            if (!voiced[lane])
+                continue;
+            const double* in = Lane(lane);
+            for (long j = 1; j <= windowSamples; ++j)
+                frame[j] = in[kLanes * j];
+            for (long j = windowSamples + 1; j <= fftSize; ++j)
+                frame[j] = 0.0;
+            AutocorrelateInPlace(frame, fftSize, nullptr);
+            for (long j = 1; j <= sizes_.rSpan + 1; ++j)
+                lanes[j][lane] = frame[j];
         }
     }
 
-    // r[-rSpan..rSpan]: the frame's autocorrelation at each lag, normalised by lag 0 and
-    // divided by the window's own.
-    void NormaliseAutocorrelation(const double* autocorrelation) {
-        double* r = r_.get();
+    // r[-rSpan..rSpan] of every lane: the frame's autocorrelation at each lag, normalised by
+    // lag 0 and divided by the window's own. (Lanes without a voiced frame get values that are
+    // never read.)
+    void NormaliseAutocorrelations() {
+        const FrameLanes* lanes = lanes_;
         const double* ac = ac_.get();
-        r[0] = 1.0;
-        const double lag0 = autocorrelation[1];
+        double* r[kLanes];
+        for (int lane = 0; lane < kLanes; ++lane) {
+            r[lane] = R(lane);
+            r[lane][0] = 1.0;
+        }
+        const FrameLanes lag0 = lanes[1];
         for (long i = 1; i <= sizes_.rSpan; ++i) {
-            const double v = autocorrelation[i + 1] / (lag0 * ac[i + 1]);
-            r[i] = v;
-            r[-i] = v;
+            const FrameLanes v = lanes[i + 1] / (lag0 * ac[i + 1]);
+            for (int lane = 0; lane < kLanes; ++lane) {
+                r[lane][i] = v[lane];
+                r[lane][-i] = v[lane];
+            }
         }
     }
 
     // Candidate search: every peak of r above half the voicing threshold, with its lag refined
     // by a parabola and its strength by sinc interpolation, joins the frame's candidates; once
     // they are full it displaces the weakest (octave-corrected) if it is stronger.
-    void FindCandidates(PitchFrame& pf) const {
-        const double* r = r_.get();
+    void FindCandidates(const double* r, PitchFrame& pf) const {
         const long rSpan = sizes_.rSpan;
         // r[-rSpan..rSpan] as the 1-based array the sinc interpolation takes.
         const double* rAsArray = r - rSpan - 1;
@@ -618,13 +638,14 @@ class PitchAnalyser {
     const float* samples_;
     long sampleCount_;
     bool useFastPath_;
+    long rLength_;
     double globalPeak_ = 0.0;
-    ScopedVector<double> lane0_;
-    ScopedVector<double> lane1_;
+    ScopedVector<double> frame_;  // one frame for the reference path's fftReal
     ScopedVector<double> ac_;
     ScopedVector<double> window_;
-    ScopedVector<double> r_;
-    ScopedVector<FramePair> lanes_;
+    ScopedVector<double> r_;  // kLanes arrays r[-windowSamples..windowSamples], one after another
+    ScopedVector<double> lanesStorage_;
+    FrameLanes* lanes_ = nullptr;  // 1-based, 1..fftSize, aligned inside lanesStorage_
     PitchFftPlan plan_;
 };
 
@@ -696,6 +717,11 @@ int PitchAnalysis(Sound* sound, Pitch* pitch, const PitchSettings& requested,
                     firstFrameTime, ceiling, settings.maxCandidates)) {
         return 0;
     }
-    PitchAnalyser analyser(sound, pitch, settings, ceiling, sizes, path);
+    // Four frames per transform where the wide kernels run on this processor, else two.
+    if (path == PitchAnalysisPath::kFast && PitchFftPlan::WideLanesAvailable()) {
+        PitchAnalyser<FrameQuad> analyser(sound, pitch, settings, ceiling, sizes, path);
+        return analyser.Prepare() && analyser.Run() ? 1 : 0;
+    }
+    PitchAnalyser<FramePair> analyser(sound, pitch, settings, ceiling, sizes, path);
     return analyser.Prepare() && analyser.Run() ? 1 : 0;
 }

@@ -10,6 +10,21 @@
 // Two analysis frames side by side, one per lane: every transform step is the same arithmetic
 // on both, so the pair costs about as much as one frame.
 typedef double FramePair __attribute__((vector_size(16)));
+// Four frames side by side, for processors with 256-bit vectors (AVX).
+typedef double FrameQuad __attribute__((vector_size(32)));
+
+// The tables of one transform size, as the kernels read them.
+struct PitchFftTables {
+    long n = 0;
+    const long* reversed = nullptr;  // bit-reversed position of each complex bin
+    // Complex-FFT twiddles of every stage (stage of half-size h at offset h - 1), forward sign;
+    // the inverse uses the negated sines.
+    const double* cos = nullptr;
+    const double* sin = nullptr;
+    // Twiddles that split the half-length complex transform into the real one.
+    const double* unpackCos = nullptr;
+    const double* unpackSin = nullptr;
+};
 
 // Per-call transform tables for the frame autocorrelation: the forward real FFT, the power
 // spectrum and the inverse, with the twiddle factors and the bit-reversed bin positions
@@ -21,26 +36,21 @@ class PitchFftPlan {
     bool Prepare(long n);
     // data[1..n] real -> n / 2 times its circular autocorrelation (as fftReal would leave it).
     void PowerSpectrumRoundTrip(double* data) const;
-    // The same for two frames at once, one in each lane of data[1..n].
+    // The same for two or four frames at once, one in each lane of data[1..n]: every lane
+    // gets exactly the single frame's numbers.
     void PowerSpectrumRoundTrip(FramePair* data) const;
+    void PowerSpectrumRoundTrip(FrameQuad* data) const;
+    // Whether the four-lane transform has its AVX kernels on this build and processor; without
+    // them it still works, but slower than two pairs.
+    static bool WideLanesAvailable();
 
   private:
-    long n_ = 0;
-    LibraryArray<long> reversed_;  // bit-reversed position of each complex bin
-    // Complex-FFT twiddles of every stage (stage of half-size h at offset h - 1), forward sign;
-    // the inverse uses the negated sines.
+    PitchFftTables tables_;
+    LibraryArray<long> reversed_;
     LibraryArray<double> cos_;
     LibraryArray<double> sin_;
-    // Twiddles that split the half-length complex transform into the real one.
     LibraryArray<double> unpackCos_;
     LibraryArray<double> unpackSin_;
-
-    template <class T>
-    void InverseFromBitReversed(T* a) const;
-    template <class T>
-    void ForwardBitReversed(T* a) const;
-    template <class T>
-    void RoundTrip(T* data) const;
 };
 
 // The frame autocorrelation: through the plan when there is one, else through fftReal.
