@@ -368,11 +368,24 @@ void MakeWindow(int32_t method, double* window, long windowSamples) {
         window[i] = (std::exp(-48.0 * (i - imid) * (i - imid) / width2) - edge) / (1.0 - edge);
 }
 
-// The largest deviation of any sample from the sound's mean.
-double GlobalPeak(const float* samples, long count) {
+// Samples of at most this size that are whole numbers (16-bit PCM) add up exactly in any order:
+// no sum over a frame comes near 2^53.
+constexpr float kLargestExactSample = 32768.0f;
+
+struct SoundLevel {
+    double peak;     // the largest deviation of any sample from the sound's mean
+    bool exactSums;  // every sample a whole number within +-kLargestExactSample
+};
+
+SoundLevel LevelOf(const float* samples, long count) {
     double sum = 0.0;
-    for (long i = 1; i <= count; ++i)
-        sum += samples[i];
+    bool exactSums = true;
+    for (long i = 1; i <= count; ++i) {
+        const float v = samples[i];
+        sum += v;
+        exactSums = exactSums && v >= -kLargestExactSample && v <= kLargestExactSample &&
+                    static_cast<float>(static_cast<int32_t>(v)) == v;
+    }
     const double mean = sum / count;
     double globalPeak = 0.0;
     for (long i = 1; i <= count; ++i) {
@@ -380,8 +393,40 @@ double GlobalPeak(const float* samples, long count) {
         if (v > globalPeak)
             globalPeak = v;
     }
-    return globalPeak;
+    return {globalPeak, exactSums};
 }
+
+// The largest of x[stride * j] for j = from..to, and 0 when none is above 0: the plain running
+// maximum, in four independent chains (a maximum does not round, so the order does not matter).
+double PeakOf(const double* x, long stride, long from, long to) {
+    double p[4] = {0.0, 0.0, 0.0, 0.0};
+    long j = from;
+    for (; j + 3 <= to; j += 4) {
+        for (int c = 0; c < 4; ++c) {
+            const double v = std::fabs(x[stride * (j + c)]);
+            if (v > p[c])
+                p[c] = v;
+        }
+    }
+    for (; j <= to; ++j) {
+        const double v = std::fabs(x[stride * j]);
+        if (v > p[0])
+            p[0] = v;
+    }
+    double peak = p[0];
+    for (int c = 1; c < 4; ++c) {
+        if (p[c] > peak)
+            peak = p[c];
+    }
+    return peak;
+}
+
+// Lags of r the candidate search reads around a peak: its lag moves by at most half a lag from
+// the peak's, and the sinc interpolation reaches kSincDepth - 1 lags left and kSincDepth right
+// of that. So the negative lags down to -kMirroredLags (candidate lags start at 2), and the
+// positive ones up to lagLimit + kSincReach.
+constexpr long kMirroredLags = kSincDepth + 2;
+constexpr long kSincReach = kSincDepth + 2;
 
 // One analysis: the sizes, the window and its autocorrelation, and the working arrays, made
 // once; then, a group of frames at a time (one per lane of FrameLanes), the windowed frames,
@@ -423,7 +468,9 @@ class PitchAnalyser {
             return false;
         MakeWindow(settings_.method, window_.get(), sizes_.windowSamples);
         WindowAutocorrelation();
-        globalPeak_ = GlobalPeak(samples_, sampleCount_);
+        const SoundLevel level = LevelOf(samples_, sampleCount_);
+        globalPeak_ = level.peak;
+        exactSums_ = level.exactSums;
         return true;
     }
 
@@ -433,16 +480,20 @@ class PitchAnalyser {
         for (int32_t first = 1; first <= frameCount; first += kLanes) {
             bool voiced[kLanes] = {};
             bool anyVoiced = false;
-            for (int lane = 0; lane < kLanes; ++lane) {
-                const int32_t iframe = first + lane;
-                if (iframe > frameCount) {
-                    ClearLane(lane);
-                    continue;
-                }
-                PitchFrame& pf = pitch_->frames[iframe];
-                if (!PitchFrame_init(&pf, settings_.maxCandidates))
+            FramePlace places[kLanes];
+            int lanesUsed = 0;
+            for (int lane = 0; lane < kLanes && first + lane <= frameCount; ++lane) {
+                if (!PitchFrame_init(&pitch_->frames[first + lane], settings_.maxCandidates))
                     return false;
-                const double localPeak = WindowFrame(iframe, lane);
+                places[lane] = PlaceFrame(first + lane);
+                ++lanesUsed;
+            }
+            WindowFrames(places, lanesUsed);
+            for (int lane = 0; lane < kLanes; ++lane) {
+                if (lane >= lanesUsed)
+                    continue;
+                PitchFrame& pf = pitch_->frames[first + lane];
+                const double localPeak = LocalPeak(lane);
                 pf.intensity = localPeak > globalPeak_ ? 1.0 : localPeak / globalPeak_;
                 pf.candidateCount = 1;
                 pf.candidates[1] = PitchCandidate{0.0, 0.0};
@@ -482,22 +533,18 @@ class PitchAnalyser {
         ac[1] = 1.0;
     }
 
-    void ClearLane(int lane) const {
-        double* out = Lane(lane);
-        for (long j = 1; j <= sizes_.windowSamples; ++j)
-            out[kLanes * j] = 0.0;
-    }
+    // Where a frame reads the sound, and its local mean (over a period either side of its
+    // centre).
+    struct FramePlace {
+        long startSample;
+        double localMean;
+        bool inside;  // the frame and its mean read only samples of the sound
+    };
 
-    // Windows the frame centred at frame iframe's time into the lane's elements
-    // 1..windowSamples, without its local mean (over a period either side of the centre);
-    // returns the frame's peak within half a period of its centre.
-    double WindowFrame(int32_t iframe, int lane) const {
+    FramePlace PlaceFrame(int32_t iframe) {
         const long periodSamples = sizes_.periodSamples;
-        const long windowSamples = sizes_.windowSamples;
-        const double* window = window_.get();
         const float* samples = samples_;
         const long count = sampleCount_;
-        double* out = Lane(lane);
         const double t = pitch_->firstTime + (iframe - 1) * pitch_->step;
         const long leftSample = Sound_timeToLowIndex(sound_, t);
         const long rightSample = leftSample + 1;
@@ -507,36 +554,86 @@ class PitchAnalyser {
         // Frames inside the sound read it directly; a frame that would reach past either end
         // (only when the analysis rate is not the sound's own) reads silence there.
         const bool inside = meanFrom >= 1 && meanTo <= count && startSample >= 1 &&
-                            startSample + windowSamples - 1 <= count;
-        auto sampleAt = [&](long k) -> double { return k >= 1 && k <= count ? samples[k] : 0.0; };
+                            startSample + sizes_.windowSamples - 1 <= count;
         double localSum = 0.0;
-        if (inside) {
+        if (inside && exactSums_ && useFastPath_) {
+            localSum = RunningSum(meanFrom, meanTo);
+        } else if (inside) {
             for (long k = meanFrom; k <= meanTo; ++k)
                 localSum += samples[k];
         } else {
             for (long k = meanFrom; k <= meanTo; ++k)
-                localSum += sampleAt(k);
+                localSum += SampleAt(k);
         }
-        const double localMean = localSum * (1.0 / (2.0 * periodSamples));
-        if (inside) {
-            const float* s = samples + (startSample - 1);
-            for (long j = 1; j <= windowSamples; ++j)
-                out[kLanes * j] = (s[j] - localMean) * window[j];
-        } else {
-            for (long j = 1; j <= windowSamples; ++j)
-                out[kLanes * j] = (sampleAt(startSample + j - 1) - localMean) * window[j];
+        return {startSample, localSum * (1.0 / (2.0 * periodSamples)), inside};
+    }
+
+    double SampleAt(long k) const { return k >= 1 && k <= sampleCount_ ? samples_[k] : 0.0; }
+
+    // The sum of samples from..to (inside the sound), moved along from the previous frame's:
+    // the same number as a fresh sum, because with exact sums no addition rounds.
+    double RunningSum(long from, long to) {
+        if (from < sumFrom_ || to < sumTo_ || from > sumTo_ + 1) {
+            sumFrom_ = from;
+            sumTo_ = from - 1;
+            runningSum_ = 0.0;
         }
+        for (long k = sumTo_ + 1; k <= to; ++k)
+            runningSum_ += samples_[k];
+        for (long k = sumFrom_; k < from; ++k)
+            runningSum_ -= samples_[k];
+        sumFrom_ = from;
+        sumTo_ = to;
+        return runningSum_;
+    }
+
+    // Windows the frames of the first `used` lanes into their elements 1..windowSamples, less
+    // their local means; the other lanes become silence.
+    void WindowFrames(const FramePlace* places, int used) const {
+        const long windowSamples = sizes_.windowSamples;
+        const double* window = window_.get();
+        bool allInside = used == kLanes;
+        for (int lane = 0; lane < used; ++lane)
+            allInside = allInside && places[lane].inside;
+        if (allInside) {
+            // All lanes at once, one vector store per sample position.
+            const float* s[kLanes];
+            FrameLanes mean;
+            for (int lane = 0; lane < kLanes; ++lane) {
+                s[lane] = samples_ + (places[lane].startSample - 1);
+                mean[lane] = places[lane].localMean;
+            }
+            FrameLanes* lanes = lanes_;
+            for (long j = 1; j <= windowSamples; ++j) {
+                FrameLanes x;
+                for (int lane = 0; lane < kLanes; ++lane)
+                    x[lane] = s[lane][j];
+                lanes[j] = (x - mean) * window[j];
+            }
+            return;
+        }
+        for (int lane = 0; lane < kLanes; ++lane) {
+            double* out = Lane(lane);
+            if (lane >= used) {
+                for (long j = 1; j <= windowSamples; ++j)
+                    out[kLanes * j] = 0.0;
+                continue;
+            }
+            const FramePlace& place = places[lane];
+            for (long j = 1; j <= windowSamples; ++j) {
+                out[kLanes * j] =
+                    (SampleAt(place.startSample + j - 1) - place.localMean) * window[j];
+            }
+        }
+    }
+
+    // The lane's frame's peak within half a period of its centre.
+    double LocalPeak(int lane) const {
         const long halfWindow = sizes_.halfWindowSamples;
         const long halfPeriod = sizes_.halfPeriodSamples;
         const long peakFrom = std::max(1L, halfWindow - halfPeriod + 1);
-        const long peakTo = std::min(halfWindow + halfPeriod, windowSamples);
-        double localPeak = 0.0;
-        for (long j = peakFrom; j <= peakTo; ++j) {
-            const double v = std::fabs(out[kLanes * j]);
-            if (v > localPeak)
-                localPeak = v;
-        }
-        return localPeak;
+        const long peakTo = std::min(halfWindow + halfPeriod, sizes_.windowSamples);
+        return PeakOf(Lane(lane), kLanes, peakFrom, peakTo);
     }
 
     // Every lane's frame, zero-padded to the transform size, becomes its autocorrelation times
@@ -568,8 +665,8 @@ class PitchAnalyser {
     }
 
     // r[-rSpan..rSpan] of every lane: the frame's autocorrelation at each lag, normalised by
-    // lag 0 and divided by the window's own. (Lanes without a voiced frame get values that are
-    // never read.)
+    // lag 0 and divided by the window's own; only the lags the candidate search reads are made.
+    // (Lanes without a voiced frame get values never read.)
     void NormaliseAutocorrelations() {
         const FrameLanes* lanes = lanes_;
         const double* ac = ac_.get();
@@ -579,12 +676,23 @@ class PitchAnalyser {
             r[lane][0] = 1.0;
         }
         const FrameLanes lag0 = lanes[1];
-        for (long i = 1; i <= sizes_.rSpan; ++i) {
+        auto normalise = [&](long i) {
             const FrameLanes v = lanes[i + 1] / (lag0 * ac[i + 1]);
-            for (int lane = 0; lane < kLanes; ++lane) {
+            for (int lane = 0; lane < kLanes; ++lane)
                 r[lane][i] = v[lane];
-                r[lane][-i] = v[lane];
-            }
+        };
+        const long rSpan = sizes_.rSpan;
+        const long lastLag = std::min(rSpan, sizes_.lagLimit + kSincReach);
+        for (long i = 1; i <= lastLag; ++i)
+            normalise(i);
+        // A degenerate peak (a plateau after a rise below rounding) sends the interpolation to
+        // the array's last element.
+        if (lastLag < rSpan)
+            normalise(rSpan);
+        const long mirrored = std::min(kMirroredLags, sizes_.rSpan);
+        for (int lane = 0; lane < kLanes; ++lane) {
+            for (long i = 1; i <= mirrored; ++i)
+                r[lane][-i] = r[lane][i];
         }
     }
 
@@ -640,6 +748,11 @@ class PitchAnalyser {
     bool useFastPath_;
     long rLength_;
     double globalPeak_ = 0.0;
+    bool exactSums_ = false;
+    // The sum of samples sumFrom_..sumTo_, carried from frame to frame when sums are exact.
+    long sumFrom_ = 1;
+    long sumTo_ = 0;
+    double runningSum_ = 0.0;
     ScopedVector<double> frame_;  // one frame for the reference path's fftReal
     ScopedVector<double> ac_;
     ScopedVector<double> window_;
