@@ -434,6 +434,7 @@ constexpr long kSincReach = kSincDepth + 2;
 template <class FrameLanes>
 class PitchAnalyser {
     static constexpr int kLanes = sizeof(FrameLanes) / sizeof(double);
+    static constexpr long kSpareDoubles = kLaneGroupAlignment / sizeof(double);
 
   public:
     PitchAnalyser(Sound* sound, Pitch* pitch, const PitchSettings& settings, double ceiling,
@@ -452,17 +453,17 @@ class PitchAnalyser {
           ac_(1, sizes.fftSize),
           window_(1, sizes.windowSamples),
           r_(0, kLanes * rLength_ - 1),
-          lanesStorage_(0, kLanes * (sizes.fftSize + 1) - 1) {}
+          lanesStorage_(0, kLanes * sizes.fftSize + kSpareDoubles - 1) {}
 
     // Everything made once per call; false when memory is exhausted.
     bool Prepare() {
         if (!frame_ || !ac_ || !window_ || !r_ || !lanesStorage_)
             return false;
-        // The library's blocks are aligned for doubles; the wide kernels load whole groups and
-        // want them aligned to their size (which alignof only says where those kernels are
-        // built): the storage has one group to spare.
+        // The library's blocks are aligned for doubles, the lane groups want more: the storage
+        // has room to spare for it.
         const auto address = reinterpret_cast<uintptr_t>(lanesStorage_.get());
-        const uintptr_t aligned = (address + sizeof(FrameLanes) - 1) & ~(sizeof(FrameLanes) - 1);
+        const uintptr_t aligned =
+            (address + kLaneGroupAlignment - 1) & ~uintptr_t{kLaneGroupAlignment - 1};
         lanes_ = reinterpret_cast<FrameLanes*>(aligned - sizeof(FrameLanes));  // 1-based
         if (useFastPath_ && !plan_.Prepare(sizes_.fftSize))
             return false;

@@ -1,4 +1,5 @@
 #include <cmath>
+#include <cstdint>
 #include <new>
 
 #include "dsp/constants.h"
@@ -72,7 +73,7 @@ bool PitchFftPlan::WideLanesAvailable() {
 
 void PitchFftPlan::PowerSpectrumRoundTrip(FrameQuad* data) const {
 #if defined(QUILLMAR_PITCH_FFT_AVX)
-    if (WideLanesAvailable()) {
+    if (WideLanesAvailable() && reinterpret_cast<uintptr_t>(data + 1) % kLaneGroupAlignment == 0) {
         PowerSpectrumRoundTripAvx(tables_, data);
         return;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "dsp/arrays.h"
@@ -10,8 +11,11 @@
 // Two analysis frames side by side, one per lane: every transform step is the same arithmetic
 // on both, so the pair costs about as much as one frame.
 typedef double FramePair __attribute__((vector_size(16)));
-// Four frames side by side, for processors with 256-bit vectors (AVX).
+// Four frames side by side, for processors with 256-bit vectors (AVX). Where the compiler
+// generates no AVX code it aligns the type to 16 bytes only, so the AVX kernels run only on
+// data aligned to kLaneGroupAlignment (allocators of such groups must see to it).
 typedef double FrameQuad __attribute__((vector_size(32)));
+inline constexpr size_t kLaneGroupAlignment = 32;
 
 // The tables of one transform size, as the kernels read them.
 struct PitchFftTables {
@@ -37,7 +41,8 @@ class PitchFftPlan {
     // data[1..n] real -> n / 2 times its circular autocorrelation (as fftReal would leave it).
     void PowerSpectrumRoundTrip(double* data) const;
     // The same for two or four frames at once, one in each lane of data[1..n]: every lane
-    // gets exactly the single frame's numbers.
+    // gets exactly the single frame's numbers. Four lanes take the AVX kernels when they are
+    // available and &data[1] is aligned to kLaneGroupAlignment, else slower plain ones.
     void PowerSpectrumRoundTrip(FramePair* data) const;
     void PowerSpectrumRoundTrip(FrameQuad* data) const;
     // Whether the four-lane transform has its AVX kernels on this build and processor; without
