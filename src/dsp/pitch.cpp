@@ -593,7 +593,7 @@ class PitchAnalyser {
     void WindowFrames(const FramePlace* places, int used) const {
         const long windowSamples = sizes_.windowSamples;
         const double* window = window_.get();
-        bool allInside = used == kLanes;
+        bool allInside = used == kLanes && useFastPath_;
         for (int lane = 0; lane < used; ++lane)
             allInside = allInside && places[lane].inside;
         if (allInside) {
@@ -634,7 +634,16 @@ class PitchAnalyser {
         const long halfPeriod = sizes_.halfPeriodSamples;
         const long peakFrom = std::max(1L, halfWindow - halfPeriod + 1);
         const long peakTo = std::min(halfWindow + halfPeriod, sizes_.windowSamples);
-        return PeakOf(Lane(lane), kLanes, peakFrom, peakTo);
+        const double* x = Lane(lane);
+        if (useFastPath_)
+            return PeakOf(x, kLanes, peakFrom, peakTo);
+        double localPeak = 0.0;
+        for (long j = peakFrom; j <= peakTo; ++j) {
+            const double v = std::fabs(x[kLanes * j]);
+            if (v > localPeak)
+                localPeak = v;
+        }
+        return localPeak;
     }
 
     // Every lane's frame, zero-padded to the transform size, becomes its autocorrelation times
@@ -683,14 +692,14 @@ class PitchAnalyser {
                 r[lane][i] = v[lane];
         };
         const long rSpan = sizes_.rSpan;
-        const long lastLag = std::min(rSpan, sizes_.lagLimit + kSincReach);
+        const long lastLag = useFastPath_ ? std::min(rSpan, sizes_.lagLimit + kSincReach) : rSpan;
         for (long i = 1; i <= lastLag; ++i)
             normalise(i);
         // A degenerate peak (a plateau after a rise below rounding) sends the interpolation to
         // the array's last element.
         if (lastLag < rSpan)
             normalise(rSpan);
-        const long mirrored = std::min(kMirroredLags, sizes_.rSpan);
+        const long mirrored = useFastPath_ ? std::min(kMirroredLags, rSpan) : rSpan;
         for (int lane = 0; lane < kLanes; ++lane) {
             for (long i = 1; i <= mirrored; ++i)
                 r[lane][-i] = r[lane][i];

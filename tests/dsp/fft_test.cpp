@@ -5,7 +5,6 @@
 #include <memory>
 #include <numbers>
 #include <random>
-#include <utility>
 #include <vector>
 
 #include "dsp/fft.h"
@@ -91,58 +90,6 @@ TEST_P(FftSize, RealGivesThePackedSpectrumAndHalfNTimesOnTheWayBack) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, FftSize, ::testing::Values(1L, 2L, 4L, 8L, 64L, 512L));
-
-// The Danielson-Lanczos passes one twiddle at a time over the whole array: the plain sweep
-// order. The transform sweeps in runs of twiddles for speed and must give the same numbers to
-// the last bit, for lengths whose passes span one run, several, and many.
-void PlainSweepFft(double* data, long nn, int isign) {
-    const long n = 2 * nn;
-    for (long i = 1, j = 1; i < n; i += 2) {
-        if (j > i) {
-            std::swap(data[j], data[i]);
-            std::swap(data[j + 1], data[i + 1]);
-        }
-        long m = nn;
-        while (m >= 2 && j > m) {
-            j -= m;
-            m /= 2;
-        }
-        j += m;
-    }
-    for (long mmax = 2; n > mmax; mmax *= 2) {
-        const double theta = 6.2831852 / (isign * mmax);
-        const double wtemp0 = std::sin(0.5 * theta);
-        const double wpr = -2.0 * wtemp0 * wtemp0;
-        const double wpi = std::sin(theta);
-        double wr = 1.0, wi = 0.0;
-        for (long m = 1; m < mmax; m += 2) {
-            for (long i = m; i <= n; i += 2 * mmax) {
-                const long k = i + mmax;
-                const double tempr = wr * data[k] - wi * data[k + 1];
-                const double tempi = wr * data[k + 1] + wi * data[k];
-                data[k] = data[i] - tempr;
-                data[k + 1] = data[i + 1] - tempi;
-                data[i] += tempr;
-                data[i + 1] += tempi;
-            }
-            const double wtemp = wr;
-            wr = wr * wpr - wi * wpi + wr;
-            wi = wi * wpr + wtemp * wpi + wi;
-        }
-    }
-}
-
-TEST(Fft, SweepInRunsMatchesThePlainSweepBitForBit) {
-    for (long nn : {2L, 64L, 128L, 1024L, 16384L}) {
-        for (int isign : {1, -1}) {
-            std::vector<double> a = RandomValues(2 * nn, static_cast<unsigned>(nn));
-            std::vector<double> b = a;
-            ASSERT_EQ(fftComplex(a.data() - 1, nn, isign), 1);
-            PlainSweepFft(b.data() - 1, nn, isign);
-            ASSERT_EQ(a, b) << nn << " points, sign " << isign;
-        }
-    }
-}
 
 TEST(Fft, RefusesLengthsThatAreNotPowersOfTwo) {
     std::vector<double> data(24, 1.0);
