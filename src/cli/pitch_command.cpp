@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -68,9 +69,16 @@ int CommandPitch(const std::vector<std::string>& args) {
     std::string error;
     if (!ReadAudioFile(files[0], audio, error))
         return Fail(error);
-    std::vector<int16_t> pcm;
-    if (!FirstChannel16(audio, pcm, error))
-        return Fail("'" + files[0] + "': " + error);
+    // A 16-bit mono file already is the analysis's input; other layouts give their first channel.
+    std::vector<int16_t> converted;
+    std::span<const int16_t> pcm;
+    if (audio.format.channels == 1 && audio.format.bitsPerSample == 16) {
+        pcm = {reinterpret_cast<const int16_t*>(audio.pcm.data()), audio.pcm.size() / 2};
+    } else {
+        if (!FirstChannel16(audio, converted, error))
+            return Fail("'" + files[0] + "': " + error);
+        pcm = converted;
+    }
     const double rateHz = audio.format.samplesPerSec;
     if (rateHz <= 0.0 || rateHz > INT32_MAX)
         return Fail("'" + files[0] + "' has no usable sampling rate");

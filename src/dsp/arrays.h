@@ -69,6 +69,7 @@ class ScopedMatrix {
     ScopedMatrix& operator=(const ScopedMatrix&) = delete;
 
     explicit operator bool() const { return data_ != nullptr; }
+    T** get() const { return data_; }
     T* operator[](long i) const { return data_[i]; }
 
   private:

@@ -51,6 +51,8 @@ int fftComplex(double* data, long nn, int isign) {
     while (n > mmax) {
         const long istep = 2 * mmax;
         const double theta = kDspTwoPi / (isign * mmax);
+        // The twiddle recurrence w <- w * exp(i theta), with cos(theta) - 1 as -2 sin^2(theta / 2)
+        // to keep its rounding small.
         const double wtemp0 = std::sin(0.5 * theta);
         const double wpr = -2.0 * wtemp0 * wtemp0;
         const double wpi = std::sin(theta);
@@ -94,6 +96,8 @@ int fftComplex(double* data, long nn, int isign) {
 int fftReal(double* data, long n, int isign) {
     if (data == nullptr || n < 2 || !IsPowerOfTwo(n) || (isign != 1 && isign != -1))
         return 0;
+    // The n real values go through an n / 2-point complex transform; c1 and c2 split (or join)
+    // its result into the spectra of the even and the odd samples.
     double theta = kDspPi / static_cast<double>(n / 2);
     const double c1 = 0.5;
     double c2 = 0.0;

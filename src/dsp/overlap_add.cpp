@@ -14,7 +14,24 @@ namespace {
 constexpr double kNoiseHalfWidth = 0.01;
 constexpr double kNoiseGrid = 0.01;
 constexpr double kNoiseFirstOffset = 0.005;
+// Halvings of the source-time search: 2^-15 of a stretch, far below one sample.
 constexpr int kBisectionSteps = 15;
+
+// Target end times this close to the source's are the source's (a duration factor of 1).
+constexpr double kSameEndTolerance = 1e-12;
+
+// The analysis and resynthesis settings of the pitch-and-duration change: 5 ms pitch frames
+// between 50 and 400 Hz, and pulses further apart than 30 ms ending a voiced stretch.
+constexpr double kPitchTimeStep = 0.005;
+constexpr double kPitchFloorHz = 50.0;
+constexpr double kPitchCeilingHz = 400.0;
+constexpr double kMaxPulseGap = 0.03;
+
+// Accepted input: 16-bit samples, at most 50 MB, durations between a tenth and 2.5 times.
+constexpr int32_t kOnlyBitsPerSample = 16;
+constexpr int32_t kMaxInputBytes = 50000000;
+constexpr float kMinDurationFactor = 0.1f;
+constexpr float kMaxDurationFactor = 2.5f;
 
 // The source sample range that a copy of [tmin, tmax] reads, clamped to the sound.
 bool SourceSpan(const Sound* source, double tmin, double tmax, int64_t& imin, int64_t& imax) {
@@ -196,7 +213,7 @@ int Sound_overlapAddResynthesis(const Sound* source, const PulseList* pulses,
 
     double endTime =
         target->startTime + TimeValueContour_area(duration, source->startTime, source->endTime);
-    if (std::fabs(endTime - source->endTime) < 1e-12)
+    if (std::fabs(endTime - source->endTime) < kSameEndTolerance)
         endTime = source->endTime;
     target->endTime = endTime;
     int32_t count = Sound_timeToLowIndex(target, endTime);
@@ -233,21 +250,22 @@ constexpr int32_t kPitchDurationDone = 1;
 int32_t RunPitchDuration(PitchDurationRecords& r, const int16_t* samples, int32_t byteCount,
                          float sampleRate, float durationFactor, float pitchFactor,
                          int32_t bitsPerSample) {
-    if (bitsPerSample != 16)
+    if (bitsPerSample != kOnlyBitsPerSample)
         return kPitchDurationBadWidth;
-    if (!(durationFactor >= 0.1f && durationFactor <= 2.5f))
+    if (!(durationFactor >= kMinDurationFactor && durationFactor <= kMaxDurationFactor))
         return kPitchDurationBadFactor;
-    if (byteCount < 0 || byteCount > 50000000)
+    if (byteCount < 0 || byteCount > kMaxInputBytes)
         return kPitchDurationTooLong;
     if (!(pitchFactor >= kMinPitchFactor && pitchFactor <= kMaxPitchFactor))
         return kPitchDurationBadFactor;
+    // The analysis rate is the rate truncated to an int32.
     if (!(sampleRate >= 1.0f && sampleRate <= 2147483647.0f))
         return kPitchDurationNoSound;
 
     analysisSampleRate = static_cast<int32_t>(sampleRate);
     if (!Sound_fromPcm16(&r.source, samples, byteCount, sampleRate))
         return kPitchDurationNoSound;
-    if (!Sound_to_Pitch(&r.source, &r.pitch, 0.005, 50.0, 400.0))
+    if (!Sound_to_Pitch(&r.source, &r.pitch, kPitchTimeStep, kPitchFloorHz, kPitchCeilingHz))
         return kPitchDurationNoPitch;
     if (!Sound_Pitch_to_PulseList(&r.pulses, &r.source, &r.pitch))
         return kPitchDurationNoPulses;
@@ -262,7 +280,7 @@ int32_t RunPitchDuration(PitchDurationRecords& r, const int16_t* samples, int32_
     for (int32_t i = 1; i <= points->size; ++i)
         points->items[i]->value *= pitchFactor;
     if (!Sound_overlapAddResynthesis(&r.source, &r.pulses, &r.pitchContour, &r.durationContour,
-                                     0.03, &r.target) ||
+                                     kMaxPulseGap, &r.target) ||
         r.target.count < 1) {
         return kPitchDurationNoResult;
     }

@@ -34,18 +34,37 @@ struct Pitch {
     int32_t maxCandidates = 0;
 };
 
-// The short form: time step, floor and ceiling; fixed analysis settings otherwise (3 periods
-// per window, 15 candidates, autocorrelation with a Hanning window, silence threshold 0.03,
-// voicing threshold 0.45, octave cost 0.01, octave-jump cost 0.35, voiced/unvoiced cost 0.14).
-// Returns nonzero when the record has been filled, 0 on failure.
+// Every setting of the analysis, by name. The defaults are those of the library's own caller
+// (5 ms frames, 50 to 400 Hz) with the short form's fixed values.
+struct PitchSettings {
+    double timeStep = 0.005;     // s between frame centres; <= 0 means one period of the floor
+    double minimumPitch = 50.0;  // Hz, the floor: the window spans periodsPerWindow of its periods
+    double periodsPerWindow = 3.0;
+    int32_t maxCandidates = 15;  // per frame, the unvoiced candidate included
+    int32_t method = 0;  // 0: autocorrelation, Hanning window; 1: Gaussian window, twice as long
+    double silenceThreshold = 0.03;    // frame peak relative to the sound's peak: below it, silence
+    double voicingThreshold = 0.45;    // autocorrelation strength a voiced frame must beat
+    double octaveCost = 0.01;          // per octave: favours the higher of two equal candidates
+    double octaveJumpCost = 0.35;      // per octave of pitch change between frames
+    double voicedUnvoicedCost = 0.14;  // per switch between voiced and unvoiced
+    double ceiling = 400.0;            // Hz; lowered to half the analysis rate when above it
+};
+
+// The short form: time step, floor and ceiling; the other settings as PitchSettings' defaults
+// (3 periods per window, 15 candidates, autocorrelation with a Hanning window, silence
+// threshold 0.03, voicing threshold 0.45, octave cost 0.01, octave-jump cost 0.35,
+// voiced/unvoiced cost 0.14). Returns nonzero when the record has been filled, 0 on failure.
 int Sound_to_Pitch(Sound* sound, Pitch* pitch, double timeStep, double minimumPitch,
                    double maximumPitch);
 
-// method 0: autocorrelation with a Hanning window; 1: with a Gaussian window over twice the
-// periods. Other methods are refused. Refuses (returns 0) non-finite or non-positive sizes,
-// non-finite costs, maxCandidates < 1, a sound without samples, analysisSampleRate <= 0 and a
-// window longer than the sound. A floor too low for the sound's length also prints one message
-// on standard output. After a failure frames already made stay with the record.
+// The analysis with every setting. Other methods than 0 and 1 are refused. Refuses (returns 0)
+// non-finite or non-positive sizes, non-finite costs, maxCandidates < 1, a sound without
+// samples, analysisSampleRate <= 0 and a window longer than the sound. A floor too low for the
+// sound's length also prints one message on standard output (the library's only message).
+// After a failure frames already made stay with the record.
+int Sound_to_PitchWith(Sound* sound, Pitch* pitch, const PitchSettings& settings);
+
+// The same with the settings in PitchSettings' order, as positional arguments.
 int Sound_to_Pitch_detailed(Sound* sound, Pitch* pitch, double timeStep, double minimumPitch,
                             double periodsPerWindow, int32_t maxCandidates, int32_t method,
                             double silenceThreshold, double voicingThreshold, double octaveCost,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "dsp/arrays.h"
@@ -10,6 +11,24 @@
 // Two analysis frames side by side, one per lane: every transform step is the same arithmetic
 // on both, so the pair costs about as much as one frame.
 typedef double FramePair __attribute__((vector_size(16)));
+// Four frames side by side, for processors with 256-bit vectors (AVX). Where the compiler
+// generates no AVX code it aligns the type to 16 bytes only, so the AVX kernels run only on
+// data aligned to kLaneGroupAlignment (allocators of such groups must see to it).
+typedef double FrameQuad __attribute__((vector_size(32)));
+inline constexpr size_t kLaneGroupAlignment = 32;
+
+// The tables of one transform size, as the kernels read them.
+struct PitchFftTables {
+    long n = 0;
+    const long* reversed = nullptr;  // bit-reversed position of each complex bin
+    // Complex-FFT twiddles of every stage (stage of half-size h at offset h - 1), forward sign;
+    // the inverse uses the negated sines.
+    const double* cos = nullptr;
+    const double* sin = nullptr;
+    // Twiddles that split the half-length complex transform into the real one.
+    const double* unpackCos = nullptr;
+    const double* unpackSin = nullptr;
+};
 
 // Per-call transform tables for the frame autocorrelation: the forward real FFT, the power
 // spectrum and the inverse, with the twiddle factors and the bit-reversed bin positions
@@ -21,26 +40,22 @@ class PitchFftPlan {
     bool Prepare(long n);
     // data[1..n] real -> n / 2 times its circular autocorrelation (as fftReal would leave it).
     void PowerSpectrumRoundTrip(double* data) const;
-    // The same for two frames at once, one in each lane of data[1..n].
+    // The same for two or four frames at once, one in each lane of data[1..n]: every lane
+    // gets exactly the single frame's numbers. Four lanes take the AVX kernels when they are
+    // available and &data[1] is aligned to kLaneGroupAlignment, else slower plain ones.
     void PowerSpectrumRoundTrip(FramePair* data) const;
+    void PowerSpectrumRoundTrip(FrameQuad* data) const;
+    // Whether the four-lane transform has its AVX kernels on this build and processor; without
+    // them it still works, but slower than two pairs.
+    static bool WideLanesAvailable();
 
   private:
-    long n_ = 0;
-    LibraryArray<long> reversed_;  // bit-reversed position of each complex bin
-    // Complex-FFT twiddles of every stage (stage of half-size h at offset h - 1), forward sign;
-    // the inverse uses the negated sines.
+    PitchFftTables tables_;
+    LibraryArray<long> reversed_;
     LibraryArray<double> cos_;
     LibraryArray<double> sin_;
-    // Twiddles that split the half-length complex transform into the real one.
     LibraryArray<double> unpackCos_;
     LibraryArray<double> unpackSin_;
-
-    template <class T>
-    void InverseFromBitReversed(T* a) const;
-    template <class T>
-    void ForwardBitReversed(T* a) const;
-    template <class T>
-    void RoundTrip(T* data) const;
 };
 
 // The frame autocorrelation: through the plan when there is one, else through fftReal.
@@ -63,10 +78,8 @@ int ComputePitchAnalysisSizes(double R, double minimumPitch, double periodsPerWi
 
 enum class PitchAnalysisPath { kReference, kFast };
 
-// Sound_to_Pitch_detailed with a choice of transform path; kReference keeps the plain
-// fftReal per frame as the oracle for the faster one.
-int PitchAnalysis(Sound* sound, Pitch* pitch, double timeStep, double minimumPitch,
-                  double periodsPerWindow, int32_t maxCandidates, int32_t method,
-                  double silenceThreshold, double voicingThreshold, double octaveCost,
-                  double octaveJumpCost, double voicedUnvoicedCost, double ceiling,
+// Sound_to_PitchWith with a choice of path. kReference is the plain analysis, the oracle of the
+// fast one: fftReal per frame, every frame's sums and maxima taken afresh sample by sample, and
+// every lag of the autocorrelation made.
+int PitchAnalysis(Sound* sound, Pitch* pitch, const PitchSettings& settings,
                   PitchAnalysisPath path);

@@ -231,6 +231,21 @@ double CorrelationPairByPair(const Sound* sound, const CorrelationRange& range, 
     return Normalised(product, norm1, norm2);
 }
 
+// The pulse walk: from each stretch's anchor pulse, the next pulse is sought between 0.8 and
+// 1.2 periods away by correlating one period of sound. A correlation above kKeepCorrelation
+// marks a pulse inside the stretch; beyond its ends only one above kEdgeCorrelation does. A
+// backward mark closer than kMinPulseSpacing periods to the previous stretch's last mark would
+// double a pulse and is left out.
+constexpr double kNearestPeriods = 0.8;
+constexpr double kFarthestPeriods = 1.2;
+constexpr double kKeepCorrelation = 0.3;
+constexpr double kEdgeCorrelation = 0.7;
+constexpr double kMinPulseSpacing = 0.8;
+// Before the first stretch no forward mark exists: a time earlier than any sound.
+constexpr double kNoMarkYet = -1e30;
+// Marks the list holds before it first grows.
+constexpr int32_t kInitialPulseCapacity = 10;
+
 // Longest run of left-end positions the stack buffers of the fast search hold: 0.4 of the
 // longest period the pitch analysis reports (50 Hz at 192 kHz) fits with room to spare.
 constexpr int64_t kMaxPositions = 2048;
@@ -296,14 +311,15 @@ double Sound_findMaximumCorrelation(const Sound* sound, double t1, double window
 int Sound_Pitch_to_PulseList(PulseList* list, const Sound* sound, const Pitch* pitch) {
     if (list == nullptr || sound == nullptr || pitch == nullptr)
         return 0;
-    if (!PulseList_init(list, sound->startTime, sound->endTime, 10))
+    if (!PulseList_init(list, sound->startTime, sound->endTime, kInitialPulseCapacity))
         return 0;
-    double lastForwardMark = -1e30;
+    double lastForwardMark = kNoMarkYet;
     double t = pitch->startTime;
     double stretchStart = 0.0, stretchEnd = 0.0;
     while (Pitch_nextVoicedInterval(pitch, t, &stretchStart, &stretchEnd)) {
         const double middle = 0.5 * (stretchStart + stretchEnd);
         const double middlePitch = Pitch_valueAtTime(pitch, middle);
+        // The anchor: the stretch's largest excursion within half a period of its middle.
         double mark = middlePitch > 0.0 ? Sound_findExtremum(sound, middle - 0.5 / middlePitch,
                                                              middle + 0.5 / middlePitch)
                                         : middle;
@@ -314,21 +330,24 @@ int Sound_Pitch_to_PulseList(PulseList* list, const Sound* sound, const Pitch* p
         for (double f0 = Pitch_valueAtTime(pitch, mark); f0 != 0.0;) {
             const double period = 1.0 / f0;
             const double previous = mark;
-            const double correlation = Sound_findMaximumCorrelation(
-                sound, mark, period, mark - 1.2 * period, mark - 0.8 * period, &mark);
+            const double correlation =
+                Sound_findMaximumCorrelation(sound, mark, period, mark - kFarthestPeriods * period,
+                                             mark - kNearestPeriods * period, &mark);
             if (correlation == -1.0)
                 mark -= period;
             // A walk that stands still would never end.
             if (!(mark < previous))
                 break;
             if (mark < stretchStart) {
-                if (correlation > 0.7 && mark - lastForwardMark > 0.8 * period &&
+                if (correlation > kEdgeCorrelation &&
+                    mark - lastForwardMark > kMinPulseSpacing * period &&
                     !PulseList_addPoint(list, mark)) {
                     return 0;
                 }
                 break;
             }
-            if (correlation > 0.3 && mark - lastForwardMark > 0.8 * period &&
+            if (correlation > kKeepCorrelation &&
+                mark - lastForwardMark > kMinPulseSpacing * period &&
                 !PulseList_addPoint(list, mark)) {
                 return 0;
             }
@@ -339,21 +358,22 @@ int Sound_Pitch_to_PulseList(PulseList* list, const Sound* sound, const Pitch* p
         for (double f0 = Pitch_valueAtTime(pitch, mark); f0 != 0.0;) {
             const double period = 1.0 / f0;
             const double previous = mark;
-            const double correlation = Sound_findMaximumCorrelation(
-                sound, mark, period, mark + 0.8 * period, mark + 1.2 * period, &mark);
+            const double correlation =
+                Sound_findMaximumCorrelation(sound, mark, period, mark + kNearestPeriods * period,
+                                             mark + kFarthestPeriods * period, &mark);
             if (correlation == -1.0)
                 mark += period;
             if (!(mark > previous))
                 break;
             if (mark > stretchEnd) {
-                if (correlation > 0.7) {
+                if (correlation > kEdgeCorrelation) {
                     if (!PulseList_addPoint(list, mark))
                         return 0;
                     lastForwardMark = mark;
                 }
                 break;
             }
-            if (correlation > 0.3) {
+            if (correlation > kKeepCorrelation) {
                 if (!PulseList_addPoint(list, mark))
                     return 0;
                 lastForwardMark = mark;

@@ -12,6 +12,15 @@ namespace {
 // 1000 zeros on each side of the block keep the circular FFT from wrapping its ends together.
 constexpr long kFftMargin = 1000;
 
+// A resampling by a factor this close to 2 takes the exact FFT doubling.
+constexpr double kDoublingTolerance = 1e-6;
+
+// Share of the band below which the doubling keeps the spectrum untouched; above it, a taper.
+constexpr double kTaperStart = 0.95;
+
+// Precision of the speed change: at most 1, which means linear interpolation.
+constexpr double kLinearPrecision = 0.5;
+
 }  // namespace
 
 double interpolateSinc(const double* y, long n, double x, long maxDepth) {
@@ -94,12 +103,13 @@ int Sound_upsampleTwice(Sound* source, Sound* target) {
         buf[kFftMargin + i] = in[i];
     fftReal(buf.get(), nfft, 1);
     // Fade the top 5 % of the band out rather than cutting it, against ringing.
-    const long k0 = static_cast<long>(nfft * 0.95);
+    const long k0 = static_cast<long>(nfft * kTaperStart);
     for (long i = k0 + 1; i <= nfft; ++i)
         buf[i] = buf[i] * (nfft - i) / (nfft - k0);
     buf[2] = 0.0;
     fftReal(buf.get(), 2 * nfft, -1);
     float* out = target->data[1];
+    // The inverse real transform leaves nfft / 2 times the sequence.
     const double scale = 2.0 / nfft;
     for (long j = 1; j <= 2 * count; ++j)
         out[j] = static_cast<float>(scale * buf[2 * kFftMargin + j]);
@@ -113,7 +123,7 @@ int Sound_resample(Sound* source, Sound* target, Sound* work, double samplingFre
         return 0;
     }
     const double upfactor = samplingFrequency * source->step;
-    if (std::fabs(upfactor - 2.0) < 1e-6)
+    if (std::fabs(upfactor - 2.0) < kDoublingTolerance)
         return Sound_upsampleTwice(source, target);
     const double newCountReal =
         std::floor((source->endTime - source->startTime) * samplingFrequency + 0.5);
@@ -204,7 +214,8 @@ int32_t RunSpeedChange(SpeedChangeRecords& r, const int16_t* samples, int32_t by
         return 0;
     if (!Sound_fromPcm16(&r.source, samples, byteCount, sampleRate))
         return 0;
-    if (!Sound_resample(&r.source, &r.target, &r.work, newRate, 0.5) || r.target.data == nullptr)
+    if (!Sound_resample(&r.source, &r.target, &r.work, newRate, kLinearPrecision) ||
+        r.target.data == nullptr)
         return 0;
     const int32_t count = r.target.count;
     return count < 1 || count > INT32_MAX / 2 ? 0 : count;

@@ -61,12 +61,14 @@ int Sound_fromPcm16(Sound* sound, const int16_t* samples, int32_t byteCount, dou
     if (!Sound_init(sound, 0.0, endTime, count, step, firstTime))
         return 0;
     float* row = sound->data[1];
-    for (int32_t i = 1; i <= count; ++i) {
+    const int32_t copied = count < n ? count : n;
+    for (int32_t i = 1; i <= copied; ++i) {
         int16_t v = 0;
-        if (i <= n)
-            std::memcpy(&v, samples + (i - 1), sizeof v);  // the buffer may be unaligned
-        row[i] = i <= n ? static_cast<float>(v) : 0.0f;
+        std::memcpy(&v, samples + (i - 1), sizeof v);  // the buffer may be unaligned
+        row[i] = static_cast<float>(v);
     }
+    for (int32_t i = copied + 1; i <= count; ++i)
+        row[i] = 0.0f;
     return 1;
 }
 

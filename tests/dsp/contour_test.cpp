@@ -37,14 +37,14 @@ struct ContourFixture {
     ~ContourFixture() { TimeValueContour_free(&contour); }
 };
 
-TEST(Contour, OnePointIsConstantEverywhere) {
-    ContourFixture c({{2.0, 1.5}});
-    for (double t : {-1.0, 2.0, 7.0})
-        EXPECT_DOUBLE_EQ(TimeValueContour_valueAtTime(&c.contour, t), 1.5);
-    EXPECT_DOUBLE_EQ(TimeValueContour_area(&c.contour, 1.0, 4.0), 4.5);
-}
-
 TEST(Contour, ExtendsEndValuesAndInterpolatesBetween) {
+    ContourFixture empty({});
+    EXPECT_EQ(TimeValueContour_valueAtTime(&empty.contour, 1.0), 0.0);
+    EXPECT_EQ(TimeValueContour_area(&empty.contour, 0.0, 1.0), 0.0);
+    ContourFixture one({{2.0, 1.5}});
+    for (double t : {-1.0, 2.0, 7.0})
+        EXPECT_DOUBLE_EQ(TimeValueContour_valueAtTime(&one.contour, t), 1.5);
+    EXPECT_DOUBLE_EQ(TimeValueContour_area(&one.contour, 1.0, 4.0), 4.5);
     ContourFixture c({{3.0, 30.0}, {1.0, 10.0}, {2.0, 40.0}});  // added out of order
     EXPECT_DOUBLE_EQ(TimeValueContour_valueAtTime(&c.contour, 0.0), 10.0);
     EXPECT_DOUBLE_EQ(TimeValueContour_valueAtTime(&c.contour, 9.0), 30.0);  // no slope
@@ -66,12 +66,6 @@ TEST(Contour, EqualTimesKeepTheirOrderAndMeetInTheMean) {
     EXPECT_EQ(list.items[4]->value, 9.0);
     // Just before the shared time the contour heads for the first of them.
     EXPECT_NEAR(TimeValueContour_valueAtTime(&c.contour, 1.999999), 5.0, 1e-4);
-}
-
-TEST(Contour, EmptyContourReadsZero) {
-    ContourFixture c({});
-    EXPECT_EQ(TimeValueContour_valueAtTime(&c.contour, 1.0), 0.0);
-    EXPECT_EQ(TimeValueContour_area(&c.contour, 0.0, 1.0), 0.0);
 }
 
 TEST(Contour, GrowsPastItsFirstSlotsAndSurvivesFailedAdditions) {

@@ -71,18 +71,6 @@ INSTANTIATE_TEST_SUITE_P(Factors, PitchDurationChange,
                                          FactorCase{1.26f, 1.5f}, FactorCase{0.5f, 1.0f},
                                          FactorCase{2.5f, 1.0f}, FactorCase{1.0f, 0.7f}));
 
-// With pitch factor 2 the pieces land half a source period apart all through the block.
-TEST(PitchDurationChange, PitchFactorTwoHalvesEveryPeriod) {
-    const auto train = glottal_signals::Pulses(
-        kRate, 0.6, [](double) { return 100.0; }, 8000.0);
-    const Result r = Change(train.pcm, 1.0f, 2.0f);
-    ASSERT_EQ(r.pcm.size(), train.pcm.size());
-    for (double from = 0.1; from < 0.5; from += 0.1) {
-        EXPECT_NEAR(glottal_signals::MedianPitchHz(r.pcm, kRate, from, from + 0.1), 200.0, 4.0)
-            << "from " << from;
-    }
-}
-
 // Without voicing the block is rebuilt from 10 ms bells every 10 ms whose rising and falling
 // halves add up to one, so at duration 1 the signal comes back. The bisection places each bell
 // within a sample of its source, so the interior may differ by one sample's change of the
@@ -105,18 +93,6 @@ TEST(PitchDurationChange, UnvoicedBlockIsRebuiltFromBells) {
         const double rise = 0.5 * (1.0 - std::cos(std::numbers::pi * (i + 0.5) / 220.0));
         ASSERT_NEAR(r.pcm[i], in[i] * rise, 45.0) << "sample " << i;
     }
-}
-
-TEST(PitchDurationChange, ClipsAtPlusMinus32767) {
-    // Pieces two source periods wide, placed at a third of a period: about three pieces
-    // overlap at every instant, so a near-full-scale train overshoots the 16-bit range.
-    const auto train = glottal_signals::Pulses(
-        kRate, 0.5, [](double) { return 100.0; }, 30000.0);
-    const Result r = Change(train.pcm, 1.0f, 3.0f);
-    ASSERT_GT(r.code, 0);
-    const auto [lo, hi] = std::minmax_element(r.pcm.begin(), r.pcm.end());
-    EXPECT_EQ(*hi, 32767);
-    EXPECT_GE(*lo, -32767);
 }
 
 constexpr int32_t kWholeInput = INT32_MIN;

