@@ -15,6 +15,8 @@ constexpr double kVibratoOctaves = 0.25;
 constexpr double kGlideOctavesPerShape = 0.5;
 // A bin's magnitude counts twice: its mirror above N/2 carries the other half.
 constexpr double kOneSidedScale = 2.0;
+// Deviations below this fold through a 32-bit quotient (2^31 times pi, with room to spare).
+constexpr double kFastFoldLimit = 6.0e9;
 
 }  // namespace
 
@@ -209,16 +211,29 @@ void PhaseVocoder::Analyse(double binWidth) {
     } else {
         PhaseOfBins(im, re, phase, bins);
     }
+    // Separate branch-free loops, so that each runs several bins at a time.
     for (uint32_t k = 0; k < bins; ++k) {
         const double r = re[k];
         const double i = im[k];
-        const double magnitude = kOneSidedScale * std::sqrt(r * r + i * i);
-        const double d = vocoder::WrapDeviation(static_cast<double>(phase[k]) - lastPhase_[k] -
-                                                expectedAdvance_[k]);
-        lastPhase_[k] = phase[k];
-        analysisFreq_[k] = static_cast<float>((k + d * toBins) * binWidth);
-        analysisMag_[k] = static_cast<float>(magnitude);
+        analysisMag_[k] = static_cast<float>(kOneSidedScale * std::sqrt(r * r + i * i));
     }
+    // The fold, several bins at a time: signed counters (SSE2 converts signed integers to
+    // double in groups, not unsigned ones) and local pointers (a store through a member would
+    // make the loop reload it). Finite deviations always suit the 32-bit fold: the phases lie
+    // in -pi..pi and the expected advance is at most pi * hop. A NaN (only a NaN spectrum gives
+    // one) is kept out of the integer conversion and comes back as NaN, as WrapDeviation
+    // leaves it.
+    const auto count = static_cast<int32_t>(bins);
+    const float* last = lastPhase_;
+    const double* expected = expectedAdvance_.Data();
+    float* freq = analysisFreq_;
+    for (int32_t k = 0; k < count; ++k) {
+        const double d = static_cast<double>(phase[k]) - last[k] - expected[k];
+        const double foldable = std::fabs(d) < kFastFoldLimit ? d : 0.0;
+        const double folded = vocoder::WrapSmallDeviation(foldable) + (d - foldable);
+        freq[k] = static_cast<float>((static_cast<double>(k) + folded * toBins) * binWidth);
+    }
+    std::memcpy(lastPhase_, phase, bins * sizeof(float));
 }
 
 void PhaseVocoder::Deposit(uint32_t k, uint32_t idx, float factor) {
@@ -263,9 +278,16 @@ void PhaseVocoder::Synthesise(double binWidth) {
     }
     float* re = spectrum_;
     float* im = spectrum_ + frameLength_;
-    CosSinOfPhases(phaseSum_, re, im, bins);
-    for (uint32_t k = 0; k < bins; ++k) {
+    // Bins above the highest one that holds a magnitude stay silent, whatever their phase:
+    // Baby keeps nothing from N/4 up, the limited mappings nothing above the limit.
+    uint32_t top = bins;
+    while (top > 0 && synthesisMag_[top - 1] == 0.0f)
+        --top;
+    CosSinOfPhases(phaseSum_, re, im, top);
+    for (uint32_t k = 0; k < top; ++k) {
         re[k] *= synthesisMag_[k];
         im[k] *= synthesisMag_[k];
     }
+    std::fill(re + top, re + bins, 0.0f);
+    std::fill(im + top, im + bins, 0.0f);
 }
