@@ -44,20 +44,20 @@ inline constexpr int8_t kNoParam = -1;
 
 // One row of the effect table: everything in which one engine effect differs from another.
 struct VocoderEffectKind {
-    const char* name;
-    EffectGuid guid;
-    double frameSeconds;  // of the interleaved stream
+    const char* name = nullptr;
+    EffectGuid guid{};
+    double frameSeconds = 0.0;  // of the interleaved stream
     VocoderSettings settings;
-    std::array<VocoderParamSpec, kMaxVocoderParams> params;
-    uint32_t paramCount;
+    std::array<VocoderParamSpec, kMaxVocoderParams> params{};
+    uint32_t paramCount = 0;
     // Which parameter (index into `params`, or kNoParam) drives each engine input.
-    int8_t pitchShiftParam;      // semitones, turned into the pitch factor m = 2^(v/12)
-    int8_t modulatorRateParam;   // modulator cycles per second of sound
-    int8_t glideSemitonesParam;  // the glide's base pitch in semitones
+    int8_t pitchShiftParam = kNoParam;      // semitones, turned into the pitch factor 2^(v/12)
+    int8_t modulatorRateParam = kNoParam;   // modulator cycles per second of sound
+    int8_t glideSemitonesParam = kNoParam;  // the glide's base pitch in semitones
     // The echo after the engine: its delay (hundredths of a second) and decay (tenths lost
-    // per repeat) parameters, or kNoParam for effects without one.
-    int8_t echoDelayParam;
-    int8_t echoDecayParam;
+    // per repeat) parameters; effects without an echo leave both kNoParam.
+    int8_t echoDelayParam = kNoParam;
+    int8_t echoDecayParam = kNoParam;
 };
 
 const VocoderEffectKind& VocoderEffectKindOf(VocoderEffectId id);
