@@ -10,13 +10,13 @@ namespace {
 // Members are constructed in declaration order, which is the registry order.
 struct BuiltInEffects {
     MaleToFemaleEffect maleToFemale;
-    FemaleToMaleEffect femaleToMale;
-    BabyEffect baby;
-    ElderEffect elder;
-    RobotEffect robot;
-    MonsterEffect monster;
-    GhostEffect ghost;
-    StrangeVoiceEffect strangeVoice;
+    PhaseVocoderEffect femaleToMale{VocoderEffectId::kFemaleToMale};
+    PhaseVocoderEffect baby{VocoderEffectId::kBaby};
+    PhaseVocoderEffect elder{VocoderEffectId::kElder};
+    PhaseVocoderEffect robot{VocoderEffectId::kRobot};
+    PhaseVocoderEffect monster{VocoderEffectId::kMonster};
+    PhaseVocoderEffect ghost{VocoderEffectId::kGhost};
+    PhaseVocoderEffect strangeVoice{VocoderEffectId::kStrangeVoice};
 };
 
 bool EqualsIgnoringCase(const char* a, const char* b) {

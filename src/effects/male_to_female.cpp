@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <numbers>
 
 #include "dsp/overlap_add.h"
 #include "dsp/resample.h"
@@ -11,6 +12,7 @@ namespace {
 constexpr EffectGuid kMaleToFemaleGuid = {
     0x0C5B34B6, 0x5B60, 0x4C7A, {0x99, 0x02, 0x91, 0xBF, 0x6B, 0x5E, 0xE8, 0xB2}};
 
+// Twelve semitones to the octave.
 float SemitonesToFactor(int32_t semitones) {
     return static_cast<float>(std::pow(2.0, semitones / 12.0));
 }
@@ -51,8 +53,14 @@ int MaleToFemaleEffect::Prepare(const WaveFormat* format) {
         !ReserveLibraryScratch(static_cast<float>(format->samplesPerSec))) {
         return 0;
     }
+    // A Hamming window (0.54 - 0.46 cos) over the cross-fade, with 2 pi taken as the float
+    // 6.2831852 as the cross-fade has always used it.
+    constexpr double kHammingBase = 0.54;
+    constexpr double kHammingSwing = 0.46;
+    constexpr double kTwoPiAsFloat = 6.2831852;
     for (uint32_t i = 0; i < windowLength; ++i)
-        window_[i] = static_cast<float>(0.54 - 0.46 * std::cos(6.2831852 * i / (windowLength - 1)));
+        window_[i] = static_cast<float>(
+            kHammingBase - kHammingSwing * std::cos(kTwoPiAsFloat * i / (windowLength - 1)));
     std::memset(context_.Data(), 0, context_.Size() * sizeof(int16_t));
     firstBlock_ = true;
     return 1;
@@ -63,10 +71,15 @@ bool MaleToFemaleEffect::ReserveLibraryScratch(float sampleRateHz) {
     // duration factor 2 (ToneShift 12) makes the longest resynthesis and speed change.
     constexpr double kVoiceHz = 380.0;
     constexpr float kLongestStretch = 2.0f;
+    // A loud two-partial voice (about -12 dB and -18 dB of 16-bit full scale).
+    constexpr double kFundamentalLevel = 8000.0;
+    constexpr double kOvertoneLevel = 4000.0;
     const size_t length = context_.Size();
     for (size_t j = 0; j < length; ++j) {
-        const double phase = 6.283185307179586 * kVoiceHz * static_cast<double>(j) / sampleRateHz;
-        context_[j] = static_cast<int16_t>(8000.0 * std::sin(phase) + 4000.0 * std::sin(2 * phase));
+        const double phase =
+            2.0 * std::numbers::pi * kVoiceHz * static_cast<double>(j) / sampleRateHz;
+        context_[j] = static_cast<int16_t>(kFundamentalLevel * std::sin(phase) +
+                                           kOvertoneLevel * std::sin(2 * phase));
     }
     DspScratch measure;  // no storage: every block comes from the heap and is counted
     int32_t stretchedBytes = 0;
@@ -86,8 +99,11 @@ bool MaleToFemaleEffect::ReserveLibraryScratch(float sampleRateHz) {
     }
     // A block whose analysis fails here (a rate too low for the pitch floor) will fail in
     // Process too; the scratch then only needs to exist.
+    // Half as much again as measured plus 64 KiB: room for a real voice that marks more
+    // pulses than the test tone.
+    constexpr size_t kScratchSlackBytes = 65536;
     const size_t peak = measure.PeakBytes();
-    return scratch_.Reserve(peak + peak / 2 + 65536);
+    return scratch_.Reserve(peak + peak / 2 + kScratchSlackBytes);
 }
 
 void MaleToFemaleEffect::Release() {
@@ -171,6 +187,7 @@ bool MaleToFemaleEffect::ProcessBlock(float sampleRateHz, float pitchFactor, flo
             const float a = outputTail_[i] * window_[overlap + i];
             const float b = processed[i] * window_[i];
             const float s = a + b;
+            // Clipped symmetrically to the 16-bit range.
             out[i] = s > 32767.0f ? 32767 : s < -32767.0f ? -32767 : static_cast<int16_t>(s);
         }
         std::memcpy(out + overlap, processed + overlap, (n - overlap) * sizeof(int16_t));

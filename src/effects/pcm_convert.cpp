@@ -41,6 +41,7 @@ void PcmToFloat(const uint8_t* data, uint32_t byteCount, uint16_t bitsPerSample,
             if (n < byteCount)
                 return;
             for (uint32_t i = 0; i < byteCount; ++i) {
+                // Unsigned 8-bit samples sit around 128.
                 samples[i] = static_cast<float>(static_cast<int>(data[i]) - 128) * kFrom8Bit;
             }
             return;
@@ -68,12 +69,14 @@ void FloatToPcm(std::span<const float> samples, uint16_t bitsPerSample, uint8_t*
     switch (bitsPerSample) {
         case 8:
             for (size_t i = 0; i < n; ++i) {
+                // Unsigned 8-bit: silence at 128, full scale 128 steps either way.
                 const double v = (static_cast<double>(samples[i]) + 1.0) * 128.0;
                 data[i] = static_cast<uint8_t>(TruncateClipped(v, 0.0, 256.0, 0, 255));
             }
             return;
         case 16:
             for (size_t i = 0; i < n; ++i) {
+                // Signed 16-bit full scale, clipped symmetrically to +-32767.
                 const double v = static_cast<double>(samples[i]) * 32768.0;
                 WriteInt16(data + 2 * i, static_cast<int16_t>(
                                              TruncateClipped(v, -32767.0, 32768.0, -32767, 32767)));

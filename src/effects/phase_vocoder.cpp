@@ -9,17 +9,33 @@
 
 using vocoder::kTwoPi;
 
+namespace {
+
+constexpr double kVibratoOctaves = 0.25;
+constexpr double kGlideOctavesPerShape = 0.5;
+// A bin's magnitude counts twice: its mirror above N/2 carries the other half.
+constexpr double kOneSidedScale = 2.0;
+// Deviations below this fold through a 32-bit quotient (2^31 times pi, with room to spare).
+constexpr double kFastFoldLimit = 6.0e9;
+
+}  // namespace
+
 bool PhaseVocoder::Prepare(uint32_t frameLength) {
     Release();
     const uint32_t osamp = settings_.oversampling;
-    // A frame must hold at least one whole hop and a few bins to move.
-    if (osamp == 0 || frameLength < 4 || frameLength < osamp ||
-        (frameLength & (frameLength - 1)) != 0 || frameLength > (1u << 28)) {
+    // A frame must hold at least one whole hop and a few bins to move; 2^28 samples (a gigabyte
+    // of floats) is far beyond any real stream and keeps the sizes below from overflowing.
+    constexpr uint32_t kShortestFrame = 4;
+    constexpr uint32_t kLongestFrame = 1u << 28;
+    if (osamp == 0 || frameLength < kShortestFrame || frameLength < osamp ||
+        (frameLength & (frameLength - 1)) != 0 || frameLength > kLongestFrame) {
         return false;
     }
     const size_t n = frameLength;
     const size_t bins = n / 2 + 1;
     const bool magnitudeOnly = settings_.phase == AnalysisPhase::kZero;
+    // Window, FIFO, workspace (2N) and accumulator (2N); the full engine adds the two phase
+    // arrays (N/2 + 1 each) and the four analysis and synthesis arrays (N each).
     const size_t stateFloats = magnitudeOnly ? 6 * n : 11 * n + 2;
     if (!state_.Allocate(stateFloats) || !work_.Allocate(n) || !fft_.Init(frameLength) ||
         !expectedAdvance_.Allocate(bins) || !weights_.Allocate(bins) ||
@@ -47,6 +63,8 @@ bool PhaseVocoder::Prepare(uint32_t frameLength) {
     hop_ = frameLength / osamp;
     const double half = static_cast<double>(n / 2);
     for (size_t k = 0; k < n; ++k) {
+        // Hann window, used for analysis and synthesis; the overlap-add scale divides the
+        // frames' sum by (N/2) * oversampling and applies the output gain.
         window_[k] = static_cast<float>(0.5 - 0.5 * std::cos(kTwoPi * k / n));
         overlapScale_[k] = static_cast<float>(settings_.outputGain * window_[k] / (half * osamp));
     }
@@ -55,6 +73,7 @@ bool PhaseVocoder::Prepare(uint32_t frameLength) {
         expectedAdvance_[k] = k * advance;
         weights_[k] = 1.0;
         if (settings_.weight == MagnitudeWeight::kLowQuarterCosine) {
+            // A quarter-cycle cosine over bins 0..N/4: nothing above a quarter of the rate.
             weights_[k] = k < n / 4 ? std::cos(k * std::numbers::pi / (n / 2)) : 0.0;
         }
     }
@@ -98,10 +117,13 @@ void PhaseVocoder::UpdateLimitWeights(uint32_t limit) {
 float PhaseVocoder::ModulatedFactor(const BlockContext& context) const {
     switch (settings_.modulator) {
         case Modulator::kVibrato:
-            return static_cast<float>(std::pow(2.0, 0.25 * std::sin(phi_)));
+            // Up to a quarter of an octave (3 semitones) either way.
+            return static_cast<float>(std::pow(2.0, kVibratoOctaves * std::sin(phi_)));
         case Modulator::kGlide:
+            // The glide's shape runs 0..2, so up to an octave above the base pitch.
             return static_cast<float>(
-                std::pow(2.0, context.semitones / 12.0 + 0.5 * vocoder::GlideShape(phi_)));
+                std::pow(2.0, context.semitones / vocoder::kSemitonesPerOctave +
+                                  kGlideOctavesPerShape * vocoder::GlideShape(phi_)));
         case Modulator::kNone:
             break;
     }
@@ -150,7 +172,7 @@ void PhaseVocoder::FrameStep(float* samples, uint32_t lastQueued, double binWidt
         for (uint32_t k = 0; k < bins; ++k) {
             const double r = re[k];
             const double i = im[k];
-            re[k] = static_cast<float>(2.0 * std::sqrt(r * r + i * i));
+            re[k] = static_cast<float>(kOneSidedScale * std::sqrt(r * r + i * i));
             im[k] = 0.0f;
         }
     } else {
@@ -189,16 +211,29 @@ void PhaseVocoder::Analyse(double binWidth) {
     } else {
         PhaseOfBins(im, re, phase, bins);
     }
+    // Separate branch-free loops, so that each runs several bins at a time.
     for (uint32_t k = 0; k < bins; ++k) {
         const double r = re[k];
         const double i = im[k];
-        const double magnitude = 2.0 * std::sqrt(r * r + i * i);
-        const double d = vocoder::WrapDeviation(static_cast<double>(phase[k]) - lastPhase_[k] -
-                                                expectedAdvance_[k]);
-        lastPhase_[k] = phase[k];
-        analysisFreq_[k] = static_cast<float>((k + d * toBins) * binWidth);
-        analysisMag_[k] = static_cast<float>(magnitude);
+        analysisMag_[k] = static_cast<float>(kOneSidedScale * std::sqrt(r * r + i * i));
     }
+    // The fold, several bins at a time: signed counters (SSE2 converts signed integers to
+    // double in groups, not unsigned ones) and local pointers (a store through a member would
+    // make the loop reload it). Finite deviations always suit the 32-bit fold: the phases lie
+    // in -pi..pi and the expected advance is at most pi * hop. A NaN (only a NaN spectrum gives
+    // one) is kept out of the integer conversion and comes back as NaN, as WrapDeviation
+    // leaves it.
+    const auto count = static_cast<int32_t>(bins);
+    const float* last = lastPhase_;
+    const double* expected = expectedAdvance_.Data();
+    float* freq = analysisFreq_;
+    for (int32_t k = 0; k < count; ++k) {
+        const double d = static_cast<double>(phase[k]) - last[k] - expected[k];
+        const double foldable = std::fabs(d) < kFastFoldLimit ? d : 0.0;
+        const double folded = vocoder::WrapSmallDeviation(foldable) + (d - foldable);
+        freq[k] = static_cast<float>((static_cast<double>(k) + folded * toBins) * binWidth);
+    }
+    std::memcpy(lastPhase_, phase, bins * sizeof(float));
 }
 
 void PhaseVocoder::Deposit(uint32_t k, uint32_t idx, float factor) {
@@ -243,9 +278,16 @@ void PhaseVocoder::Synthesise(double binWidth) {
     }
     float* re = spectrum_;
     float* im = spectrum_ + frameLength_;
-    CosSinOfPhases(phaseSum_, re, im, bins);
-    for (uint32_t k = 0; k < bins; ++k) {
+    // Bins above the highest one that holds a magnitude stay silent, whatever their phase:
+    // Baby keeps nothing from N/4 up, the limited mappings nothing above the limit.
+    uint32_t top = bins;
+    while (top > 0 && synthesisMag_[top - 1] == 0.0f)
+        --top;
+    CosSinOfPhases(phaseSum_, re, im, top);
+    for (uint32_t k = 0; k < top; ++k) {
         re[k] *= synthesisMag_[k];
         im[k] *= synthesisMag_[k];
     }
+    std::fill(re + top, re + bins, 0.0f);
+    std::fill(im + top, im + bins, 0.0f);
 }

@@ -37,6 +37,7 @@ Doubles Splat2(double v) {
     return Doubles{v, v};
 }
 
+// Clears the sign bit.
 Floats Abs(Floats v) {
     return reinterpret_cast<Floats>(reinterpret_cast<Ints>(v) &
                                     Ints{0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF});
@@ -52,6 +53,7 @@ Floats AtanUnit(Floats a) {
     const Floats t = Select(far, folded, a);
     const Floats base = Select(far, Splat(static_cast<float>(std::numbers::pi / 6.0)), Splat(0.0f));
     const Floats t2 = t * t;
+    // atan t = t - t^3/3 + t^5/5 - ... - t^11/11.
     Floats p = Splat(-1.0f / 11.0f);
     p = p * t2 + Splat(1.0f / 9.0f);
     p = p * t2 + Splat(-1.0f / 7.0f);
@@ -72,6 +74,7 @@ Floats Atan2Lanes(Floats y, Floats x) {
     r = Select(steep, Splat(static_cast<float>(std::numbers::pi / 2.0)) - r, r);
     const Ints signX = reinterpret_cast<Ints>(x) < Ints{0, 0, 0, 0};
     r = Select(signX, Splat(static_cast<float>(std::numbers::pi)) - r, r);
+    // The sign bit of y, put onto the result: atan2 is odd in y.
     const Ints signY = reinterpret_cast<Ints>(y) & Ints{INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN};
     return reinterpret_cast<Floats>(reinterpret_cast<Ints>(r) ^ signY);
 }
@@ -100,9 +103,12 @@ void CosSinLanes(const float* phase, float* cosOut, float* sinOut) {
     Reduce(Doubles{phase[2], phase[3]}, r1, n1);
     const Floats r = {static_cast<float>(r0[0]), static_cast<float>(r0[1]),
                       static_cast<float>(r1[0]), static_cast<float>(r1[1])};
+    // The quadrant, n mod 4.
     const Ints q = {static_cast<int32_t>(n0[0] & 3), static_cast<int32_t>(n0[1] & 3),
                     static_cast<int32_t>(n1[0] & 3), static_cast<int32_t>(n1[1] & 3)};
     const Floats r2 = r * r;
+    // Taylor coefficients: sin -1/11!, 1/9!, -1/7!, 1/5!, -1/3!; cos 1/12!, -1/10!, 1/8!,
+    // -1/6!, 1/4!, -1/2!.
     Floats sp = Splat(-2.5052108e-08f);
     sp = sp * r2 + Splat(2.7557319e-06f);
     sp = sp * r2 + Splat(-1.9841270e-04f);

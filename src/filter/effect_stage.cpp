@@ -114,10 +114,13 @@ EffectStage::~EffectStage() {
 }
 
 void EffectStage::SetFormat(const EffectGuid& formatType, const uint8_t* block, size_t length) {
+    if (SameGuid(formatType, kWaveFormatType))
+        SetFormat(WaveFormatFromBytes(block, length));
+}
+
+void EffectStage::SetFormat(const WaveFormat& format) {
     std::lock_guard<std::mutex> hold(lock_);
-    if (!SameGuid(formatType, kWaveFormatType))
-        return;
-    format_ = WaveFormatFromBytes(block, length);
+    format_ = format;
     if (effect_ != nullptr)
         effect_->Release();
     Relayout();

@@ -57,6 +57,9 @@ class EffectStage {
     // the FIFO is laid out afresh (new lead-in). Any other format type changes nothing. Waits
     // for a buffer in progress to finish. May allocate (the effect's Prepare).
     void SetFormat(const EffectGuid& formatType, const uint8_t* block, size_t length);
+    // The same for a format already in the portable record (the media framework's filter
+    // converts the platform's record once, in PortableWaveFormat).
+    void SetFormat(const WaveFormat& format);
 
     // User-interface thread: selects the effect of a recorder index (1 to 8; anything else
     // selects none). The old effect is released; the new one is sized and prepared for the

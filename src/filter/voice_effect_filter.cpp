@@ -2,22 +2,11 @@
 
 #include <uuids.h>
 
-#include <cstring>
 #include <new>
+#include <optional>
 #include <span>
 
 #include "streaming/media_type.h"
-
-namespace {
-
-EffectGuid ToEffectGuid(const GUID& guid) {
-    EffectGuid result;
-    static_assert(sizeof(result) == sizeof(guid));
-    std::memcpy(&result, &guid, sizeof(result));
-    return result;
-}
-
-}  // namespace
 
 VoiceEffectFilter* VoiceEffectFilter::CreateInstance(IUnknown* outer, HRESULT* result) {
     if (result == nullptr) {
@@ -88,8 +77,9 @@ HRESULT VoiceEffectFilter::CompleteConnect(PIN_DIRECTION direction, IPin* peer) 
             return S_OK;
         }
     }
-    stage_.SetFormat(ToEffectGuid(type.formattype), type.pbFormat,
-                     type.pbFormat != nullptr ? type.cbFormat : 0);
+    if (const std::optional<WaveFormat> wave = PortableWaveFormat(type)) {
+        stage_.SetFormat(*wave);
+    }
     FreeMediaTypeFields(type);
     return S_OK;
 }

@@ -2,6 +2,7 @@
 
 #include <uuids.h>
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -125,6 +126,26 @@ const WAVEFORMATEX* WaveFormatOf(const AM_MEDIA_TYPE& type) {
         return nullptr;
     }
     return reinterpret_cast<const WAVEFORMATEX*>(type.pbFormat);
+}
+
+std::optional<WaveFormat> PortableWaveFormat(const AM_MEDIA_TYPE& type) {
+    if (!IsEqualGUID(type.formattype, FORMAT_WaveFormatEx)) {
+        return std::nullopt;
+    }
+    static_assert(sizeof(WAVEFORMATEX) == 18, "the packed wave-format record, cbSize included");
+    WAVEFORMATEX wave{};
+    if (type.pbFormat != nullptr) {
+        std::memcpy(&wave, type.pbFormat, std::min<size_t>(type.cbFormat, sizeof(wave)));
+    }
+    WaveFormat format;
+    format.formatTag = wave.wFormatTag;
+    format.channels = wave.nChannels;
+    format.samplesPerSec = wave.nSamplesPerSec;
+    format.avgBytesPerSec = wave.nAvgBytesPerSec;
+    format.blockAlign = wave.nBlockAlign;
+    format.bitsPerSample = wave.wBitsPerSample;
+    format.extraSize = wave.cbSize;
+    return format;
 }
 
 MediaType MakePcmMediaType(uint16_t channels, uint32_t samplesPerSecHz, uint16_t bitsPerSample) {

@@ -7,6 +7,9 @@
 #include <vfwmsgs.h>
 
 #include <cstdint>
+#include <optional>
+
+#include "effects/wave_format.h"
 
 // Owns one AM_MEDIA_TYPE value: its format block (task memory, as the media framework hands
 // them between objects) and its extra unknown. Copies are deep; a failed copy leaves an
@@ -51,6 +54,12 @@ bool MatchesPartialType(const AM_MEDIA_TYPE& partial, const AM_MEDIA_TYPE& full)
 // The wave format of an audio type, or null when the format block is not a wave format or is
 // too short to hold one.
 const WAVEFORMATEX* WaveFormatOf(const AM_MEDIA_TYPE& type);
+
+// The one place where the platform's wave-format record becomes the portable one the effects
+// read: for a type whose format type is a wave format, the first 18 bytes of its format block
+// or fewer (missing fields read as zero, a null block as all zero); nothing for any other
+// format type.
+std::optional<WaveFormat> PortableWaveFormat(const AM_MEDIA_TYPE& type);
 
 // Interleaved integer PCM; sizes and rates are not checked here.
 MediaType MakePcmMediaType(uint16_t channels, uint32_t samplesPerSecHz, uint16_t bitsPerSample);

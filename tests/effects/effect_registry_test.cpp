@@ -73,11 +73,7 @@ TEST(EnumEffect, HandsOutTheEightObjectsInRegistryOrder) {
         EXPECT_STREQ(effects[i]->GetName(), row.name);
         EXPECT_EQ(FindEffectByGUID(&row.guid), effects[i]) << row.name;
         EXPECT_EQ(EffectRegistry::Instance().Effects()[i], effects[i]);
-    }
-}
-
-TEST(FindEffectByGUID, MatchesAllSixteenBytes) {
-    for (const EffectRow& row : Expected()) {
+        // All sixteen bytes count.
         EffectGuid guid = row.guid;
         guid.data4[7] ^= 0x01;
         EXPECT_EQ(FindEffectByGUID(&guid), nullptr) << row.name;
@@ -126,7 +122,8 @@ TEST(GetParams, ListsEachEffectsParametersAndResetRestoresTheirDefaults) {
 }
 
 // Each effect's frame is a fixed time of the interleaved stream (Male2Female: of one
-// channel), rounded to a power of two; formats that give no usable frame give no block.
+// channel), rounded to a power of two; formats that give no usable frame, and no format at
+// all, give no block.
 TEST(VoiceEffect, BlockSizeFollowsTheEffectsRule) {
     struct Row {
         const char* effect;
@@ -156,9 +153,6 @@ TEST(VoiceEffect, BlockSizeFollowsTheEffectsRule) {
         EXPECT_EQ(effect->GetBlockSize(&format), row.bytes) << row.effect << " " << row.rate;
         EXPECT_EQ(effect->FrameLength(), row.frameLength) << row.effect << " " << row.rate;
     }
-}
-
-TEST(VoiceEffect, NullFormatGivesNoBlock) {
     for (VoiceEffect* effect : EffectRegistry::Instance().Effects()) {
         EXPECT_EQ(effect->GetBlockSize(nullptr), 0u) << effect->GetName();
         EXPECT_EQ(effect->Prepare(nullptr), 0) << effect->GetName();

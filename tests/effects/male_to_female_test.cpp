@@ -13,6 +13,7 @@
 #include "dsp/resample.h"
 #include "dsp/test_signals.h"
 #include "effects/male_to_female.h"
+#include "effects/phase_vocoder_internal.h"
 #include "test_allocations.h"
 
 namespace {
@@ -87,10 +88,6 @@ std::vector<int16_t> FirstBlockOracle(const std::vector<int16_t>& mono, float pi
     return expected;
 }
 
-float Factor(int semitones) {
-    return static_cast<float>(std::pow(2.0, semitones / 12.0));
-}
-
 struct ShiftCase {
     int32_t pitchShift;
     int32_t toneShift;
@@ -150,7 +147,8 @@ TEST_P(MaleToFemaleFirstBlock, QuarterBlockOfSilenceThenTheProcessedSamples) {
     Prepared p(Format(channels));
     ASSERT_EQ(p.blockBytes, 2 * kBlock * channels);
     ASSERT_EQ(p.Process(block, 0, p.blockBytes), 1);
-    const std::vector<int16_t> expected = FirstBlockOracle(mono, Factor(10), Factor(4));
+    const std::vector<int16_t> expected =
+        FirstBlockOracle(mono, vocoder::PitchFactor(10), vocoder::PitchFactor(4));
     for (uint32_t j = 0; j < kBlock; ++j) {
         const int16_t want = j < kOverlap ? 0 : expected[j - kOverlap];
         for (uint16_t c = 0; c < channels; ++c)

@@ -57,11 +57,22 @@ TEST(BinMapping, RefusesFactorsThatLandNowhere) {
     EXPECT_EQ(idx, 0u);
 }
 
-// The fold itself is compared in the engine's oracle test; what it cannot reach is a deviation
-// too large for the integer quotient or not finite (only a broken spectrum gives one), which
-// must come back as it went in rather than through an undefined conversion.
-TEST(WrapDeviation, LeavesHugeAndNonFiniteDeviationsAlone) {
-    EXPECT_NEAR(WrapDeviation(3.25 * std::numbers::pi), -0.75 * std::numbers::pi, 1e-12);
+// The fold moves odd quotients away from zero: deviations in [pi, 3 pi) lose 2 pi, those in
+// (-3 pi, -pi] gain it, exactly at the odd multiples too. The engine's branch-free fold must
+// agree everywhere it is used. What neither can reach is a deviation too large for the integer
+// quotient or not finite (only a broken spectrum gives one), which must come back as it went
+// in rather than through an undefined conversion.
+TEST(WrapDeviation, FoldsOddQuotientsAwayFromZeroAndLeavesHugeOnesAlone) {
+    constexpr double pi = std::numbers::pi;
+    struct Row {
+        double d, folded;  // in units of pi
+    };
+    for (const Row row :
+         {Row{0.5, 0.5}, Row{1.0, -1.0}, Row{2.999, 0.999}, Row{3.0, -1.0}, Row{3.25, -0.75},
+          Row{1e6 + 0.5, 0.5}, Row{-0.5, -0.5}, Row{-1.0, 1.0}, Row{-3.0, 1.0}, Row{-5.5, 0.5}}) {
+        EXPECT_NEAR(WrapDeviation(row.d * pi), row.folded * pi, 1e-9) << row.d;
+        EXPECT_EQ(WrapSmallDeviation(row.d * pi), WrapDeviation(row.d * pi)) << row.d;
+    }
     EXPECT_EQ(WrapDeviation(1e300), 1e300);
     EXPECT_TRUE(std::isinf(WrapDeviation(std::numeric_limits<double>::infinity())));
     EXPECT_TRUE(std::isnan(WrapDeviation(std::numeric_limits<double>::quiet_NaN())));

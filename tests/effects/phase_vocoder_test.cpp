@@ -10,10 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "dsp/test_signals.h"
 #include "effects/effect_registry.h"
 #include "effects/pcm_convert.h"
 #include "effects/phase_vocoder_effects.h"
 #include "effects/stft_fft.h"
+#include "test_allocations.h"
 #include "vocoder_reference.h"
 
 namespace {
@@ -67,14 +69,28 @@ std::vector<float> RunFloat(VoiceEffect& effect, const WaveFormat& format,
     return samples;
 }
 
-std::vector<float> Sine(double hz, uint32_t rate, size_t count, double amplitude = 0.5) {
+// The shared generators' 16-bit signals as float samples, exactly `count` of them.
+std::vector<float> ToFloat(const test_signals::HarmonicSpec& spec, size_t count) {
+    test_signals::HarmonicSpec longEnough = spec;
+    longEnough.seconds = (static_cast<double>(count) + 1.0) / spec.sampleRateHz;
+    const std::vector<int16_t> pcm = test_signals::Harmonic(longEnough);
     std::vector<float> v(count);
     for (size_t i = 0; i < count; ++i)
-        v[i] = static_cast<float>(amplitude * std::sin(2.0 * kPi * hz * i / rate));
+        v[i] = pcm[i] / 32768.0f;
     return v;
 }
 
-// A voice-like test signal: a gliding harmonic tone with some noise.
+std::vector<float> Sine(double hz, uint32_t rate, size_t count, double amplitude = 0.5) {
+    return ToFloat({.sampleRateHz = static_cast<double>(rate),
+                    .f0Hz = [hz](double) { return hz; },
+                    .harmonics = 1,
+                    .peak = amplitude * 32768.0},
+                   count);
+}
+
+// A voice-like test signal in float samples: a gliding harmonic tone with some noise. The
+// shared generators give 16-bit samples; the engine's oracle wants the float stream, on which
+// its tolerance was measured.
 std::vector<float> Voice(uint32_t rate, size_t count, uint32_t seed) {
     std::mt19937 gen(seed);
     std::normal_distribution<float> noise(0.0f, 0.01f);
@@ -263,27 +279,9 @@ TEST(PitchEffects, FemaleToMaleKeepsTheBandUpToNineKilohertz) {
     effect.Release();
 }
 
-TEST(PitchEffects, ElderTremoloWobblesThePitch) {
-    VoiceEffect& elder = Effect("Elder");
-    const WaveFormat format = Format(44100, 1, 32);
-    Start(elder, format);
-    const std::vector<float> out = RunFloat(elder, format, Sine(500.0, 44100, 1024 * 64));
-    // m = 2^(0.25 sin phi) swings the pitch by up to 19 % at 6 Hz: over 8192-sample windows
-    // (0.19 s, about a cycle) the peaks differ from one window to another.
-    double lowest = 1e9, highest = 0.0;
-    for (size_t from = 4096; from + 8192 <= out.size(); from += 2048) {
-        const double hz = PeakHz(out, from, 44100);
-        lowest = std::min(lowest, hz);
-        highest = std::max(highest, hz);
-    }
-    EXPECT_GT(highest - lowest, 20.0);
-    elder.Release();
-}
-
 // Robot's frames are built every hop with zero phase: its output is periodic in the hop
 // whatever the input. For an input whose period divides the hop, every frame sees the same
-// samples, so the output repeats exactly; for any other, the pulse train still beats at the
-// hop, which shows in the autocorrelation.
+// samples, so the output repeats exactly.
 TEST(Robot, OutputRepeatsEveryHop) {
     VoiceEffect& robot = Effect("Robot");
     const WaveFormat format = Format(44100, 1, 32);
@@ -295,18 +293,6 @@ TEST(Robot, OutputRepeatsEveryHop) {
     for (size_t i = 2 * n; i + hop < out.size(); ++i)
         ASSERT_NEAR(out[i], out[i + hop], 1e-5) << i;
 
-    Start(robot, format);
-    const std::vector<float> voice = RunFloat(robot, format, Voice(44100, n * 16, 5));
-    auto correlation = [&](size_t lag) {
-        double xy = 0.0, xx = 0.0;
-        for (size_t i = 2 * n; i + lag < voice.size(); ++i) {
-            xy += static_cast<double>(voice[i]) * voice[i + lag];
-            xx += static_cast<double>(voice[i]) * voice[i];
-        }
-        return xy / xx;
-    };
-    EXPECT_GT(correlation(hop), 0.5);
-    EXPECT_GT(correlation(hop), correlation(hop / 2) + 0.3);
     robot.Release();
 }
 
@@ -348,7 +334,8 @@ TEST(Ghost, EchoIsAFeedbackCombOverTheEngineOutput) {
 
 class EachEffect : public ::testing::TestWithParam<const char*> {};
 
-TEST_P(EachEffect, ResetGivesTheSameOutputAsAFreshPrepare) {
+// The streaming thread must not touch the heap, and Reset must give what a fresh Prepare gives.
+TEST_P(EachEffect, ProcessAllocatesNothingAndResetRepeatsAFreshRun) {
     VoiceEffect& effect = Effect(GetParam());
     const WaveFormat format = Format(44100, 2, 16);
     const uint32_t bytes = Start(effect, format);
@@ -358,8 +345,12 @@ TEST_P(EachEffect, ResetGivesTheSameOutputAsAFreshPrepare) {
         b = static_cast<uint8_t>(gen());
     auto run = [&] {
         std::vector<uint8_t> data = input;
+        const long before = test_allocations::Count();
+        int processed = 0;
         for (size_t at = 0; at < data.size(); at += bytes)
-            EXPECT_EQ(effect.Process(&format, data.data() + at, &bytes), 1);
+            processed += effect.Process(&format, data.data() + at, &bytes);
+        EXPECT_EQ(test_allocations::Count(), before);
+        EXPECT_EQ(processed, 4);
         return data;
     };
     const std::vector<uint8_t> first = run();
@@ -369,43 +360,31 @@ TEST_P(EachEffect, ResetGivesTheSameOutputAsAFreshPrepare) {
     effect.Release();
 }
 
-// The same tone through 8, 16 and 32 bits gives the same output up to each width's
-// quantisation. The bound is on the mean difference: bins that only quantisation noise fills
-// get random frequency estimates, which a pitch glide (Strange Voice) turns into audible
-// differences; measured at 8 bits that is up to 0.05 mean for Strange Voice and 0.005 for the
-// rest, at 16 bits 1e-4 and 5e-6. A wrong scale or byte order is off by far more. A width the
-// effects do not know comes out as silence.
+// The same tone through 16 and 32 bits gives the same output up to 16-bit quantisation
+// (measured: a mean difference of 5e-6, 1e-4 for Strange Voice, whose glide turns the noise
+// bins' random frequency estimates into audible differences); a wrong scale or byte order is
+// off by far more. A width the effects do not know comes out as silence.
 TEST_P(EachEffect, SampleWidthsAgreeAndOtherWidthsGiveSilence) {
     VoiceEffect& effect = Effect(GetParam());
     std::vector<std::vector<float>> outputs;
-    for (uint16_t bits : {8, 16, 32}) {
+    for (uint16_t bits : {16, 32}) {
         const WaveFormat format = Format(22050, 1, bits);
         const uint32_t bytes = Start(effect, format);
         const uint32_t n = effect.FrameLength();
         std::vector<float> tone = Sine(440.0, 22050, n * 4, 0.3);
-        // On the width's grid, the input differs from the float one by its quantisation only.
-        const double scale = std::ldexp(1.0, bits - 1);
-        for (float& x : tone)
-            x = bits == 32 ? x : static_cast<float>(std::round(x * scale) / scale);
-        std::vector<float> out(tone.size());
         std::vector<uint8_t> block(bytes);
         for (size_t at = 0; at < tone.size(); at += n) {
-            const std::span<float> frame(out.data() + at, n);
-            FloatToPcm(std::span(tone).subspan(at, n), bits, block.data(), bytes);
+            const std::span<float> frame(tone.data() + at, n);
+            FloatToPcm(frame, bits, block.data(), bytes);
             ASSERT_EQ(effect.Process(&format, block.data(), &bytes), 1);
             PcmToFloat(block.data(), bytes, bits, frame);
-            for (float& y : frame)
-                y = std::clamp(y, -1.0f, 1.0f);
         }
-        outputs.push_back(out);
+        outputs.push_back(tone);
     }
-    double mean16 = 0.0, mean8 = 0.0;
-    for (size_t i = 0; i < outputs[2].size(); ++i) {
-        mean16 += std::fabs(outputs[1][i] - outputs[2][i]) / outputs[2].size();
-        mean8 += std::fabs(outputs[0][i] - outputs[2][i]) / outputs[2].size();
-    }
-    EXPECT_LT(mean16, 5e-4);
-    EXPECT_LT(mean8, 0.06);
+    double mean = 0.0;
+    for (size_t i = 0; i < outputs[1].size(); ++i)
+        mean += std::fabs(std::clamp(outputs[1][i], -1.0f, 1.0f) - outputs[0][i]);
+    EXPECT_LT(mean / outputs[1].size(), 5e-4);
 
     const WaveFormat format24 = Format(22050, 1, 24);
     const uint32_t bytes = Start(effect, format24);
@@ -415,76 +394,58 @@ TEST_P(EachEffect, SampleWidthsAgreeAndOtherWidthsGiveSilence) {
     effect.Release();
 }
 
-// A block with guard bytes on both sides: every refusal must leave all of it as it was, and
-// every accepted block must stay inside its count.
-struct Guarded {
-    static constexpr size_t kGuard = 64;
-    explicit Guarded(size_t bytes) : storage(bytes + 2 * kGuard, 0xA5) {
-        for (size_t i = 0; i < bytes; ++i)
-            storage[kGuard + i] = static_cast<uint8_t>(i * 37);
-        original = storage;
-    }
-    uint8_t* data() { return storage.data() + kGuard; }
-    bool Untouched() const { return storage == original; }
-    bool GuardsIntact() const {
-        return std::equal(storage.begin(), storage.begin() + kGuard, original.begin()) &&
-               std::equal(storage.end() - kGuard, storage.end(), original.end() - kGuard);
-    }
-    std::vector<uint8_t> storage, original;
-};
-
-TEST_P(EachEffect, RefusesBlocksItCannotTakeWithoutTouchingThem) {
+// Every refusal leaves the block (and guard bytes on both sides) as it was; an accepted block
+// stays inside its count. Prepare refuses formats that describe no real stream, and a format
+// other than the one the last GetBlockSize measured.
+TEST_P(EachEffect, RefusesWhatItCannotTakeWithoutTouchingTheData) {
     VoiceEffect& effect = Effect(GetParam());
     const WaveFormat format = Format(44100, 1, 16);
     effect.Release();
     const uint32_t bytes = effect.GetBlockSize(&format);
-    Guarded block(bytes);
-    EXPECT_EQ(effect.Process(&format, block.data(), &bytes), 0) << "before Prepare";
-    EXPECT_TRUE(block.Untouched());
+    constexpr size_t kGuard = 64;
+    std::vector<uint8_t> storage(bytes + 2 * kGuard, 0xA5);
+    for (size_t i = 0; i < bytes; ++i)
+        storage[kGuard + i] = static_cast<uint8_t>(i * 37);
+    const std::vector<uint8_t> original = storage;
+    uint8_t* block = storage.data() + kGuard;
+    EXPECT_EQ(effect.Process(&format, block, &bytes), 0) << "before Prepare";
 
     ASSERT_EQ(effect.Prepare(&format), 1);
     ASSERT_EQ(effect.Prepare(&format), 1) << "a second Prepare replaces the first";
     const uint32_t shortCount = bytes - 1;
-    EXPECT_EQ(effect.Process(&format, block.data(), &shortCount), 0);
-    EXPECT_EQ(effect.Process(nullptr, block.data(), &bytes), 0);
+    EXPECT_EQ(effect.Process(&format, block, &shortCount), 0);
+    EXPECT_EQ(effect.Process(nullptr, block, &bytes), 0);
     EXPECT_EQ(effect.Process(&format, nullptr, &bytes), 0);
-    EXPECT_EQ(effect.Process(&format, block.data(), nullptr), 0);
+    EXPECT_EQ(effect.Process(&format, block, nullptr), 0);
     const WaveFormat stereo = Format(44100, 2, 16);  // twice the frame length
-    EXPECT_EQ(effect.Process(&stereo, block.data(), &bytes), 0);
-    EXPECT_TRUE(block.Untouched());
+    EXPECT_EQ(effect.Process(&stereo, block, &bytes), 0);
+    EXPECT_EQ(storage, original);
 
     // Another rate that gives the same frame length is a usable block.
     const WaveFormat near = Format(40000, 1, 16);
-    EXPECT_EQ(effect.Process(&near, block.data(), &bytes), 1);
-    EXPECT_TRUE(block.GuardsIntact());
+    EXPECT_EQ(effect.Process(&near, block, &bytes), 1);
+    EXPECT_TRUE(std::equal(storage.begin(), storage.begin() + kGuard, original.begin()));
+    EXPECT_TRUE(std::equal(storage.end() - kGuard, storage.end(), original.end() - kGuard));
 
     // A later GetBlockSize that finds no frame leaves nothing to process.
     const WaveFormat none = Format(0, 0, 0);
     EXPECT_EQ(effect.GetBlockSize(&none), 0u);
-    Guarded again(bytes);
-    EXPECT_EQ(effect.Process(&format, again.data(), &bytes), 0);
-    EXPECT_TRUE(again.Untouched());
-    effect.Release();
-    effect.Reset();
-}
+    const std::vector<uint8_t> before = storage;
+    EXPECT_EQ(effect.Process(&format, block, &bytes), 0);
+    EXPECT_EQ(storage, before);
 
-TEST_P(EachEffect, PrepareRefusesAbsurdFormats) {
-    VoiceEffect& effect = Effect(GetParam());
-    const WaveFormat absurd[] = {
-        Format(0, 1, 16),    Format(384001, 1, 16), Format(44100, 0, 16),      Format(44100, 9, 16),
-        Format(44100, 1, 0), Format(50, 1, 16),     Format(4000000000u, 8, 16)};
-    for (const WaveFormat& format : absurd) {
+    for (const WaveFormat& absurd :
+         {Format(0, 1, 16), Format(384001, 1, 16), Format(44100, 0, 16), Format(44100, 9, 16),
+          Format(44100, 1, 0), Format(50, 1, 16), Format(4000000000u, 8, 16)}) {
         effect.Release();
-        effect.GetBlockSize(&format);
-        EXPECT_EQ(effect.Prepare(&format), 0)
-            << format.samplesPerSec << " Hz x" << format.channels << " " << format.bitsPerSample;
+        effect.GetBlockSize(&absurd);
+        EXPECT_EQ(effect.Prepare(&absurd), 0)
+            << absurd.samplesPerSec << " Hz x" << absurd.channels << " " << absurd.bitsPerSample;
     }
-    // Prepare for another format than the last GetBlockSize: its frame length is not known.
-    const WaveFormat mono = Format(44100, 1, 16);
-    const WaveFormat stereo = Format(44100, 2, 16);
-    effect.GetBlockSize(&mono);
+    effect.GetBlockSize(&format);
     EXPECT_EQ(effect.Prepare(&stereo), 0);
     effect.Release();
+    effect.Reset();
 }
 
 INSTANTIATE_TEST_SUITE_P(Vocoder, EachEffect,
