@@ -6,4 +6,4 @@ cd "$(dirname "$0")/.."
 bash tools/setup.sh
 cmake --preset native >/dev/null
 cmake --build --preset native -j "$(nproc)" --target quillmar
-./build/native/src/cli/quillmar demo --out "${1:-build/demo}"
+./build/native/bin/quillmar demo --out "${1:-build/demo}"

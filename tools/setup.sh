@@ -18,6 +18,7 @@ PACKAGES=(
   xvfb xauth
   dpkg-dev
   mpg123 sox
+  libpulse-dev pulseaudio pulseaudio-utils
 )
 
 missing=()

@@ -138,8 +138,23 @@ bool IsWritableAudioPath(const std::string& path, std::string& error) {
     return false;
 }
 
-bool WriteAudioFile(const std::string& path, const AudioData& audio, std::string& error) {
-    const WaveFormat& format = audio.format;
+AudioFileWriter::~AudioFileWriter() {
+    Abandon();
+}
+
+void AudioFileWriter::Abandon() {
+    if (file_ != nullptr) {
+        sf_close(file_);
+        file_ = nullptr;
+    }
+    if (!temp_.empty()) {
+        std::remove(temp_.c_str());
+        temp_.clear();
+    }
+}
+
+bool AudioFileWriter::Open(const std::string& path, const WaveFormat& format, std::string& error) {
+    Abandon();
     const std::string ext = LowerExtension(path);
     SF_INFO info{};
     info.channels = format.channels;
@@ -181,43 +196,79 @@ bool WriteAudioFile(const std::string& path, const AudioData& audio, std::string
         error = "cannot create a file beside '" + path + "': " + std::strerror(errno);
         return false;
     }
-    const auto fail = [&](const std::string& why) {
-        std::remove(temp.c_str());
-        error = "cannot write '" + path + "': " + why;
-        return false;
-    };
     fchmod(fd, 0644);
-    SndfileHandle file(sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE));
-    if (!file) {
+    file_ = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
+    if (file_ == nullptr) {
         ::close(fd);
-        return fail(sf_strerror(nullptr));
+        std::remove(temp.c_str());
+        error = "cannot write '" + path + "': " + sf_strerror(nullptr);
+        return false;
     }
-    const size_t bytesPerSample = format.bitsPerSample / 8;
-    const size_t samples = audio.pcm.size() / bytesPerSample;
-    const uint8_t* in = audio.pcm.data();
-    sf_count_t written = 0;
-    if (format.bitsPerSample == 32) {
-        std::vector<float> floats(samples);
-        std::memcpy(floats.data(), in, samples * 4);
-        written = sf_write_float(file.get(), floats.data(), static_cast<sf_count_t>(samples));
-    } else {
-        std::vector<short> shorts(samples);
-        for (size_t i = 0; i < samples; ++i) {
-            shorts[i] =
-                format.bitsPerSample == 8
-                    ? static_cast<short>((in[i] - 128) * 256)
-                    : static_cast<short>(static_cast<uint16_t>(in[2 * i] | (in[2 * i + 1] << 8)));
-        }
-        written = sf_write_short(file.get(), shorts.data(), static_cast<sf_count_t>(samples));
-    }
-    if (written != static_cast<sf_count_t>(samples))
-        return fail(sf_strerror(file.get()));
-    // Closing flushes the encoder; only then is the file complete.
-    if (sf_close(file.release()) != 0)
-        return fail("the file could not be completed");
-    if (std::rename(temp.c_str(), path.c_str()) != 0)
-        return fail(std::strerror(errno));
+    fd_ = fd;
+    temp_ = temp;
+    path_ = path;
+    bits_ = format.bitsPerSample;
     return true;
+}
+
+bool AudioFileWriter::Write(std::span<const uint8_t> pcm, std::string& error) {
+    if (file_ == nullptr) {
+        error = "no file is open";
+        return false;
+    }
+    const size_t bytesPerSample = bits_ / 8;
+    const uint8_t* in = pcm.data();
+    for (size_t done = 0; done < pcm.size() / bytesPerSample;) {
+        const size_t samples = std::min(kChunkSamples, pcm.size() / bytesPerSample - done);
+        sf_count_t written = 0;
+        if (bits_ == 32) {
+            std::memcpy(floats_, in + 4 * done, samples * 4);
+            written = sf_write_float(file_, floats_, static_cast<sf_count_t>(samples));
+        } else {
+            for (size_t i = 0; i < samples; ++i) {
+                const size_t k = done + i;
+                shorts_[i] = bits_ == 8 ? static_cast<short>((in[k] - 128) * 256)
+                                        : static_cast<short>(static_cast<uint16_t>(
+                                              in[2 * k] | (in[2 * k + 1] << 8)));
+            }
+            written = sf_write_short(file_, shorts_, static_cast<sf_count_t>(samples));
+        }
+        if (written != static_cast<sf_count_t>(samples)) {
+            error = "cannot write '" + path_ + "': " + sf_strerror(file_);
+            return false;
+        }
+        done += samples;
+    }
+    return true;
+}
+
+uint64_t AudioFileWriter::FileBytes() const {
+    struct stat st {};
+    return file_ != nullptr && fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+bool AudioFileWriter::Finish(std::string& error) {
+    if (file_ == nullptr) {
+        error = "no file is open";
+        return false;
+    }
+    // Closing flushes the encoder; only then is the file complete.
+    const int closed = sf_close(file_);
+    file_ = nullptr;
+    if (closed != 0 || std::rename(temp_.c_str(), path_.c_str()) != 0) {
+        error = "cannot write '" + path_ +
+                "': " + (closed != 0 ? "the file could not be completed" : std::strerror(errno));
+        Abandon();
+        return false;
+    }
+    temp_.clear();
+    return true;
+}
+
+bool WriteAudioFile(const std::string& path, const AudioData& audio, std::string& error) {
+    AudioFileWriter writer;
+    return writer.Open(path, audio.format, error) && writer.Write(audio.pcm, error) &&
+           writer.Finish(error);
 }
 
 // The first channel as 16-bit samples, converted the way the voice effect stage converts:

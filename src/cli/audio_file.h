@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,38 @@ bool IsWritableAudioPath(const std::string& path, std::string& error);
 // complete: the data goes to a temporary file beside it, which is renamed at the end and
 // removed on any failure.
 bool WriteAudioFile(const std::string& path, const AudioData& audio, std::string& error);
+
+// Writes one file piece by piece, as WriteAudioFile does in one go: the data goes to a
+// temporary file beside `path`, which Finish renames into place once the encoder is flushed.
+// Until then the temporary file is removed by Abandon or the destructor. Not thread-safe;
+// Write may block on the disk.
+class AudioFileWriter {
+  public:
+    AudioFileWriter() = default;
+    ~AudioFileWriter();
+    AudioFileWriter(const AudioFileWriter&) = delete;
+    AudioFileWriter& operator=(const AudioFileWriter&) = delete;
+
+    // Refuses (false, `error` set, nothing created) an output type or layout the file type
+    // cannot hold, and a folder where no file can be created.
+    bool Open(const std::string& path, const WaveFormat& format, std::string& error);
+    // Appends interleaved PCM of the format given to Open (whole samples).
+    bool Write(std::span<const uint8_t> pcm, std::string& error);
+    bool Finish(std::string& error);
+    void Abandon();
+    // Bytes of the file on disk so far.
+    uint64_t FileBytes() const;
+
+  private:
+    static constexpr size_t kChunkSamples = 4096;
+    struct sf_private_tag* file_ = nullptr;
+    int fd_ = -1;
+    uint16_t bits_ = 16;
+    std::string path_;
+    std::string temp_;
+    short shorts_[kChunkSamples];
+    float floats_[kChunkSamples];
+};
 
 // The first channel as 16-bit samples, converted the way the voice effect stage converts:
 // 8-bit (b - 128) * 256, float * 32768 truncated and clipped to +-32767. False (with `error`

@@ -1,6 +1,7 @@
 #include "cli/commands.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -11,6 +12,8 @@
 
 #include "cli/audio_file.h"
 #include "cli/cli_args.h"
+#include "cli/data_dir.h"
+#include "cli/effect_choice.h"
 #include "cli/render.h"
 #include "cli/stage_render.h"
 #include "effects/effect_registry.h"
@@ -20,58 +23,6 @@ namespace {
 
 int Fail(const std::string& message) {
     return ReportFailure(nullptr, message);
-}
-
-std::vector<EffectParam*> ParamsOf(VoiceEffect& effect) {
-    uint32_t count = 0;
-    effect.GetParams(nullptr, &count);
-    std::vector<EffectParam*> params(count, nullptr);
-    if (count > 0 && effect.GetParams(params.data(), &count) == 0)
-        params.clear();
-    return params;
-}
-
-bool EqualsIgnoringCase(const std::string& a, const char* b) {
-    if (a.size() != std::strlen(b))
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Applies "NAME=VALUE" to the effect's parameter of that name, within its range.
-bool ApplyParam(VoiceEffect& effect, const std::string& assignment, std::string& error) {
-    const size_t eq = assignment.find('=');
-    if (eq == std::string::npos) {
-        error = "--param takes NAME=VALUE, got '" + assignment + "'";
-        return false;
-    }
-    const std::string name = assignment.substr(0, eq);
-    const std::string text = assignment.substr(eq + 1);
-    for (EffectParam* param : ParamsOf(effect)) {
-        if (!EqualsIgnoringCase(name, param->GetName()))
-            continue;
-        int32_t value = 0;
-        int32_t min = 0, max = 0;
-        param->GetRange(&min, &max, nullptr, nullptr);
-        if (!ParseInt32(text, value)) {
-            error = "parameter '" + name + "' takes a whole number, got '" + text + "'";
-            return false;
-        }
-        if (!param->InRange(value)) {
-            error = "parameter '" + std::string(param->GetName()) + "' must lie in " +
-                    std::to_string(min) + ".." + std::to_string(max) + ", got " + text;
-            return false;
-        }
-        param->SetValue(value);
-        return true;
-    }
-    error = "effect '" + std::string(effect.GetName()) + "' has no parameter '" + name + "'";
-    return false;
 }
 
 // Renders one file through one effect; the output file exists only on success.
@@ -115,9 +66,18 @@ bool RenderFileThroughStage(VoiceEffect& effect, int32_t index, size_t bufferByt
 
 }  // namespace
 
+const CommandSpec kListSpec = {"list",
+                               "",
+                               0,
+                               0,
+                               "Lists the built-in effects: recorder index, name, GUID and "
+                               "parameters with their ranges and defaults.",
+                               {}};
+
 int CommandList(const std::vector<std::string>& args) {
-    if (!args.empty())
-        return Fail("'list' takes no arguments");
+    ParsedArgs parsed;
+    if (const int rc = ParseCommandLine(kListSpec, args, parsed); rc >= 0)
+        return rc;
     std::printf("%-6s %-14s %-40s %s\n", "index", "name", "GUID", "parameters (min..max, default)");
     for (VoiceEffect* effect : EffectRegistry::Instance().Effects()) {
         const EffectGuid& g = *effect->GetGUID();
@@ -141,67 +101,75 @@ int CommandList(const std::vector<std::string>& args) {
     return 0;
 }
 
+const OptionSpec kRenderOptions[] = {
+    {"--effect", OptionKind::kText, "NAME", 0, 0, nullptr,
+     "effect name (see 'quillmar list'); with --stage also its recorder index 1..5"},
+    {"--param", OptionKind::kText, "NAME=VALUE", 0, 0, nullptr,
+     "sets an effect parameter within its range", true},
+    {"--stage", OptionKind::kFlag, nullptr, 0, 0, nullptr,
+     "run through the recorder's effect stage: the output starts with its silent lead-in"},
+    {"--buffer-bytes", OptionKind::kInt, "N", 1, 1 << 30, "10 ms of audio",
+     "buffer size for --stage"},
+};
+const CommandSpec kRenderSpec = {
+    "render",
+    "IN OUT",
+    2,
+    2,
+    "Runs one effect over IN and writes OUT (.wav, .flac or .mp3), time-aligned with the input "
+    "and exactly as long. OUT appears only when complete.",
+    kRenderOptions};
+
 int CommandRender(const std::vector<std::string>& args) {
-    std::string effectName;
-    std::vector<std::string> assignments;
-    std::vector<std::string> files;
-    bool stage = false;
-    int32_t bufferBytes = 0;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--stage") {
-            stage = true;
-        } else if (a == "--buffer-bytes") {
-            if (i + 1 >= args.size() || !ParseInt32(args[i + 1], bufferBytes) || bufferBytes <= 0)
-                return Fail("--buffer-bytes needs a positive whole number");
-            ++i;
-        } else if (a == "--effect" || a == "--param") {
-            if (i + 1 >= args.size())
-                return Fail(a + " needs a value");
-            (a == "--effect" ? effectName : assignments.emplace_back()) = args[++i];
-        } else if (a.rfind("--", 0) == 0) {
-            return Fail("unknown option '" + a + "'");
-        } else {
-            files.push_back(a);
-        }
-    }
+    ParsedArgs parsed;
+    if (const int rc = ParseCommandLine(kRenderSpec, args, parsed); rc >= 0)
+        return rc;
+    const std::string effectName = parsed.Text("--effect");
+    const bool stage = parsed.Has("--stage");
+    const auto bufferBytes = static_cast<size_t>(parsed.Number("--buffer-bytes", 0));
+    const std::vector<std::string>& files = parsed.Operands();
     if (effectName.empty())
-        return Fail("render needs --effect NAME");
-    if (files.size() != 2)
-        return Fail("render needs an input and an output file");
+        return ReportUsageError("render", "needs --effect NAME");
     if (bufferBytes != 0 && !stage)
-        return Fail("--buffer-bytes needs --stage");
-    VoiceEffect* effect = EffectRegistry::Instance().FindByName(effectName.c_str());
-    int32_t index = 0;
-    if (effect == nullptr && stage && ParseInt32(effectName, index))
-        effect = EffectForRecorderIndex(index);
-    if (effect == nullptr)
-        return Fail("unknown effect '" + effectName + "' (see 'quillmar list')");
-    effect->Reset();
+        return ReportUsageError("render", "--buffer-bytes needs --stage");
     std::string error;
-    for (const std::string& assignment : assignments) {
+    VoiceEffect* effect = nullptr;
+    int32_t index = 0;
+    if (!ChooseEffect(effectName, effect, index, error))
+        return ReportUsageError("render", error);
+    if (!stage)
+        index = 0;
+    for (const std::string& assignment : parsed.All("--param")) {
         if (!ApplyParam(*effect, assignment, error))
-            return Fail(error);
+            return ReportUsageError("render", error);
     }
     const bool rendered =
-        stage ? RenderFileThroughStage(*effect, index, static_cast<size_t>(bufferBytes), files[0],
-                                       files[1], error)
+        stage ? RenderFileThroughStage(*effect, index, bufferBytes, files[0], files[1], error)
               : RenderFile(*effect, files[0], files[1], error);
     if (!rendered)
         return Fail(error);
     return 0;
 }
 
+const OptionSpec kDemoOptions[] = {
+    {"--out", OptionKind::kText, "DIR", 0, 0, "quillmar-demo", "folder for the MP3 files"},
+};
+const CommandSpec kDemoSpec = {
+    "demo",
+    "",
+    0,
+    0,
+    "Renders the bundled sample voice through every built-in effect into MP3 files.",
+    kDemoOptions};
+
 int CommandDemo(const std::vector<std::string>& args) {
-    std::string outDir = "quillmar-demo";
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--out" && i + 1 < args.size()) {
-            outDir = args[++i];
-        } else {
-            return Fail("unknown argument '" + args[i] + "' (demo takes --out DIR)");
-        }
-    }
-    const std::string sample = std::string(QUILLMAR_ASSET_DIR) + "/samples/sample_voice.wav";
+    ParsedArgs parsed;
+    if (const int rc = ParseCommandLine(kDemoSpec, args, parsed); rc >= 0)
+        return rc;
+    const std::string outDir = parsed.Text("--out", "quillmar-demo");
+    const std::string sample = DataDirectory() + "/samples/sample_voice.wav";
+    if (::access(sample.c_str(), R_OK) != 0)
+        return Fail("the sample voice is missing: '" + sample + "'");
     if (::mkdir(outDir.c_str(), 0755) != 0 && errno != EEXIST) {
         return Fail("cannot create '" + outDir + "': " + std::strerror(errno));
     }
