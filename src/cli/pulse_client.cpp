@@ -217,6 +217,10 @@ void PulseStream::OnWrite(pa_stream* s, size_t bytes, void* self) {
     if (pa_stream_begin_write(s, &data, &bytes) < 0 || data == nullptr)
         return;
     auto* out = static_cast<uint8_t*>(data);
+    if (const size_t queued = me->ring_->Readable(); queued > 3 * me->targetBytes_) {
+        me->dropped_.fetch_add(me->ring_->Discard(queued - me->targetBytes_),
+                               std::memory_order_relaxed);
+    }
     const size_t got = me->ring_->Read({out, bytes});
     if (got < bytes) {
         std::memset(out + got, 0, bytes - got);
@@ -242,6 +246,7 @@ bool PulseStream::Open(bool record, const std::string& device, const WaveFormat&
                        uint32_t bufferBytes, SpscRing& ring, std::string& error) {
     Close();
     ring_ = &ring;
+    targetBytes_ = bufferBytes;
     pa_sample_spec spec{};
     spec.format = PA_SAMPLE_S16LE;
     spec.rate = format.samplesPerSec;

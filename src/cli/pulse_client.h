@@ -74,7 +74,9 @@ class PulseClient {
 
 // One audio stream in either direction between the server and a ring. Recording: the server's
 // data goes into `ring` in the read callback (holes as silence); what does not fit is counted
-// in LostBytes. Playback: the write callback takes what `ring` holds and pads with silence.
+// in LostBytes. Playback: the write callback takes what `ring` holds and pads with silence;
+// when the ring holds more than three buffers (the capture side delivered a burst), the oldest
+// audio is dropped down to one buffer, so that the latency stays bounded (DroppedBytes).
 // The callbacks allocate nothing and never wait.
 class PulseStream {
   public:
@@ -97,6 +99,7 @@ class PulseStream {
     int64_t LastDataNs() const { return lastDataNs_.load(std::memory_order_acquire); }
     uint64_t LostBytes() const { return lostBytes_.load(std::memory_order_relaxed); }
     uint64_t Underruns() const { return underruns_.load(std::memory_order_relaxed); }
+    uint64_t DroppedBytes() const { return dropped_.load(std::memory_order_relaxed); }
     // The server's latency for this stream in microseconds, or -1 when unknown.
     int64_t LatencyUs();
 
@@ -114,6 +117,8 @@ class PulseStream {
     std::atomic<int64_t> lastDataNs_{0};
     std::atomic<uint64_t> lostBytes_{0};
     std::atomic<uint64_t> underruns_{0};
+    std::atomic<uint64_t> dropped_{0};
+    size_t targetBytes_ = 0;
 };
 
 int64_t MonotonicNs();

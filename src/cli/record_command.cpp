@@ -358,6 +358,10 @@ int LiveSession::Run() {
                      "behind)\n",
                      r_.command, 1000.0 * static_cast<double>(lost) / format_.avgBytesPerSec);
     }
+    if (const uint64_t dropped = playback_.DroppedBytes(); dropped > 0) {
+        std::fprintf(stderr, "quillmar %s: the monitor skipped %.0f ms to keep its latency low\n",
+                     r_.command, 1000.0 * static_cast<double>(dropped) / format_.avgBytesPerSec);
+    }
     if (r_.monitor && monitorLatencyUs >= 0) {
         std::fprintf(stderr, "quillmar %s: monitor playback latency %.0f ms\n", r_.command,
                      monitorLatencyUs / 1000.0);

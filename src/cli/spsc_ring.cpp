@@ -45,6 +45,14 @@ size_t SpscRing::Read(std::span<uint8_t> out) {
     return n;
 }
 
+size_t SpscRing::Discard(size_t count) {
+    const uint64_t tail = tail_.load(std::memory_order_relaxed);
+    const uint64_t head = head_.load(std::memory_order_acquire);
+    const size_t n = std::min<size_t>(count, static_cast<size_t>(head - tail));
+    tail_.store(tail + n, std::memory_order_release);
+    return n;
+}
+
 size_t SpscRing::Readable() const {
     return static_cast<size_t>(head_.load(std::memory_order_acquire) -
                                tail_.load(std::memory_order_relaxed));
