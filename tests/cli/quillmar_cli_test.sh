@@ -66,8 +66,8 @@ for cmd in $("$tool" --help | sed -n 's/^  quillmar \([a-z]*\).*/\1/p' | sort -u
       [ $? -eq 2 ] && grep -q -- "$opt.*$range" <<<"$err" || fail "$cmd $opt ${hi}1: '$err'"
     fi
   done < <("$tool" "$cmd" --help | sed -n '/^options:/,/^$/p' | grep -v -- '--help' |
-           sed -nE 's/^  (--[a-z-]+)( [A-Z=|]+)?.*[ (]([-0-9.e]+\.\.[-0-9.e]+)[;)].*/\1\2 \3/p;
-                    t; s/^  (--[a-z-]+)( [A-Z=|]+)?.*/\1\2/p')
+           sed -nE 's/^  (--?[a-z-]+)( [^ ]+)?.*[ (]([-0-9.e]+\.\.[-0-9.e]+)[;)].*/\1\2 \3/p;
+                    t; s/^  (--?[a-z-]+)( [^ ]+)?.*/\1\2/p')
 done
 
 if ! "$tool" pitch "$sample" | head -n 1 | grep -q '^time,frequency,strength$'; then
