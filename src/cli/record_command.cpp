@@ -23,7 +23,6 @@
 #include "cli/spsc_ring.h"
 #include "cli/status_line.h"
 #include "effects/effect_latency.h"
-#include "filter/effect_stage.h"
 
 namespace {
 
@@ -137,6 +136,78 @@ struct LiveRequest {
     std::string raw;  // empty: no raw take
 };
 
+// The effect run block by block with the least delay it allows: the output is the input delayed
+// by one block, and the effect's own delay within it. (The recorder's effect stage keeps a
+// second of lead-in for its graph; a monitor cannot wait that long.) Allocates in Prepare only.
+class LiveEffect {
+  public:
+    LiveEffect() = default;
+    ~LiveEffect() {
+        if (effect_ != nullptr)
+            effect_->Release();
+    }
+    LiveEffect(const LiveEffect&) = delete;
+    LiveEffect& operator=(const LiveEffect&) = delete;
+
+    bool Prepare(VoiceEffect& effect, const WaveFormat& format) {
+        const uint32_t blockBytes = effect.GetBlockSize(&format);
+        if (blockBytes == 0 || blockBytes % format.blockAlign != 0 ||
+            effect.Prepare(&format) == 0) {
+            effect.Release();
+            return false;
+        }
+        effect_ = &effect;
+        format_ = format;
+        in_.assign(blockBytes, 0);
+        out_.assign(blockBytes, 0);
+        return true;
+    }
+    uint64_t DelayBytes() const { return in_.size() + EffectLatencyBytes(*effect_, format_); }
+    uint64_t RefusedBlocks() const { return refused_; }
+
+    // Replaces `chunk` by the same length of the output stream.
+    void Transform(std::span<uint8_t> chunk) {
+        const uint32_t blockBytes = static_cast<uint32_t>(in_.size());
+        for (size_t at = 0; at < chunk.size();) {
+            const size_t n = std::min(chunk.size() - at, in_.size() - fill_);
+            // The input goes into the block being filled; the processed block comes out.
+            std::memcpy(in_.data() + fill_, chunk.data() + at, n);
+            std::memcpy(chunk.data() + at, out_.data() + fill_, n);
+            fill_ += n;
+            at += n;
+            if (fill_ == in_.size()) {
+                // A refused block passes unchanged: the take goes on, and the count says so.
+                if (effect_->Process(&format_, in_.data(), &blockBytes) == 0)
+                    ++refused_;
+                in_.swap(out_);
+                fill_ = 0;
+            }
+        }
+    }
+
+  private:
+    VoiceEffect* effect_ = nullptr;
+    WaveFormat format_{};
+    std::vector<uint8_t> in_;   // the block being filled
+    std::vector<uint8_t> out_;  // the last processed block, being handed out
+    size_t fill_ = 0;
+    uint64_t refused_ = 0;
+};
+
+// Averages of the monitor's latency parts over a session, in microseconds.
+struct LatencySums {
+    double captureUs = 0, playbackUs = 0, queueUs = 0;
+    int count = 0;
+    void Add(int64_t capture, int64_t playback, double queue) {
+        if (capture < 0 || playback < 0)
+            return;
+        captureUs += static_cast<double>(capture);
+        playbackUs += static_cast<double>(playback);
+        queueUs += queue;
+        ++count;
+    }
+};
+
 enum class Stop { kNone, kSeconds, kSignal, kInputEnded, kServerLost, kStalled, kWriteFailed };
 
 // One live session: the capture callback fills `capture`; this thread takes the audio out,
@@ -161,13 +232,14 @@ class LiveSession {
     WaveFormat format_{};
     std::unique_ptr<SpscRing> capture_;
     std::unique_ptr<SpscRing> monitorRing_;
-    EffectStage stage_;
+    LiveEffect live_;
     AudioFileWriter out_;
     AudioFileWriter raw_;
     std::vector<uint8_t> chunk_;
     uint64_t limitBytes_ = UINT64_MAX;
     uint64_t takenBytes_ = 0;
     uint64_t skipBytes_ = 0;  // the stage's lead-in and the effect's delay
+    uint64_t effectDelayBytes_ = 0;
     uint64_t monitorLost_ = 0;
     std::string writeError_;
     StatusLine status_;
@@ -194,23 +266,14 @@ bool LiveSession::Prepare(std::string& error) {
     format_.avgBytesPerSec = format_.samplesPerSec * format_.blockAlign;
 
     if (r_.effect != nullptr) {
-        if (!stage_.Allocated()) {
-            error = "out of memory";
-            return false;
-        }
-        if (r_.index != 0)
-            stage_.SelectEffect(r_.index);
-        else
-            stage_.SetEffect(r_.effect);
-        const auto block = WaveFormatToBytes(format_);
-        stage_.SetFormat(kWaveFormatType, block.data(), block.size());
-        if (!stage_.Processing()) {
+        if (!live_.Prepare(*r_.effect, format_)) {
             error = "effect '" + std::string(r_.effect->GetName()) + "' cannot run on " +
                     std::to_string(format_.channels) + " channels at " +
                     std::to_string(format_.samplesPerSec) + " Hz (try --rate or --channels)";
             return false;
         }
-        skipBytes_ = stage_.PendingBytes() + EffectLatencyBytes(*r_.effect, format_);
+        skipBytes_ = live_.DelayBytes();
+        effectDelayBytes_ = skipBytes_;
     }
     if (r_.seconds > 0.0)
         limitBytes_ = static_cast<uint64_t>(std::llround(r_.seconds * format_.samplesPerSec)) *
@@ -242,7 +305,7 @@ void LiveSession::Consume(std::span<uint8_t> chunk) {
         return;
     status_.Measure(chunk);
     if (r_.effect != nullptr)
-        stage_.Transform(chunk);
+        live_.Transform(chunk);
     if (monitorRing_ != nullptr)
         monitorLost_ += chunk.size() - monitorRing_->Write(chunk);
     const size_t skip = static_cast<size_t>(std::min<uint64_t>(skipBytes_, chunk.size()));
@@ -272,22 +335,18 @@ void LiveSession::Finish(Stop why) {
     if (why != Stop::kWriteFailed && why != Stop::kSeconds)
         Pump();
     if (r_.effect != nullptr && writeError_.empty()) {
-        // Push the effect's delay out with silence, then take what the stage still holds:
-        // the file ends with the last moments spoken.
-        std::fill(chunk_.begin(), chunk_.end(), 0);
-        for (uint64_t left = EffectLatencyBytes(*r_.effect, format_); left > 0;) {
+        // Push the delay out with silence: the file ends with the last moments spoken.
+        for (uint64_t left = live_.DelayBytes(); left > 0 && writeError_.empty();) {
             const size_t n = static_cast<size_t>(std::min<uint64_t>(left, chunk_.size()));
-            stage_.Transform({chunk_.data(), n});
-            Consume({chunk_.data(), n});
-            left -= n;
-        }
-        while (const size_t n = stage_.Drain(chunk_)) {
-            const size_t skip = static_cast<size_t>(std::min<uint64_t>(skipBytes_, n));
-            skipBytes_ -= skip;
+            std::fill_n(chunk_.begin(), n, 0);
+            live_.Transform({chunk_.data(), n});
             if (monitorRing_ != nullptr)
                 monitorRing_->Write({chunk_.data(), n});
-            if (!r_.out.empty() && writeError_.empty())
+            const size_t skip = static_cast<size_t>(std::min<uint64_t>(skipBytes_, n));
+            skipBytes_ -= skip;
+            if (!r_.out.empty())
                 out_.Write({chunk_.data() + skip, n - skip}, writeError_);
+            left -= n;
         }
     }
     if (monitorRing_ != nullptr && client_.Alive()) {
@@ -312,10 +371,19 @@ int LiveSession::Run() {
     status_.Start(format_, r_.out.empty() ? nullptr : &out_);
     Stop why = Stop::kNone;
     const long periodNs = r_.monitor ? kMonitorPeriodNs : kRecordPeriodNs;
+    LatencySums latency;
     while (why == Stop::kNone) {
         struct timespec pause = {0, periodNs};
         nanosleep(&pause, nullptr);
+        const size_t waiting = capture_->Readable();
         why = Pump();
+        // Once the start-up burst is past, the monitor's latency is what the server holds on
+        // both streams, what waits in the rings, and the effect's own delay.
+        if (r_.monitor && takenBytes_ > format_.avgBytesPerSec) {
+            latency.Add(record_.LatencyUs(), playback_.LatencyUs(),
+                        1e6 * static_cast<double>(waiting + monitorRing_->Readable()) /
+                            format_.avgBytesPerSec);
+        }
         if (why != Stop::kNone)
             break;
         if (gStopRequests.load() > 0)
@@ -328,7 +396,6 @@ int LiveSession::Run() {
             why = Stop::kStalled;
         status_.Show(static_cast<double>(takenBytes_) / format_.avgBytesPerSec);
     }
-    const int64_t monitorLatencyUs = r_.monitor ? playback_.LatencyUs() : -1;
     Finish(why);
 
     int rc = kExitOk;
@@ -351,6 +418,11 @@ int LiveSession::Run() {
         default:
             break;
     }
+    if (r_.effect != nullptr && live_.RefusedBlocks() > 0) {
+        std::fprintf(stderr,
+                     "quillmar %s: warning: the effect refused %llu blocks (kept unchanged)\n",
+                     r_.command, static_cast<unsigned long long>(live_.RefusedBlocks()));
+    }
     const uint64_t lost = record_.LostBytes();
     if (lost > 0) {
         std::fprintf(stderr,
@@ -362,9 +434,17 @@ int LiveSession::Run() {
         std::fprintf(stderr, "quillmar %s: the monitor skipped %.0f ms to keep its latency low\n",
                      r_.command, 1000.0 * static_cast<double>(dropped) / format_.avgBytesPerSec);
     }
-    if (r_.monitor && monitorLatencyUs >= 0) {
-        std::fprintf(stderr, "quillmar %s: monitor playback latency %.0f ms\n", r_.command,
-                     monitorLatencyUs / 1000.0);
+    if (latency.count > 0) {
+        const double effectMs =
+            1000.0 * static_cast<double>(effectDelayBytes_) / format_.avgBytesPerSec;
+        const double captureMs = latency.captureUs / latency.count / 1000.0;
+        const double queueMs = latency.queueUs / latency.count / 1000.0;
+        const double playbackMs = latency.playbackUs / latency.count / 1000.0;
+        std::fprintf(stderr,
+                     "quillmar %s: capture-to-monitor latency %.0f ms (capture %.0f, effect "
+                     "%.0f, queues %.0f, playback %.0f)\n",
+                     r_.command, captureMs + effectMs + queueMs + playbackMs, captureMs, effectMs,
+                     queueMs, playbackMs);
     }
     for (AudioFileWriter* w : {&raw_, &out_}) {
         const std::string& path = w == &out_ ? r_.out : r_.raw;
