@@ -34,4 +34,4 @@ fi
 
 cmake --preset native >/dev/null
 cmake --build --preset native -j "$(nproc)" --target quillmar
-./build/native/src/cli/quillmar demo --out "${1:-build/demo}"
+./build/native/bin/quillmar demo --out "${1:-build/demo}"

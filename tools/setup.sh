@@ -19,6 +19,7 @@ PACKAGES=(
   dpkg-dev
   mpg123 sox
   xdotool imagemagick zip
+  libpulse-dev pulseaudio pulseaudio-utils
 )
 
 missing=()

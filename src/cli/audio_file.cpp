@@ -32,38 +32,53 @@ std::string LowerExtension(const std::string& path) {
     return ext;
 }
 
-// The effects' width for a file's stored samples, or 0 when that width is not one of them.
-uint16_t WidthFor(int format) {
+// The file's own width.
+SampleWidth StoredWidthOf(int format) {
     switch (format & SF_FORMAT_SUBMASK) {
         case SF_FORMAT_PCM_U8:
         case SF_FORMAT_PCM_S8:
-            return (format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC ? 16 : 8;
-        case SF_FORMAT_PCM_16:
-            return 16;
-        case SF_FORMAT_FLOAT:
-            return 32;
+            return {8, false};
         case SF_FORMAT_PCM_24:
+            return {24, false};
         case SF_FORMAT_PCM_32:
+            return {32, false};
+        case SF_FORMAT_FLOAT:
+            return {32, true};
         case SF_FORMAT_DOUBLE:
-            // FLAC stores whole numbers of any depth; decoding to 16-bit loses nothing the
-            // effects would keep. Uncompressed files of these widths are refused.
-            return (format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC ? 16 : 0;
+            return {64, true};
         default:
-            // Compressed streams (Vorbis, Opus, MPEG, ADPCM, ...) decode to 16-bit.
-            return 16;
+            // 16-bit, and compressed streams (Vorbis, Opus, MPEG, ADPCM, ...).
+            return {16, false};
     }
 }
 
-const char* WidthName(int format) {
-    switch (format & SF_FORMAT_SUBMASK) {
-        case SF_FORMAT_PCM_24:
-            return "24-bit integer";
-        case SF_FORMAT_PCM_32:
-            return "32-bit integer";
-        case SF_FORMAT_DOUBLE:
-            return "64-bit float";
+// The effects' width a file reads as: 8 and 16 bits as they are, deeper whole numbers and
+// floats as float. FLAC's 8-bit reads as 16-bit, as its decoder delivers it.
+uint16_t ReadWidthFor(int format) {
+    const SampleWidth stored = StoredWidthOf(format);
+    if (stored.bits == 8)
+        return (format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC ? 16 : 8;
+    return stored.bits == 16 ? 16 : 32;
+}
+
+// The subformat that stores `width` in a file of type `ext`, or 0 for MP3.
+int SubformatFor(const std::string& ext, SampleWidth width) {
+    if (ext == "flac") {
+        return width.bits == 8    ? SF_FORMAT_PCM_S8
+               : width.bits == 16 ? SF_FORMAT_PCM_16
+                                  : SF_FORMAT_PCM_24;
+    }
+    if (width.isFloat)
+        return width.bits == 64 ? SF_FORMAT_DOUBLE : SF_FORMAT_FLOAT;
+    switch (width.bits) {
+        case 8:
+            return SF_FORMAT_PCM_U8;
+        case 24:
+            return SF_FORMAT_PCM_24;
+        case 32:
+            return SF_FORMAT_PCM_32;
         default:
-            return "this";
+            return SF_FORMAT_PCM_16;
     }
 }
 
@@ -76,12 +91,7 @@ bool ReadAudioFile(const std::string& path, AudioData& audio, std::string& error
         error = "cannot read '" + path + "': " + sf_strerror(nullptr);
         return false;
     }
-    const uint16_t bits = WidthFor(info.format);
-    if (bits == 0) {
-        error = "'" + path + "' has " + WidthName(info.format) +
-                " samples; supported widths are 8-bit, 16-bit and 32-bit float";
-        return false;
-    }
+    const uint16_t bits = ReadWidthFor(info.format);
     if (info.channels < 1 || info.channels > kMaxChannels || info.samplerate < 1 ||
         static_cast<uint32_t>(info.samplerate) > kMaxSampleRateHz) {
         error = "'" + path + "' has an unsupported layout (" + std::to_string(info.channels) +
@@ -90,6 +100,7 @@ bool ReadAudioFile(const std::string& path, AudioData& audio, std::string& error
     }
     const auto channels = static_cast<size_t>(info.channels);
     AudioData result;
+    result.stored = StoredWidthOf(info.format);
     result.format.formatTag = bits == 32 ? 3 : 1;
     result.format.channels = static_cast<uint16_t>(channels);
     result.format.samplesPerSec = static_cast<uint32_t>(info.samplerate);
@@ -138,19 +149,34 @@ bool IsWritableAudioPath(const std::string& path, std::string& error) {
     return false;
 }
 
-bool WriteAudioFile(const std::string& path, const AudioData& audio, std::string& error) {
-    const WaveFormat& format = audio.format;
+AudioFileWriter::~AudioFileWriter() {
+    Abandon();
+}
+
+void AudioFileWriter::Abandon() {
+    if (file_ != nullptr) {
+        sf_close(file_);
+        file_ = nullptr;
+    }
+    if (!temp_.empty()) {
+        std::remove(temp_.c_str());
+        temp_.clear();
+    }
+}
+
+bool AudioFileWriter::Open(const std::string& path, const WaveFormat& format, std::string& error,
+                           const SampleWidth* stored) {
+    Abandon();
     const std::string ext = LowerExtension(path);
     SF_INFO info{};
     info.channels = format.channels;
     info.samplerate = static_cast<int>(format.samplesPerSec);
+    const SampleWidth own{format.bitsPerSample, format.bitsPerSample == 32};
+    const SampleWidth width = stored != nullptr ? *stored : own;
     if (ext == "wav") {
-        info.format = SF_FORMAT_WAV | (format.bitsPerSample == 8    ? SF_FORMAT_PCM_U8
-                                       : format.bitsPerSample == 32 ? SF_FORMAT_FLOAT
-                                                                    : SF_FORMAT_PCM_16);
+        info.format = SF_FORMAT_WAV | SubformatFor(ext, width);
     } else if (ext == "flac") {
-        info.format =
-            SF_FORMAT_FLAC | (format.bitsPerSample == 8 ? SF_FORMAT_PCM_S8 : SF_FORMAT_PCM_16);
+        info.format = SF_FORMAT_FLAC | SubformatFor(ext, width);
     } else if (ext == "mp3") {
         // MPEG audio knows only these rates; asking the encoder for another fails late, after
         // it has taken memory it never gives back.
@@ -181,43 +207,84 @@ bool WriteAudioFile(const std::string& path, const AudioData& audio, std::string
         error = "cannot create a file beside '" + path + "': " + std::strerror(errno);
         return false;
     }
-    const auto fail = [&](const std::string& why) {
-        std::remove(temp.c_str());
-        error = "cannot write '" + path + "': " + why;
-        return false;
-    };
     fchmod(fd, 0644);
-    SndfileHandle file(sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE));
-    if (!file) {
+    file_ = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
+    if (file_ == nullptr) {
         ::close(fd);
-        return fail(sf_strerror(nullptr));
+        std::remove(temp.c_str());
+        error = "cannot write '" + path + "': " + sf_strerror(nullptr);
+        return false;
     }
-    const size_t bytesPerSample = format.bitsPerSample / 8;
-    const size_t samples = audio.pcm.size() / bytesPerSample;
-    const uint8_t* in = audio.pcm.data();
-    sf_count_t written = 0;
-    if (format.bitsPerSample == 32) {
-        std::vector<float> floats(samples);
-        std::memcpy(floats.data(), in, samples * 4);
-        written = sf_write_float(file.get(), floats.data(), static_cast<sf_count_t>(samples));
-    } else {
-        std::vector<short> shorts(samples);
-        for (size_t i = 0; i < samples; ++i) {
-            shorts[i] =
-                format.bitsPerSample == 8
-                    ? static_cast<short>((in[i] - 128) * 256)
-                    : static_cast<short>(static_cast<uint16_t>(in[2 * i] | (in[2 * i + 1] << 8)));
-        }
-        written = sf_write_short(file.get(), shorts.data(), static_cast<sf_count_t>(samples));
-    }
-    if (written != static_cast<sf_count_t>(samples))
-        return fail(sf_strerror(file.get()));
-    // Closing flushes the encoder; only then is the file complete.
-    if (sf_close(file.release()) != 0)
-        return fail("the file could not be completed");
-    if (std::rename(temp.c_str(), path.c_str()) != 0)
-        return fail(std::strerror(errno));
+    // Floats beyond full scale clip in whole-number files instead of wrapping round.
+    sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    fd_ = fd;
+    temp_ = temp;
+    path_ = path;
+    bits_ = format.bitsPerSample;
+    channels_ = format.channels;
     return true;
+}
+
+bool AudioFileWriter::Write(std::span<const uint8_t> pcm, std::string& error) {
+    if (file_ == nullptr) {
+        error = "no file is open";
+        return false;
+    }
+    const size_t bytesPerSample = bits_ / 8;
+    const uint8_t* in = pcm.data();
+    // Whole frames per call: the library refuses part of one.
+    const size_t chunk = kChunkSamples / channels_ * channels_;
+    for (size_t done = 0; done < pcm.size() / bytesPerSample;) {
+        const size_t samples = std::min(chunk, pcm.size() / bytesPerSample - done);
+        sf_count_t written = 0;
+        if (bits_ == 32) {
+            std::memcpy(floats_, in + 4 * done, samples * 4);
+            written = sf_write_float(file_, floats_, static_cast<sf_count_t>(samples));
+        } else {
+            for (size_t i = 0; i < samples; ++i) {
+                const size_t k = done + i;
+                shorts_[i] = bits_ == 8 ? static_cast<short>((in[k] - 128) * 256)
+                                        : static_cast<short>(static_cast<uint16_t>(
+                                              in[2 * k] | (in[2 * k + 1] << 8)));
+            }
+            written = sf_write_short(file_, shorts_, static_cast<sf_count_t>(samples));
+        }
+        if (written != static_cast<sf_count_t>(samples)) {
+            error = "cannot write '" + path_ + "': " + sf_strerror(file_);
+            return false;
+        }
+        done += samples;
+    }
+    return true;
+}
+
+uint64_t AudioFileWriter::FileBytes() const {
+    struct stat st {};
+    return file_ != nullptr && fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+bool AudioFileWriter::Finish(std::string& error) {
+    if (file_ == nullptr) {
+        error = "no file is open";
+        return false;
+    }
+    // Closing flushes the encoder; only then is the file complete.
+    const int closed = sf_close(file_);
+    file_ = nullptr;
+    if (closed != 0 || std::rename(temp_.c_str(), path_.c_str()) != 0) {
+        error = "cannot write '" + path_ +
+                "': " + (closed != 0 ? "the file could not be completed" : std::strerror(errno));
+        Abandon();
+        return false;
+    }
+    temp_.clear();
+    return true;
+}
+
+bool WriteAudioFile(const std::string& path, const AudioData& audio, std::string& error) {
+    AudioFileWriter writer;
+    return writer.Open(path, audio.format, error, audio.stored ? &*audio.stored : nullptr) &&
+           writer.Write(audio.pcm, error) && writer.Finish(error);
 }
 
 // The first channel as 16-bit samples, converted the way the voice effect stage converts:
@@ -249,5 +316,63 @@ bool FirstChannel16(const AudioData& audio, std::vector<int16_t>& out, std::stri
             out[i] = static_cast<int16_t>(v > 32767.0 ? 32767.0 : v < -32767.0 ? -32767.0 : v);
         }
     }
+    return true;
+}
+
+bool ParseSampleWidth(const std::string& text, SampleWidth& width) {
+    if (text == "float") {
+        width = {32, true};
+        return true;
+    }
+    for (uint16_t bits : {8, 16, 24, 32}) {
+        if (text == std::to_string(bits)) {
+            width = {bits, false};
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string SampleWidthName(SampleWidth width) {
+    return std::to_string(width.bits) + "-bit" + (width.isFloat ? " float" : "");
+}
+
+bool ConvertPcm(AudioData& audio, uint16_t bits) {
+    const uint16_t from = audio.format.bitsPerSample;
+    if ((bits != 8 && bits != 16 && bits != 32) || (from != 8 && from != 16 && from != 32))
+        return false;
+    if (from == bits)
+        return true;
+    const size_t samples = audio.pcm.size() / (from / 8);
+    std::vector<uint8_t> out(samples * (bits / 8));
+    for (size_t i = 0; i < samples; ++i) {
+        // Through a float of full scale 1.0: 16-bit and 8-bit map exactly.
+        float v = 0.0f;
+        if (from == 8) {
+            v = static_cast<float>(audio.pcm[i] - 128) / 128.0f;
+        } else if (from == 16) {
+            int16_t s = 0;
+            std::memcpy(&s, &audio.pcm[2 * i], 2);
+            v = static_cast<float>(s) / 32768.0f;
+        } else {
+            std::memcpy(&v, &audio.pcm[4 * i], 4);
+            if (std::isnan(v))
+                v = 0.0f;
+        }
+        if (bits == 32) {
+            std::memcpy(&out[4 * i], &v, 4);
+        } else if (bits == 16) {
+            const auto s =
+                static_cast<int16_t>(std::clamp(std::lround(v * 32768.0f), -32768L, 32767L));
+            std::memcpy(&out[2 * i], &s, 2);
+        } else {
+            out[i] = static_cast<uint8_t>(std::clamp(std::lround(v * 128.0f), -128L, 127L) + 128);
+        }
+    }
+    audio.pcm = std::move(out);
+    audio.format.bitsPerSample = bits;
+    audio.format.formatTag = bits == 32 ? 3 : 1;
+    audio.format.blockAlign = static_cast<uint16_t>(audio.format.channels * bits / 8);
+    audio.format.avgBytesPerSec = audio.format.samplesPerSec * audio.format.blockAlign;
     return true;
 }

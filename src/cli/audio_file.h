@@ -1,17 +1,38 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "effects/wave_format.h"
 
+// How a file stores its samples: 8, 16, 24 or 32-bit whole numbers, or floats (32 or 64 bits).
+struct SampleWidth {
+    uint16_t bits = 16;
+    bool isFloat = false;
+    bool operator==(const SampleWidth&) const = default;
+};
+
+// Parses "8", "16", "24", "32" (whole numbers) or "float".
+bool ParseSampleWidth(const std::string& text, SampleWidth& width);
+std::string SampleWidthName(SampleWidth width);
+
 // A whole audio file as interleaved little-endian PCM in one of the widths the effects take:
-// unsigned 8-bit, signed 16-bit or 32-bit float. Compressed inputs decode to 16-bit.
+// unsigned 8-bit, signed 16-bit or 32-bit float. 8 and 16-bit files keep their width, deeper
+// whole numbers and floats read as float (which holds 24 bits exactly), compressed inputs
+// decode to 16-bit. `stored` is the file's own width, the one an output keeps by default
+// (none: the data's own).
 struct AudioData {
     WaveFormat format;
     std::vector<uint8_t> pcm;
+    std::optional<SampleWidth> stored;
 };
+
+// Converts the samples between the effects' widths (8, 16, 32 float): 8-bit (b - 128) * 256,
+// float * 32768 rounded and clipped, and back. False for another target width.
+bool ConvertPcm(AudioData& audio, uint16_t bits);
 
 // Reads any file libsndfile opens (WAV, FLAC, OGG, MP3, ...). On failure returns false and
 // sets `error` to one line naming the problem.
@@ -21,10 +42,46 @@ bool ReadAudioFile(const std::string& path, AudioData& audio, std::string& error
 // Lets a command refuse a bad output before doing any work.
 bool IsWritableAudioPath(const std::string& path, std::string& error);
 
-// Writes WAV, FLAC or MP3, chosen by the file's extension. The file appears only when it is
+// Writes WAV, FLAC or MP3, chosen by the file's extension, at audio.stored's width where the
+// type allows. The file appears only when it is
 // complete: the data goes to a temporary file beside it, which is renamed at the end and
 // removed on any failure.
 bool WriteAudioFile(const std::string& path, const AudioData& audio, std::string& error);
+
+// Writes one file piece by piece, as WriteAudioFile does in one go: the data goes to a
+// temporary file beside `path`, which Finish renames into place once the encoder is flushed.
+// Until then the temporary file is removed by Abandon or the destructor. Not thread-safe;
+// Write may block on the disk.
+class AudioFileWriter {
+  public:
+    AudioFileWriter() = default;
+    ~AudioFileWriter();
+    AudioFileWriter(const AudioFileWriter&) = delete;
+    AudioFileWriter& operator=(const AudioFileWriter&) = delete;
+
+    // Refuses (false, `error` set, nothing created) an output type or layout the file type
+    // cannot hold, and a folder where no file can be created. The file stores `stored`'s width
+    // where its type allows (FLAC keeps at most 24 bits, MP3 none), else the data's own.
+    bool Open(const std::string& path, const WaveFormat& format, std::string& error,
+              const SampleWidth* stored = nullptr);
+    // Appends interleaved PCM of the format given to Open (whole samples).
+    bool Write(std::span<const uint8_t> pcm, std::string& error);
+    bool Finish(std::string& error);
+    void Abandon();
+    // Bytes of the file on disk so far.
+    uint64_t FileBytes() const;
+
+  private:
+    static constexpr size_t kChunkSamples = 4096;
+    struct sf_private_tag* file_ = nullptr;
+    int fd_ = -1;
+    uint16_t bits_ = 16;
+    uint16_t channels_ = 1;
+    std::string path_;
+    std::string temp_;
+    short shorts_[kChunkSamples];
+    float floats_[kChunkSamples];
+};
 
 // The first channel as 16-bit samples, converted the way the voice effect stage converts:
 // 8-bit (b - 128) * 256, float * 32768 truncated and clipped to +-32767. False (with `error`

@@ -1,18 +1,26 @@
 #include "cli/commands.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "cli/audio_file.h"
 #include "cli/cli_args.h"
+#include "cli/data_dir.h"
+#include "cli/effect_choice.h"
 #include "cli/render.h"
 #include "cli/stage_render.h"
+#include "cli/status_line.h"
 #include "effects/effect_registry.h"
 #include "filter/effect_stage.h"
 
@@ -22,72 +30,42 @@ int Fail(const std::string& message) {
     return ReportFailure(nullptr, message);
 }
 
-std::vector<EffectParam*> ParamsOf(VoiceEffect& effect) {
-    uint32_t count = 0;
-    effect.GetParams(nullptr, &count);
-    std::vector<EffectParam*> params(count, nullptr);
-    if (count > 0 && effect.GetParams(params.data(), &count) == 0)
-        params.clear();
-    return params;
-}
-
-bool EqualsIgnoringCase(const std::string& a, const char* b) {
-    if (a.size() != std::strlen(b))
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Applies "NAME=VALUE" to the effect's parameter of that name, within its range.
-bool ApplyParam(VoiceEffect& effect, const std::string& assignment, std::string& error) {
-    const size_t eq = assignment.find('=');
-    if (eq == std::string::npos) {
-        error = "--param takes NAME=VALUE, got '" + assignment + "'";
-        return false;
-    }
-    const std::string name = assignment.substr(0, eq);
-    const std::string text = assignment.substr(eq + 1);
-    for (EffectParam* param : ParamsOf(effect)) {
-        if (!EqualsIgnoringCase(name, param->GetName()))
-            continue;
-        int32_t value = 0;
-        int32_t min = 0, max = 0;
-        param->GetRange(&min, &max, nullptr, nullptr);
-        if (!ParseInt32(text, value)) {
-            error = "parameter '" + name + "' takes a whole number, got '" + text + "'";
-            return false;
-        }
-        if (!param->InRange(value)) {
-            error = "parameter '" + std::string(param->GetName()) + "' must lie in " +
-                    std::to_string(min) + ".." + std::to_string(max) + ", got " + text;
-            return false;
-        }
-        param->SetValue(value);
-        return true;
-    }
-    error = "effect '" + std::string(effect.GetName()) + "' has no parameter '" + name + "'";
-    return false;
-}
-
-// Renders one file through one effect; the output file exists only on success.
+// Renders one file through one effect; the output file exists only on success. The effect
+// gets the input at its own width, or else converted to the other widths effects take
+// (16-bit, then float); the output keeps `width` (null: the input's) where its type allows.
 bool RenderFile(VoiceEffect& effect, const std::string& in, const std::string& out,
-                std::string& error) {
+                const SampleWidth* width, std::string& error) {
     AudioData audio;
     if (!IsWritableAudioPath(out, error) || !ReadAudioFile(in, audio, error))
         return false;
-    RenderResult rendered = RenderEffect(effect, audio.format, audio.pcm);
-    if (!rendered.ok) {
-        error = "effect '" + std::string(effect.GetName()) + "' failed on '" + in +
-                "': " + rendered.error;
-        return false;
+    if (width != nullptr)
+        audio.stored = *width;
+    const uint16_t own = audio.format.bitsPerSample;
+    std::string firstError;
+    ProgressBar progress(effect.GetName());
+    const uint16_t order[] = {own, 16, 32};
+    for (size_t i = 0; i < std::size(order); ++i) {
+        const uint16_t bits = order[i];
+        if (i > 0 && bits == own)
+            continue;
+        AudioData trial = audio;
+        ConvertPcm(trial, bits);
+        RenderResult rendered = RenderEffect(effect, trial.format, trial.pcm,
+                                             [&](double done) { progress.Update(done); });
+        if (rendered.ok) {
+            trial.pcm = std::move(rendered.pcm);
+            return WriteAudioFile(out, trial, error);
+        }
+        if (firstError.empty())
+            firstError = rendered.error;
     }
-    audio.pcm = std::move(rendered.pcm);
-    return WriteAudioFile(out, audio, error);
+    error = "effect '" + std::string(effect.GetName()) + "' failed on '" + in + "' (" +
+            std::to_string(audio.format.channels) + " channels at " +
+            std::to_string(audio.format.samplesPerSec) +
+            " Hz, tried 16-bit and float too): " + firstError +
+            "; convert it first, for example to 16-bit mono at 44100 Hz with "
+            "'sox IN -b 16 -c 1 -r 44100 OUT.wav'";
+    return false;
 }
 
 // Renders one file through the effect stage as a recording would; the output starts with the
@@ -115,9 +93,18 @@ bool RenderFileThroughStage(VoiceEffect& effect, int32_t index, size_t bufferByt
 
 }  // namespace
 
+const CommandSpec kListSpec = {"list",
+                               "",
+                               0,
+                               0,
+                               "Lists the built-in effects: recorder index, name, GUID and "
+                               "parameters with their ranges and defaults.",
+                               {}};
+
 int CommandList(const std::vector<std::string>& args) {
-    if (!args.empty())
-        return Fail("'list' takes no arguments");
+    ParsedArgs parsed;
+    if (const int rc = ParseCommandLine(kListSpec, args, parsed); rc >= 0)
+        return rc;
     std::printf("%-6s %-14s %-40s %s\n", "index", "name", "GUID", "parameters (min..max, default)");
     for (VoiceEffect* effect : EffectRegistry::Instance().Effects()) {
         const EffectGuid& g = *effect->GetGUID();
@@ -141,67 +128,194 @@ int CommandList(const std::vector<std::string>& args) {
     return 0;
 }
 
-int CommandRender(const std::vector<std::string>& args) {
-    std::string effectName;
-    std::vector<std::string> assignments;
-    std::vector<std::string> files;
-    bool stage = false;
-    int32_t bufferBytes = 0;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--stage") {
-            stage = true;
-        } else if (a == "--buffer-bytes") {
-            if (i + 1 >= args.size() || !ParseInt32(args[i + 1], bufferBytes) || bufferBytes <= 0)
-                return Fail("--buffer-bytes needs a positive whole number");
-            ++i;
-        } else if (a == "--effect" || a == "--param") {
-            if (i + 1 >= args.size())
-                return Fail(a + " needs a value");
-            (a == "--effect" ? effectName : assignments.emplace_back()) = args[++i];
-        } else if (a.rfind("--", 0) == 0) {
-            return Fail("unknown option '" + a + "'");
-        } else {
-            files.push_back(a);
-        }
+const OptionSpec kRenderOptions[] = {
+    {"--effect", OptionKind::kText, "NAME|INDEX", 0, 0, nullptr,
+     "effect name (see 'quillmar list') or recorder index 1..5"},
+    {"--param", OptionKind::kText, "NAME=VALUE", 0, 0, nullptr,
+     "sets an effect parameter within its range", true},
+    {"--out-dir", OptionKind::kText, "DIR", 0, 0, nullptr,
+     "render every IN into DIR (created if missing), named after IN"},
+    {"--format", OptionKind::kText, "wav|flac|mp3", 0, 0, "the input's type, else wav",
+     "output type with --out-dir"},
+    {"--bits", OptionKind::kText, "8|16|24|32|float", 0, 0, "the input's width",
+     "sample width of WAV and FLAC output (FLAC: at most 24)"},
+    {"-j", OptionKind::kInt, "N", 1, 256, "the number of cores", "files rendered at once"},
+    {"--stage", OptionKind::kFlag, nullptr, 0, 0, nullptr,
+     "run through the recorder's effect stage: the output starts with its silent lead-in"},
+    {"--buffer-bytes", OptionKind::kInt, "N", 1, 1 << 24, "10 ms of audio",
+     "buffer size for --stage"},
+};
+const CommandSpec kRenderSpec = {
+    "render",
+    "IN OUT | IN... --out-dir DIR",
+    1,
+    SIZE_MAX,
+    "Runs one effect over IN and writes OUT (.wav, .flac or .mp3), time-aligned with the input "
+    "and exactly as long, at the input's width where the type allows. Reads every type "
+    "libsndfile reads. An output appears only when complete.",
+    kRenderOptions};
+
+std::string OutputName(const std::string& in, const std::string& dir, const std::string& format) {
+    std::string name = in.substr(in.find_last_of('/') + 1);
+    std::string ext;
+    if (const size_t dot = name.find_last_of('.'); dot != std::string::npos && dot > 0) {
+        ext = name.substr(dot + 1);
+        name.resize(dot);
     }
+    for (char& c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (!format.empty())
+        ext = format;
+    else if (ext != "wav" && ext != "flac" && ext != "mp3")
+        ext = "wav";
+    return dir + "/" + name + "." + ext;
+}
+
+// Removes what a worker that died left of `out` (its temporary file).
+void RemovePartial(const std::string& out) {
+    const size_t slash = out.find_last_of('/');
+    const std::string dir = out.substr(0, slash);
+    const std::string prefix = out.substr(slash + 1) + ".part";
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (const dirent* e = ::readdir(d)) {
+            if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0)
+                std::remove((dir + "/" + e->d_name).c_str());
+        }
+        ::closedir(d);
+    }
+}
+
+// Renders every input into `outs` with up to `jobs` worker processes, each with effects of its
+// own; prints each output written. Each output is complete or absent.
+int RenderMany(VoiceEffect& effect, const std::vector<std::string>& ins,
+               const std::vector<std::string>& outs, const SampleWidth* width, int jobs) {
+    std::vector<std::pair<pid_t, size_t>> running;
+    int failures = 0;
+    size_t next = 0;
+    ProgressBar progress("render");
+    while (next < ins.size() || !running.empty()) {
+        while (static_cast<int>(running.size()) < jobs && next < ins.size()) {
+            std::fflush(stdout);
+            std::fflush(stderr);
+            const pid_t pid = jobs > 1 ? ::fork() : -1;
+            if (pid <= 0) {
+                std::string error;
+                const bool ok = RenderFile(effect, ins[next], outs[next], width, error);
+                if (ok)
+                    std::printf("%s\n", outs[next].c_str());
+                else
+                    ReportFailure("render", error);
+                if (pid == 0) {
+                    std::fflush(stdout);
+                    std::fflush(stderr);
+                    ::_exit(ok ? 0 : 1);
+                }
+                failures += ok ? 0 : 1;
+                progress.Update(static_cast<double>(++next) / static_cast<double>(ins.size()));
+                continue;
+            }
+            running.emplace_back(pid, next++);
+        }
+        if (running.empty())
+            continue;
+        int status = 0;
+        const pid_t done = ::waitpid(-1, &status, 0);
+        const auto it = std::find_if(running.begin(), running.end(),
+                                     [&](const auto& r) { return r.first == done; });
+        if (it == running.end())
+            continue;
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            ++failures;
+            if (!WIFEXITED(status)) {
+                RemovePartial(outs[it->second]);
+                ReportFailure("render", "rendering '" + ins[it->second] + "' crashed");
+            }
+        }
+        running.erase(it);
+        progress.Update(static_cast<double>(next - running.size()) /
+                        static_cast<double>(ins.size()));
+    }
+    return failures == 0 ? kExitOk : kExitFailure;
+}
+
+int CommandRender(const std::vector<std::string>& args) {
+    ParsedArgs parsed;
+    if (const int rc = ParseCommandLine(kRenderSpec, args, parsed); rc >= 0)
+        return rc;
+    const std::string effectName = parsed.Text("--effect");
+    const bool stage = parsed.Has("--stage");
+    const auto bufferBytes = static_cast<size_t>(parsed.Number("--buffer-bytes", 0));
+    const std::vector<std::string>& files = parsed.Operands();
+    const std::string outDir = parsed.Text("--out-dir");
+    const std::string format = parsed.Text("--format");
     if (effectName.empty())
-        return Fail("render needs --effect NAME");
-    if (files.size() != 2)
-        return Fail("render needs an input and an output file");
+        return ReportUsageError("render", "needs --effect NAME");
     if (bufferBytes != 0 && !stage)
-        return Fail("--buffer-bytes needs --stage");
-    VoiceEffect* effect = EffectRegistry::Instance().FindByName(effectName.c_str());
-    int32_t index = 0;
-    if (effect == nullptr && stage && ParseInt32(effectName, index))
-        effect = EffectForRecorderIndex(index);
-    if (effect == nullptr)
-        return Fail("unknown effect '" + effectName + "' (see 'quillmar list')");
-    effect->Reset();
+        return ReportUsageError("render", "--buffer-bytes needs --stage");
+    if (outDir.empty() && files.size() != 2)
+        return ReportUsageError("render", "expects IN OUT, or IN... --out-dir DIR");
+    if (!format.empty() && format != "wav" && format != "flac" && format != "mp3")
+        return ReportUsageError("render", "--format takes wav, flac or mp3, got '" + format + "'");
+    if (!outDir.empty() && stage)
+        return ReportUsageError("render", "--stage renders one file at a time");
+    SampleWidth width;
+    if (parsed.Has("--bits") && !ParseSampleWidth(parsed.Text("--bits"), width)) {
+        return ReportUsageError(
+            "render", "--bits takes 8, 16, 24, 32 or float, got '" + parsed.Text("--bits") + "'");
+    }
+    const SampleWidth* chosenWidth = parsed.Has("--bits") ? &width : nullptr;
     std::string error;
-    for (const std::string& assignment : assignments) {
+    VoiceEffect* effect = nullptr;
+    int32_t index = 0;
+    if (!ChooseEffect(effectName, effect, index, error))
+        return ReportUsageError("render", error);
+    if (!stage)
+        index = 0;
+    for (const std::string& assignment : parsed.All("--param")) {
         if (!ApplyParam(*effect, assignment, error))
-            return Fail(error);
+            return ReportUsageError("render", error);
+    }
+    if (!outDir.empty()) {
+        std::vector<std::string> outs;
+        for (const std::string& in : files) {
+            outs.push_back(OutputName(in, outDir, format));
+            if (std::count(outs.begin(), outs.end(), outs.back()) > 1)
+                return ReportUsageError("render",
+                                        "two inputs would both write '" + outs.back() + "'");
+        }
+        if (::mkdir(outDir.c_str(), 0755) != 0 && errno != EEXIST)
+            return Fail("cannot create '" + outDir + "': " + std::strerror(errno));
+        const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+        return RenderMany(*effect, files, outs, chosenWidth,
+                          static_cast<int>(parsed.Number("-j", cores)));
     }
     const bool rendered =
-        stage ? RenderFileThroughStage(*effect, index, static_cast<size_t>(bufferBytes), files[0],
-                                       files[1], error)
-              : RenderFile(*effect, files[0], files[1], error);
+        stage ? RenderFileThroughStage(*effect, index, bufferBytes, files[0], files[1], error)
+              : RenderFile(*effect, files[0], files[1], chosenWidth, error);
     if (!rendered)
         return Fail(error);
     return 0;
 }
 
+const OptionSpec kDemoOptions[] = {
+    {"--out", OptionKind::kText, "DIR", 0, 0, "quillmar-demo", "folder for the MP3 files"},
+};
+const CommandSpec kDemoSpec = {
+    "demo",
+    "",
+    0,
+    0,
+    "Renders the bundled sample voice through every built-in effect into MP3 files.",
+    kDemoOptions};
+
 int CommandDemo(const std::vector<std::string>& args) {
-    std::string outDir = "quillmar-demo";
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--out" && i + 1 < args.size()) {
-            outDir = args[++i];
-        } else {
-            return Fail("unknown argument '" + args[i] + "' (demo takes --out DIR)");
-        }
-    }
-    const std::string sample = std::string(QUILLMAR_ASSET_DIR) + "/samples/sample_voice.wav";
+    ParsedArgs parsed;
+    if (const int rc = ParseCommandLine(kDemoSpec, args, parsed); rc >= 0)
+        return rc;
+    const std::string outDir = parsed.Text("--out", "quillmar-demo");
+    const std::string sample = DataDirectory() + "/samples/sample_voice.wav";
+    if (::access(sample.c_str(), R_OK) != 0)
+        return Fail("the sample voice is missing: '" + sample + "'");
     if (::mkdir(outDir.c_str(), 0755) != 0 && errno != EEXIST) {
         return Fail("cannot create '" + outDir + "': " + std::strerror(errno));
     }
@@ -216,7 +330,7 @@ int CommandDemo(const std::vector<std::string>& args) {
         const std::string out = outDir + "/" + fileName + ".mp3";
         effect->Reset();
         std::string error;
-        if (RenderFile(*effect, sample, out, error)) {
+        if (RenderFile(*effect, sample, out, nullptr, error)) {
             std::printf("  %-14s %s\n", effect->GetName(), out.c_str());
         } else {
             std::printf("  %-14s failed: %s\n", effect->GetName(), error.c_str());

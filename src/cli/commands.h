@@ -10,3 +10,6 @@ int CommandRender(const std::vector<std::string>& args);
 int CommandDemo(const std::vector<std::string>& args);
 int CommandPitch(const std::vector<std::string>& args);
 int CommandRetune(const std::vector<std::string>& args);
+int CommandRecord(const std::vector<std::string>& args);
+int CommandMonitor(const std::vector<std::string>& args);
+int CommandDevices(const std::vector<std::string>& args);

@@ -1,8 +1,8 @@
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "cli/cli_args.h"
 #include "cli/commands.h"
 
 namespace {
@@ -13,18 +13,40 @@ struct Command {
     const char* usage;
 };
 
+// One line per command; `quillmar help NAME` and `quillmar NAME --help` give its options.
 const Command kCommands[] = {
     {"list", CommandList, "quillmar list"},
     {"render", CommandRender, "quillmar render --effect NAME [--param NAME=VALUE]... IN OUT"},
     {"demo", CommandDemo, "quillmar demo [--out DIR]"},
     {"pitch", CommandPitch, "quillmar pitch IN [--floor HZ] [--ceiling HZ] [--step S]"},
     {"retune", CommandRetune, "quillmar retune --pitch FACTOR --duration FACTOR IN OUT"},
+    {"record", CommandRecord, "quillmar record [--effect NAME|INDEX] [--seconds S] [OUT]"},
+    {"monitor", CommandMonitor, "quillmar monitor [--effect NAME|INDEX] [--seconds S]"},
+    {"devices", CommandDevices, "quillmar devices"},
 };
 
 void PrintUsage(FILE* to) {
     std::fprintf(to, "usage:\n");
     for (const Command& c : kCommands)
         std::fprintf(to, "  %s\n", c.usage);
+    std::fprintf(to,
+                 "  quillmar help COMMAND      every option of COMMAND, its range and default\n"
+                 "  quillmar --version\n"
+                 "exit codes: 0 success, 1 failure, 2 usage error\n");
+}
+
+const Command* Find(const std::string& name) {
+    for (const Command& c : kCommands) {
+        if (name == c.name)
+            return &c;
+    }
+    return nullptr;
+}
+
+int UnknownCommand(const std::string& word) {
+    std::fprintf(stderr, "quillmar: unknown command '%s'\n", word.c_str());
+    PrintUsage(stderr);
+    return kExitUsage;
 }
 
 }  // namespace
@@ -32,18 +54,22 @@ void PrintUsage(FILE* to) {
 int main(int argc, char** argv) {
     if (argc < 2) {
         PrintUsage(stderr);
-        return 2;
+        return kExitUsage;
     }
     const std::string word = argv[1];
+    if (word == "--version") {
+        std::printf("quillmar %s\n", QUILLMAR_VERSION);
+        return kExitOk;
+    }
     if (word == "--help" || word == "-h" || word == "help") {
+        if (word == "help" && argc > 2) {
+            const Command* c = Find(argv[2]);
+            return c == nullptr ? UnknownCommand(argv[2]) : c->run({"--help"});
+        }
         PrintUsage(stdout);
-        return 0;
+        return kExitOk;
     }
-    for (const Command& c : kCommands) {
-        if (word == c.name)
-            return c.run(std::vector<std::string>(argv + 2, argv + argc));
-    }
-    std::fprintf(stderr, "quillmar: unknown command '%s'\n", word.c_str());
-    PrintUsage(stderr);
-    return 2;
+    if (const Command* c = Find(word))
+        return c->run(std::vector<std::string>(argv + 2, argv + argc));
+    return UnknownCommand(word);
 }

@@ -20,14 +20,6 @@ int Fail(const std::string& message) {
     return ReportFailure("pitch", message);
 }
 
-bool ParsePositive(const std::string& text, double& value) {
-    double v = 0.0;
-    if (!ParseFiniteNumber(text, v) || v <= 0.0)
-        return false;
-    value = v;
-    return true;
-}
-
 // Releases the analysis records on every return path.
 struct Analysis {
     Sound sound;
@@ -40,30 +32,30 @@ struct Analysis {
 
 }  // namespace
 
+const OptionSpec kPitchOptions[] = {
+    {"--floor", OptionKind::kNumber, "HZ", 1, 96000, "50", "lowest pitch sought"},
+    {"--ceiling", OptionKind::kNumber, "HZ", 1, 96000, "400", "highest pitch sought"},
+    {"--step", OptionKind::kNumber, "S", 1e-5, 10, "0.005", "time between analysis frames"},
+};
+const CommandSpec kPitchSpec = {
+    "pitch",
+    "IN",
+    1,
+    1,
+    "Prints the pitch track of IN's first channel as CSV: time, frequency (0 when unvoiced), "
+    "strength.",
+    kPitchOptions};
+
 int CommandPitch(const std::vector<std::string>& args) {
-    double stepSeconds = 0.005;
-    double floorHz = 50.0;
-    double ceilingHz = 400.0;
-    std::vector<std::string> files;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--floor" || a == "--ceiling" || a == "--step") {
-            if (i + 1 >= args.size())
-                return Fail(a + " needs a value");
-            const std::string& text = args[++i];
-            double& target = a == "--floor" ? floorHz : a == "--ceiling" ? ceilingHz : stepSeconds;
-            if (!ParsePositive(text, target))
-                return Fail(a + " takes a positive number, got '" + text + "'");
-        } else if (a.rfind("--", 0) == 0) {
-            return Fail("unknown option '" + a + "'");
-        } else {
-            files.push_back(a);
-        }
-    }
-    if (files.size() != 1)
-        return Fail("needs exactly one input file");
+    ParsedArgs parsed;
+    if (const int rc = ParseCommandLine(kPitchSpec, args, parsed); rc >= 0)
+        return rc;
+    const double stepSeconds = parsed.Number("--step", 0.005);
+    const double floorHz = parsed.Number("--floor", 50.0);
+    const double ceilingHz = parsed.Number("--ceiling", 400.0);
+    const std::vector<std::string>& files = parsed.Operands();
     if (floorHz >= ceilingHz)
-        return Fail("--floor must lie below --ceiling");
+        return ReportUsageError("pitch", "--floor must lie below --ceiling");
 
     AudioData audio;
     std::string error;

@@ -9,7 +9,8 @@ uint8_t SilenceByte(uint16_t bitsPerSample) {
 }
 
 RenderResult RenderEffect(VoiceEffect& effect, const WaveFormat& format,
-                          std::span<const uint8_t> input) {
+                          std::span<const uint8_t> input,
+                          const std::function<void(double)>& progress) {
     RenderResult result;
     const uint32_t blockBytes = effect.GetBlockSize(&format);
     if (blockBytes == 0) {
@@ -33,6 +34,8 @@ RenderResult RenderEffect(VoiceEffect& effect, const WaveFormat& format,
             result.error = "the effect refused a block";
             return result;
         }
+        if (progress && b % 64 == 63)
+            progress(static_cast<double>(b + 1) / static_cast<double>(blocks));
     }
     effect.Release();
     result.pcm.assign(stream.begin() + static_cast<std::ptrdiff_t>(latency),

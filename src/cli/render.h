@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -16,8 +17,10 @@ struct RenderResult {
     std::vector<uint8_t> pcm;  // same length as the input when ok
 };
 
+// `progress`, when given, hears the fraction done (0..1) after each block.
 RenderResult RenderEffect(VoiceEffect& effect, const WaveFormat& format,
-                          std::span<const uint8_t> input);
+                          std::span<const uint8_t> input,
+                          const std::function<void(double)>& progress = {});
 
 // The byte that means silence at this width: 0x80 for unsigned 8-bit, 0 otherwise.
 uint8_t SilenceByte(uint16_t bitsPerSample);

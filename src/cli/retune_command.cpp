@@ -50,40 +50,37 @@ std::string Explain(int32_t code, double rateHz) {
 
 }  // namespace
 
+const OptionSpec kRetuneOptions[] = {
+    {"--pitch", OptionKind::kNumber, "FACTOR", 0.01, 100, "1", "pitch factor"},
+    {"--duration", OptionKind::kNumber, "FACTOR", 0.1, 2.5, "1", "duration factor"},
+};
+const CommandSpec kRetuneSpec = {
+    "retune",
+    "IN OUT",
+    2,
+    2,
+    "Changes the pitch and the length of IN's first channel independently (pitch-synchronous "
+    "resynthesis) and writes OUT as 16-bit mono. Give --pitch, --duration or both.",
+    kRetuneOptions};
+
 int CommandRetune(const std::vector<std::string>& args) {
-    double pitch = 1.0;
-    double duration = 1.0;
-    bool pitchGiven = false;
-    bool durationGiven = false;
-    std::vector<std::string> files;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--pitch" || a == "--duration") {
-            if (i + 1 >= args.size())
-                return Fail(a + " needs a value");
-            const std::string& text = args[++i];
-            double& target = a == "--pitch" ? pitch : duration;
-            if (!ParseFiniteNumber(text, target))
-                return Fail(a + " takes a number, got '" + text + "'");
-            (a == "--pitch" ? pitchGiven : durationGiven) = true;
-        } else if (a.rfind("--", 0) == 0) {
-            return Fail("unknown option '" + a + "'");
-        } else {
-            files.push_back(a);
-        }
-    }
-    if (!pitchGiven && !durationGiven)
-        return Fail("needs --pitch FACTOR, --duration FACTOR or both");
-    if (files.size() != 2)
-        return Fail("needs an input and an output file");
+    ParsedArgs parsed;
+    if (const int rc = ParseCommandLine(kRetuneSpec, args, parsed); rc >= 0)
+        return rc;
+    const double pitch = parsed.Number("--pitch", 1.0);
+    const double duration = parsed.Number("--duration", 1.0);
+    const std::vector<std::string>& files = parsed.Operands();
+    if (!parsed.Has("--pitch") && !parsed.Has("--duration"))
+        return ReportUsageError("retune", "needs --pitch FACTOR, --duration FACTOR or both");
     // The resynthesis places at most twice the input and at least a tenth of it; the factors
     // arrive as 32-bit floats, so compare what the library will see.
     const float durationF = static_cast<float>(duration);
     const float pitchF = static_cast<float>(pitch);
     if (!(durationF >= 0.1f && durationF <= 2.5f))
-        return Fail("--duration must lie in 0.1..2.5, got " + Number(duration));
+        return ReportUsageError("retune",
+                                "--duration must lie in 0.1..2.5, got " + Number(duration));
     if (!(pitchF >= kMinPitchFactor && pitchF <= kMaxPitchFactor))
-        return Fail("--pitch must lie in 0.01..100, got " + Number(pitch));
+        return ReportUsageError("retune", "--pitch must lie in 0.01..100, got " + Number(pitch));
 
     std::string error;
     if (!IsWritableAudioPath(files[1], error))

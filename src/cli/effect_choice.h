@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "effects/voice_effect.h"
+
+// The effect a user names on the command line: its registry name (any case) or the recorder's
+// index 1..5. `index` is the recorder index when one was given, else 0. The effect is reset to
+// its defaults. False with `error` naming the choices when nothing matches.
+bool ChooseEffect(const std::string& nameOrIndex, VoiceEffect*& effect, int32_t& index,
+                  std::string& error);
+
+// Applies "NAME=VALUE" to the effect's parameter of that name (any case), within its range;
+// the error names the parameter and its range.
+bool ApplyParam(VoiceEffect& effect, const std::string& assignment, std::string& error);
+
+std::vector<EffectParam*> ParamsOf(VoiceEffect& effect);

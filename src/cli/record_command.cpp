@@ -1,0 +1,592 @@
+#include <signal.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "capture/recording_name.h"
+#include "cli/audio_file.h"
+#include "cli/cli_args.h"
+#include "cli/commands.h"
+#include "cli/effect_choice.h"
+#include "cli/pulse_client.h"
+#include "cli/spsc_ring.h"
+#include "cli/status_line.h"
+#include "effects/effect_latency.h"
+
+namespace {
+
+constexpr double kConnectSeconds = 5.0;
+// A source that delivers nothing for this long is stalled (a live source delivers every few
+// tens of milliseconds, even in silence). Before its first delivery a source may take longer:
+// a server wakes a suspended device, and an idle output's monitor starts at its own latency.
+constexpr int64_t kStallNs = 2000000000;
+constexpr int64_t kFirstDataNs = 5000000000;
+// The capture ring holds this much audio: the writer may fall behind by that much (a slow
+// disk, an encoder start) before input is lost.
+constexpr double kRingSeconds = 4.0;
+constexpr double kMonitorRingSeconds = 1.0;
+// How often the writer wakes: a short period keeps the monitor's latency low, a long one
+// keeps a plain recording cheap.
+constexpr long kMonitorPeriodNs = 5000000;
+constexpr long kRecordPeriodNs = 20000000;
+
+std::atomic<int> gStopRequests{0};
+
+void OnStopSignal(int) {
+    // A second request must not cut the file short: say that it is being finished.
+    if (gStopRequests.fetch_add(1) == 1) {
+        static const char kNote[] = "\nquillmar: finishing the file, one moment\n";
+        [[maybe_unused]] const ssize_t n = write(STDERR_FILENO, kNote, sizeof kNote - 1);
+    }
+}
+
+void InstallStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+bool IsMpegRate(uint32_t hz) {
+    static const uint32_t kRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+    return std::find(std::begin(kRates), std::end(kRates), hz) != std::end(kRates);
+}
+
+std::string Extension(const std::string& path) {
+    const size_t dot = path.find_last_of('.');
+    const size_t slash = path.find_last_of('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return "";
+    std::string ext = path.substr(dot + 1);
+    for (char& c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool MakeFolder(const std::string& folder, std::string& error) {
+    if (::mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST)
+        return true;
+    error = "cannot create the folder '" + folder + "': " + std::strerror(errno);
+    return false;
+}
+
+// The window's naming in the user's music folder: $XDG_MUSIC_DIR or ~/Music, then a folder
+// named after the product.
+bool DefaultRecordingPath(std::string& path, std::string& error) {
+    std::string music;
+    if (const char* xdg = std::getenv("XDG_MUSIC_DIR"); xdg != nullptr && xdg[0] != '\0') {
+        music = xdg;
+    } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
+        music = std::string(home) + "/Music";
+    } else {
+        error = "neither XDG_MUSIC_DIR nor HOME is set: give the output file";
+        return false;
+    }
+    const std::string folder = music + "/Quillmar Recorder";
+    if (!MakeFolder(music, error) || !MakeFolder(folder, error))
+        return false;
+    const time_t now = time(nullptr);
+    struct tm local {};
+    localtime_r(&now, &local);
+    const RecordingStartTime start{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                                   local.tm_hour,        local.tm_min,     local.tm_sec};
+    std::vector<char> text(folder.size() + kRecordingNameChars + 2);
+    if (!ComposeRecordingPath(text, (folder + "/").c_str(), start)) {
+        error = "cannot name the recording";
+        return false;
+    }
+    path = text.data();
+    return true;
+}
+
+std::string RawTakePath(const std::string& out) {
+    const std::string ext = Extension(out);
+    return out.substr(0, out.size() - (ext.empty() ? 0 : ext.size() + 1)) + ".raw.flac";
+}
+
+struct LiveRequest {
+    const char* command = "record";
+    VoiceEffect* effect = nullptr;
+    int32_t index = 0;
+    std::string device;
+    double seconds = 0.0;  // 0: until stopped
+    uint32_t rateHz = 0;   // 0: the source's
+    uint32_t channels = 0;
+    bool monitor = false;
+    std::string out;  // empty: no file
+    std::string raw;  // empty: no raw take
+};
+
+// The effect run block by block with the least delay it allows: the output is the input delayed
+// by one block, and the effect's own delay within it. (The recorder's effect stage keeps a
+// second of lead-in for its graph; a monitor cannot wait that long.) Allocates in Prepare only.
+class LiveEffect {
+  public:
+    LiveEffect() = default;
+    ~LiveEffect() {
+        if (effect_ != nullptr)
+            effect_->Release();
+    }
+    LiveEffect(const LiveEffect&) = delete;
+    LiveEffect& operator=(const LiveEffect&) = delete;
+
+    bool Prepare(VoiceEffect& effect, const WaveFormat& format) {
+        const uint32_t blockBytes = effect.GetBlockSize(&format);
+        if (blockBytes == 0 || blockBytes % format.blockAlign != 0 ||
+            effect.Prepare(&format) == 0) {
+            effect.Release();
+            return false;
+        }
+        effect_ = &effect;
+        format_ = format;
+        in_.assign(blockBytes, 0);
+        out_.assign(blockBytes, 0);
+        return true;
+    }
+    uint64_t DelayBytes() const { return in_.size() + EffectLatencyBytes(*effect_, format_); }
+    uint64_t RefusedBlocks() const { return refused_; }
+
+    // Replaces `chunk` by the same length of the output stream.
+    void Transform(std::span<uint8_t> chunk) {
+        const uint32_t blockBytes = static_cast<uint32_t>(in_.size());
+        for (size_t at = 0; at < chunk.size();) {
+            const size_t n = std::min(chunk.size() - at, in_.size() - fill_);
+            // The input goes into the block being filled; the processed block comes out.
+            std::memcpy(in_.data() + fill_, chunk.data() + at, n);
+            std::memcpy(chunk.data() + at, out_.data() + fill_, n);
+            fill_ += n;
+            at += n;
+            if (fill_ == in_.size()) {
+                // A refused block passes unchanged: the take goes on, and the count says so.
+                if (effect_->Process(&format_, in_.data(), &blockBytes) == 0)
+                    ++refused_;
+                in_.swap(out_);
+                fill_ = 0;
+            }
+        }
+    }
+
+  private:
+    VoiceEffect* effect_ = nullptr;
+    WaveFormat format_{};
+    std::vector<uint8_t> in_;   // the block being filled
+    std::vector<uint8_t> out_;  // the last processed block, being handed out
+    size_t fill_ = 0;
+    uint64_t refused_ = 0;
+};
+
+// Averages of the monitor's latency parts over a session, in microseconds.
+struct LatencySums {
+    double captureUs = 0, playbackUs = 0, queueUs = 0;
+    int count = 0;
+    void Add(int64_t capture, int64_t playback, double queue) {
+        if (capture < 0 || playback < 0)
+            return;
+        captureUs += static_cast<double>(capture);
+        playbackUs += static_cast<double>(playback);
+        queueUs += queue;
+        ++count;
+    }
+};
+
+enum class Stop { kNone, kSeconds, kSignal, kInputEnded, kServerLost, kStalled, kWriteFailed };
+
+// One live session: the capture callback fills `capture`; this thread takes the audio out,
+// runs the effect stage, feeds the monitor and writes the files.
+class LiveSession {
+  public:
+    explicit LiveSession(const LiveRequest& r) : r_(r), record_(client_), playback_(client_) {}
+
+    int Run();
+
+  private:
+    bool Prepare(std::string& error);
+    void Consume(std::span<uint8_t> chunk);
+    Stop Pump();
+    void Finish(Stop why);
+    int Fail(const std::string& message) { return ReportFailure(r_.command, message); }
+
+    const LiveRequest& r_;
+    PulseClient client_;
+    PulseStream record_;
+    PulseStream playback_;
+    WaveFormat format_{};
+    std::unique_ptr<SpscRing> capture_;
+    std::unique_ptr<SpscRing> monitorRing_;
+    LiveEffect live_;
+    AudioFileWriter out_;
+    AudioFileWriter raw_;
+    std::vector<uint8_t> chunk_;
+    uint64_t limitBytes_ = UINT64_MAX;
+    uint64_t takenBytes_ = 0;
+    uint64_t skipBytes_ = 0;  // the stage's lead-in and the effect's delay
+    uint64_t effectDelayBytes_ = 0;
+    uint64_t monitorLost_ = 0;
+    std::string writeError_;
+    StatusLine status_;
+};
+
+bool LiveSession::Prepare(std::string& error) {
+    if (!client_.Connect(kConnectSeconds, error))
+        return false;
+    SourceInfo source;
+    if (!client_.Source(r_.device, source, error))
+        return false;
+    format_.formatTag = 1;
+    format_.bitsPerSample = 16;
+    format_.samplesPerSec = r_.rateHz != 0 ? r_.rateHz : source.rateHz;
+    format_.channels = static_cast<uint16_t>(r_.channels != 0 ? r_.channels : source.channels);
+    if (Extension(r_.out) == "mp3") {
+        // The server converts what the source delivers to what MP3 carries.
+        if (!IsMpegRate(format_.samplesPerSec) && r_.rateHz == 0)
+            format_.samplesPerSec = 48000;
+        if (format_.channels > 2 && r_.channels == 0)
+            format_.channels = 2;
+    }
+    format_.blockAlign = static_cast<uint16_t>(format_.channels * 2);
+    format_.avgBytesPerSec = format_.samplesPerSec * format_.blockAlign;
+
+    if (r_.effect != nullptr) {
+        if (!live_.Prepare(*r_.effect, format_)) {
+            error = "effect '" + std::string(r_.effect->GetName()) + "' cannot run on " +
+                    std::to_string(format_.channels) + " channels at " +
+                    std::to_string(format_.samplesPerSec) + " Hz (try --rate or --channels)";
+            return false;
+        }
+        skipBytes_ = live_.DelayBytes();
+        effectDelayBytes_ = skipBytes_;
+    }
+    if (r_.seconds > 0.0)
+        limitBytes_ = static_cast<uint64_t>(std::llround(r_.seconds * format_.samplesPerSec)) *
+                      format_.blockAlign;
+    capture_ =
+        std::make_unique<SpscRing>(static_cast<size_t>(kRingSeconds * format_.avgBytesPerSec));
+    chunk_.resize(std::max<size_t>(
+        format_.blockAlign, format_.avgBytesPerSec / 50 / format_.blockAlign * format_.blockAlign));
+    if (!r_.out.empty() && !out_.Open(r_.out, format_, error))
+        return false;
+    if (!r_.raw.empty() && !raw_.Open(r_.raw, format_, error))
+        return false;
+    const uint32_t fragment =
+        format_.avgBytesPerSec / (r_.monitor ? 100 : 25) / format_.blockAlign * format_.blockAlign;
+    if (r_.monitor) {
+        std::string sink;
+        if (!client_.DefaultSinkName(sink, error))
+            return false;
+        monitorRing_ = std::make_unique<SpscRing>(
+            static_cast<size_t>(kMonitorRingSeconds * format_.avgBytesPerSec));
+        if (!playback_.OpenPlayback(sink, format_, 2 * fragment, *monitorRing_, error))
+            return false;
+    }
+    return record_.OpenRecord(source.name, format_, fragment, *capture_, error);
+}
+
+void LiveSession::Consume(std::span<uint8_t> chunk) {
+    if (!r_.raw.empty() && writeError_.empty() && !raw_.Write(chunk, writeError_))
+        return;
+    status_.Measure(chunk);
+    if (r_.effect != nullptr)
+        live_.Transform(chunk);
+    if (monitorRing_ != nullptr)
+        monitorLost_ += chunk.size() - monitorRing_->Write(chunk);
+    const size_t skip = static_cast<size_t>(std::min<uint64_t>(skipBytes_, chunk.size()));
+    skipBytes_ -= skip;
+    if (!r_.out.empty() && writeError_.empty())
+        out_.Write(chunk.subspan(skip), writeError_);
+}
+
+// Takes everything the capture ring holds (up to the --seconds limit) through the session.
+Stop LiveSession::Pump() {
+    for (;;) {
+        const uint64_t room = limitBytes_ - takenBytes_;
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(room, chunk_.size()));
+        const size_t got = capture_->Read({chunk_.data(), want});
+        if (got == 0)
+            break;
+        takenBytes_ += got;
+        Consume({chunk_.data(), got});
+    }
+    if (!writeError_.empty())
+        return Stop::kWriteFailed;
+    return takenBytes_ >= limitBytes_ ? Stop::kSeconds : Stop::kNone;
+}
+
+void LiveSession::Finish(Stop why) {
+    record_.Close();
+    if (why != Stop::kWriteFailed && why != Stop::kSeconds)
+        Pump();
+    if (r_.effect != nullptr && writeError_.empty()) {
+        // Push the delay out with silence: the file ends with the last moments spoken.
+        for (uint64_t left = live_.DelayBytes(); left > 0 && writeError_.empty();) {
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(left, chunk_.size()));
+            std::fill_n(chunk_.begin(), n, 0);
+            live_.Transform({chunk_.data(), n});
+            if (monitorRing_ != nullptr)
+                monitorRing_->Write({chunk_.data(), n});
+            const size_t skip = static_cast<size_t>(std::min<uint64_t>(skipBytes_, n));
+            skipBytes_ -= skip;
+            if (!r_.out.empty())
+                out_.Write({chunk_.data() + skip, n - skip}, writeError_);
+            left -= n;
+        }
+    }
+    if (monitorRing_ != nullptr && client_.Alive()) {
+        // Let the monitor play out what it holds (bounded by its ring).
+        client_.WaitUntil([&] { return monitorRing_->Readable() == 0; }, kMonitorRingSeconds);
+    }
+    playback_.Close();
+    status_.Clear();
+}
+
+int LiveSession::Run() {
+    std::string error;
+    gStopRequests.store(0);
+    InstallStopSignals();
+    if (!Prepare(error)) {
+        record_.Close();
+        playback_.Close();
+        out_.Abandon();
+        raw_.Abandon();
+        return Fail(error);
+    }
+    status_.Start(format_, r_.out.empty() ? nullptr : &out_);
+    Stop why = Stop::kNone;
+    const long periodNs = r_.monitor ? kMonitorPeriodNs : kRecordPeriodNs;
+    LatencySums latency;
+    while (why == Stop::kNone) {
+        struct timespec pause = {0, periodNs};
+        nanosleep(&pause, nullptr);
+        const size_t waiting = capture_->Readable();
+        why = Pump();
+        // Once the start-up burst is past, the monitor's latency is what the server holds on
+        // both streams, what waits in the rings, and the effect's own delay.
+        if (r_.monitor && takenBytes_ > format_.avgBytesPerSec) {
+            latency.Add(record_.LatencyUs(), playback_.LatencyUs(),
+                        1e6 * static_cast<double>(waiting + monitorRing_->Readable()) /
+                            format_.avgBytesPerSec);
+        }
+        if (why != Stop::kNone)
+            break;
+        if (gStopRequests.load() > 0)
+            why = Stop::kSignal;
+        else if (!client_.Alive())
+            why = Stop::kServerLost;
+        else if (record_.Ended())
+            why = Stop::kInputEnded;
+        else if (MonotonicNs() - record_.LastDataNs() > (takenBytes_ > 0 ? kStallNs : kFirstDataNs))
+            why = Stop::kStalled;
+        status_.Show(static_cast<double>(takenBytes_) / format_.avgBytesPerSec);
+    }
+    Finish(why);
+
+    int rc = kExitOk;
+    switch (why) {
+        case Stop::kServerLost:
+            rc = Fail("the sound server went away; the recording so far is kept");
+            break;
+        case Stop::kStalled:
+            rc = Fail(
+                "the capture source delivered no audio for 2 s; the recording so far is "
+                "kept");
+            break;
+        case Stop::kWriteFailed:
+            rc = Fail(writeError_ + "; what was written is kept");
+            break;
+        case Stop::kInputEnded:
+            std::fprintf(stderr, "quillmar %s: the capture source went away; the recording ends\n",
+                         r_.command);
+            break;
+        default:
+            break;
+    }
+    if (r_.effect != nullptr && live_.RefusedBlocks() > 0) {
+        std::fprintf(stderr,
+                     "quillmar %s: warning: the effect refused %llu blocks (kept unchanged)\n",
+                     r_.command, static_cast<unsigned long long>(live_.RefusedBlocks()));
+    }
+    const uint64_t lost = record_.LostBytes();
+    if (lost > 0) {
+        std::fprintf(stderr,
+                     "quillmar %s: warning: %.0f ms of input were lost (the writer fell "
+                     "behind)\n",
+                     r_.command, 1000.0 * static_cast<double>(lost) / format_.avgBytesPerSec);
+    }
+    if (const uint64_t dropped = playback_.DroppedBytes(); dropped > 0) {
+        std::fprintf(stderr, "quillmar %s: the monitor skipped %.0f ms to keep its latency low\n",
+                     r_.command, 1000.0 * static_cast<double>(dropped) / format_.avgBytesPerSec);
+    }
+    if (latency.count > 0) {
+        const double effectMs =
+            1000.0 * static_cast<double>(effectDelayBytes_) / format_.avgBytesPerSec;
+        const double captureMs = latency.captureUs / latency.count / 1000.0;
+        const double queueMs = latency.queueUs / latency.count / 1000.0;
+        const double playbackMs = latency.playbackUs / latency.count / 1000.0;
+        std::fprintf(stderr,
+                     "quillmar %s: capture-to-monitor latency %.0f ms (capture %.0f, effect "
+                     "%.0f, queues %.0f, playback %.0f)\n",
+                     r_.command, captureMs + effectMs + queueMs + playbackMs, captureMs, effectMs,
+                     queueMs, playbackMs);
+    }
+    for (AudioFileWriter* w : {&raw_, &out_}) {
+        const std::string& path = w == &out_ ? r_.out : r_.raw;
+        if (path.empty())
+            continue;
+        std::string finishError;
+        if (!w->Finish(finishError)) {
+            rc = Fail(finishError);
+            continue;
+        }
+        std::printf("%s\n", path.c_str());
+    }
+    return rc;
+}
+
+// The first kLiveOptionCount options are record's and monitor's alike.
+constexpr size_t kLiveOptionCount = 6;
+const OptionSpec kRecordOptions[] = {
+    {"--effect", OptionKind::kText, "NAME|INDEX", 0, 0, "none",
+     "effect name (see 'quillmar list') or recorder index 1..5"},
+    {"--param", OptionKind::kText, "NAME=VALUE", 0, 0, nullptr,
+     "sets an effect parameter within its range", true},
+    {"--device", OptionKind::kText, "NAME", 0, 0, "the default source",
+     "capture source (see 'quillmar devices')"},
+    {"--seconds", OptionKind::kNumber, "S", 0.01, 86400, "until Ctrl-C",
+     "stop after S seconds of audio"},
+    {"--rate", OptionKind::kInt, "HZ", 8000, 192000,
+     "the source's; for MP3 48000 when the source's is no MPEG rate",
+     "sampling rate asked of the server"},
+    {"--channels", OptionKind::kInt, "N", 1, 8, "the source's; for MP3 at most 2",
+     "channels asked of the server"},
+    {"--monitor", OptionKind::kFlag, nullptr, 0, 0, nullptr,
+     "also play the transformed voice to the default output"},
+    {"--keep-raw", OptionKind::kFlag, nullptr, 0, 0, nullptr,
+     "also keep the untransformed take as FLAC beside OUT (OUT's name with .raw.flac)"},
+};
+const CommandSpec kRecordSpec = {
+    "record",
+    "[OUT]",
+    0,
+    1,
+    "Records from the sound server (PulseAudio or PipeWire) through the chosen effect into OUT "
+    "(.mp3, .wav or .flac; default: a new AudYYYY_MM_DD_hh-mm-ss.mp3 in $XDG_MUSIC_DIR or "
+    "~/Music, folder \"Quillmar Recorder\"), and prints its path. Stops after --seconds, on "
+    "Ctrl-C or when the source goes away; the file is always complete.",
+    kRecordOptions};
+
+const CommandSpec kMonitorSpec = {
+    "monitor",
+    "",
+    0,
+    0,
+    "Plays the transformed voice from the capture source to the default output, with no file, "
+    "until --seconds or Ctrl-C.",
+    std::span<const OptionSpec>(kRecordOptions).first<kLiveOptionCount>()};
+
+bool ReadLiveRequest(const ParsedArgs& parsed, LiveRequest& r, std::string& error) {
+    if (parsed.Has("--effect") && !ChooseEffect(parsed.Text("--effect"), r.effect, r.index, error))
+        return false;
+    const std::vector<std::string> params = parsed.All("--param");
+    if (!params.empty() && r.effect == nullptr) {
+        error = "--param needs --effect";
+        return false;
+    }
+    for (const std::string& assignment : params) {
+        if (!ApplyParam(*r.effect, assignment, error))
+            return false;
+    }
+    r.device = parsed.Text("--device");
+    r.seconds = parsed.Number("--seconds", 0.0);
+    r.rateHz = static_cast<uint32_t>(parsed.Number("--rate", 0));
+    r.channels = static_cast<uint32_t>(parsed.Number("--channels", 0));
+    return true;
+}
+
+}  // namespace
+
+int CommandRecord(const std::vector<std::string>& args) {
+    ParsedArgs parsed;
+    if (const int rc = ParseCommandLine(kRecordSpec, args, parsed); rc >= 0)
+        return rc;
+    LiveRequest r;
+    std::string error;
+    if (!ReadLiveRequest(parsed, r, error))
+        return ReportUsageError("record", error);
+    r.monitor = parsed.Has("--monitor");
+    if (!parsed.Operands().empty()) {
+        r.out = parsed.Operands()[0];
+        if (!IsWritableAudioPath(r.out, error))
+            return ReportUsageError("record", error);
+    } else if (!DefaultRecordingPath(r.out, error)) {
+        return ReportFailure("record", error);
+    }
+    // Refuse a folder that cannot take the file before anything is recorded.
+    const std::string folder = FolderOf(r.out);
+    if (::access(folder.c_str(), W_OK) != 0)
+        return ReportFailure("record",
+                             "cannot write into '" + folder + "': " + std::strerror(errno));
+    if (parsed.Has("--keep-raw"))
+        r.raw = RawTakePath(r.out);
+    LiveSession session(r);
+    return session.Run();
+}
+
+int CommandMonitor(const std::vector<std::string>& args) {
+    ParsedArgs parsed;
+    if (const int rc = ParseCommandLine(kMonitorSpec, args, parsed); rc >= 0)
+        return rc;
+    LiveRequest r;
+    r.command = "monitor";
+    std::string error;
+    if (!ReadLiveRequest(parsed, r, error))
+        return ReportUsageError("monitor", error);
+    r.monitor = true;
+    LiveSession session(r);
+    return session.Run();
+}
+
+const CommandSpec kDevicesSpec = {
+    "devices",
+    "",
+    0,
+    0,
+    "Lists the sound server's capture sources: default mark (*), name (for --device), sampling "
+    "rate, channels and description.",
+    {}};
+
+int CommandDevices(const std::vector<std::string>& args) {
+    ParsedArgs parsed;
+    if (const int rc = ParseCommandLine(kDevicesSpec, args, parsed); rc >= 0)
+        return rc;
+    PulseClient client;
+    std::string error;
+    std::vector<SourceInfo> sources;
+    if (!client.Connect(kConnectSeconds, error) || !client.Sources(sources, error))
+        return ReportFailure("devices", error);
+    if (sources.empty())
+        return ReportFailure("devices", "the sound server has no capture source");
+    for (const SourceInfo& s : sources) {
+        std::printf("%s %-50s %6u Hz %2u ch  %s%s\n", s.isDefault ? "*" : " ", s.name.c_str(),
+                    s.rateHz, s.channels, s.description.c_str(),
+                    s.isMonitor ? " (monitor of an output)" : "");
+    }
+    return kExitOk;
+}

@@ -1,0 +1,158 @@
+#!/usr/bin/env python3
+"""quillmar record, monitor and devices against a private PulseAudio server fed a 200 Hz tone."""
+import math, os, signal, subprocess, sys, tempfile, time, wave
+
+TOOL = sys.argv[1]
+F0 = 200.0
+BABY = 2.52  # Baby's default pitch factor
+failures = []
+
+
+def check(ok, what):
+    print(("ok   " if ok else "FAIL ") + what)
+    if not ok:
+        failures.append(what)
+
+
+def wait_for(predicate, seconds):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(0.02)
+    return False
+
+
+def run(*args, **kw):
+    return subprocess.run([TOOL, *args], env=ENV, capture_output=True, text=True, timeout=30, **kw)
+
+
+def samples(path):
+    """Mono 16-bit samples of a WAV, or of an MP3 decoded by mpg123 (an independent decoder)."""
+    if path.endswith(".mp3"):
+        subprocess.run(["mpg123", "-q", "-w", path + ".wav", path], check=True, timeout=30)
+        path += ".wav"
+    with wave.open(path) as w:
+        rate, ch, raw = w.getframerate(), w.getnchannels(), w.readframes(w.getnframes())
+    x = [int.from_bytes(raw[i:i + 2], "little", signed=True) for i in range(0, len(raw), 2 * ch)]
+    return x, rate
+
+
+def tone_share(x, rate, f):
+    """How much of x's energy a sinusoid of f Hz explains: the correlation with the best-aligned
+    tone, as the median over 50 ms windows, so that a glitch of the feeding player (a loaded
+    machine) costs one window, while a wrong rate, width or channel order fails them all."""
+    n = rate // 20
+    shares = sorted(window_share(x[i:i + n], rate, f) for i in range(0, len(x) - n + 1, n))
+    return shares[len(shares) // 2] if shares else 0.0
+
+
+def window_share(x, rate, f):
+    w = 2 * math.pi * f / rate
+    s = sum(v * math.sin(w * i) for i, v in enumerate(x))
+    c = sum(v * math.cos(w * i) for i, v in enumerate(x))
+    energy = sum(v * v for v in x) or 1.0
+    return math.sqrt(min(1.0, 2 * (s * s + c * c) / len(x) / energy))
+
+
+def mean_f0(path):
+    rows = run("pitch", "--ceiling", "800", path).stdout.splitlines()[1:]
+    f = [float(r.split(",")[1]) for r in rows if float(r.split(",")[1]) > 0]
+    return sum(f) / len(f) if f else 0.0
+
+
+def start_record(*args):
+    return subprocess.Popen([TOOL, "record", *args], env=ENV, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True)
+
+
+def part_bytes(path):
+    folder, name = os.path.split(path)
+    return sum(os.path.getsize(os.path.join(folder, f)) for f in os.listdir(folder)
+               if f.startswith(name + ".part"))
+
+
+work = tempfile.mkdtemp()
+ENV = dict(os.environ, XDG_RUNTIME_DIR=work + "/run", HOME=work, PULSE_SERVER="")
+del ENV["PULSE_SERVER"]
+os.mkdir(work + "/run", 0o700)
+with open(work + "/pa.conf", "w") as conf:
+    conf.write("load-module module-native-protocol-unix auth-anonymous=1\n"
+               "load-module module-null-sink sink_name=input rate=48000 channels=1\n"
+               "load-module module-null-sink sink_name=output rate=48000 channels=2\n"
+               "set-default-sink output\nset-default-source input.monitor\n")
+subprocess.run(["sox", "-n", "-r", "48000", "-c", "1", "-b", "16", work + "/tone.wav", "synth",
+                "60", "sine", str(F0), "vol", "0.5"], check=True)
+server = subprocess.Popen(["pulseaudio", "--daemonize=no", "--system=no", "--exit-idle-time=-1",
+                           "--disallow-exit=yes", "--use-pid-file=no", "--realtime=no",
+                           "--high-priority=no", "-n", "-F", work + "/pa.conf"], env=ENV,
+                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+player = None
+try:
+    check(wait_for(lambda: "input.monitor" in run("devices").stdout, 10),
+          "devices lists the null sink's monitor")
+    player = subprocess.Popen(["paplay", "--device=input", "--latency-msec=100", work + "/tone.wav"],
+                              env=ENV, stderr=subprocess.DEVNULL)
+
+    out = work + "/baby.mp3"
+    r = run("record", "--effect", "Baby", "--seconds", "3", out)
+    x, rate = samples(out) if r.returncode == 0 else ([], 1)
+    check(r.returncode == 0 and r.stdout.strip() == out, "record --effect Baby prints its path")
+    check(abs(len(x) / rate - 3.0) < 0.1, f"Baby recording lasts 3 s ({len(x) / rate:.3f})")
+    f0 = mean_f0(out)
+    check(abs(f0 / (F0 * BABY) - 1) < 0.01, f"Baby raises 200 Hz by 2.52 ({f0:.1f} Hz)")
+
+    out = work + "/plain.mp3"
+    r = run("record", "--seconds", "3", out)
+    x, rate = samples(out) if r.returncode == 0 else ([], 1)
+    share = tone_share(x[rate // 10:], rate, F0)
+    check(share > 0.95, f"a plain recording correlates with the input ({share:.3f})")
+
+    # The monitor plays the transformed voice to the default output; record that output too.
+    mon = start_record("--device", "output.monitor", "--seconds", "6", work + "/heard.wav")
+    r = run("record", "--effect", "Baby", "--monitor", "--seconds", "4", work + "/mon.mp3")
+    mon.wait(timeout=30)
+    check(r.returncode == 0 and mon.returncode == 0, "record --monitor and a second recorder")
+    heard, rate = samples(work + "/heard.wav") if mon.returncode == 0 else ([], 1)
+    end = max([i for i, v in enumerate(heard) if abs(v) > 100] or [0])
+    share = tone_share(heard[max(0, end - rate):end - rate // 10], rate, F0 * BABY)
+    check(share > 0.8, f"the output carries the transformed voice ({share:.3f})")
+
+    # Ctrl-C twice: the file is still finished, and it holds the last half-second spoken.
+    out = work + "/stopped.wav"
+    p = start_record("--effect", "Baby", out)
+    grew = wait_for(lambda: part_bytes(out) > 2 * 96000, 15)
+    p.send_signal(signal.SIGINT)
+    p.send_signal(signal.SIGINT)
+    p.wait(timeout=10)
+    x, rate = samples(out) if p.returncode == 0 else ([], 1)
+    check(grew and p.returncode == 0 and len(x) >= 2 * rate, "SIGINT twice gives a whole file")
+    share = tone_share(x[-rate // 2:], rate, F0 * BABY)
+    check(share > 0.8, f"the stopped file ends with the voice ({share:.3f})")
+
+    # The server killed mid-recording: exit 1 within a second, the file so far decodes.
+    out = work + "/killed.mp3"
+    p = start_record("--seconds", "30", out)
+    wait_for(lambda: part_bytes(out) > 4000, 15)
+    server.kill()
+    killed = time.monotonic()
+    p.wait(timeout=10)
+    took = time.monotonic() - killed
+    check(p.returncode == 1 and took < 1.0 and "sound server went away" in p.stderr.read(),
+          f"a lost server stops the recording with exit 1 ({took:.2f} s)")
+    x, rate = samples(out) if os.path.exists(out) else ([], 1)
+    check(len(x) > rate // 10, "the file so far decodes")
+
+    server.wait(timeout=10)
+    r = run("record", "--seconds", "1", work + "/none.mp3")
+    check(r.returncode == 1 and "no sound server" in r.stderr and not os.path.exists(
+        work + "/none.mp3"), "no server: exit 1, a clear error and no file")
+    check(not [f for f in os.listdir(work) if ".part" in f], "no temporary file is left")
+finally:
+    for proc in (player, server):
+        if proc is not None and proc.poll() is None:
+            proc.kill()
+            proc.wait()
+    subprocess.run(["rm", "-rf", work])
+print(f"{len(failures)} failed")
+sys.exit(1 if failures else 0)
