@@ -22,6 +22,7 @@ srcdir=$(compgen -G "$root/src/lame-*/" | head -n 1)
 cd "$srcdir"
 ./configure --host="$host" --disable-shared --enable-static --disable-frontend \
   --prefix="$root/install" CC="$cc" >"$root/configure.log"
-make -j2 >"$root/make.log"
+# Every core: the cross-build is the longest single step of a clean Windows build.
+make -j"$(nproc)" >"$root/make.log"
 make install >"$root/install.log"
 test -f "$lib"

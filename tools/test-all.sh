@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Runs every test of both builds from a fresh machine: installs what is missing, then builds
-# and tests the portable core natively, under AddressSanitizer + UndefinedBehaviorSanitizer,
-# as libFuzzer targets (a short run each), and the Windows program under Wine.
+# Runs every test of both builds from a fresh machine: installs what is missing, checks the
+# layout of every C/C++ file with clang-format, then builds and tests the portable core
+# natively, under AddressSanitizer + UndefinedBehaviorSanitizer, as libFuzzer targets (a short
+# run each), and the Windows program under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs="$(nproc)"
 
 bash tools/setup.sh
+
+echo "== format"
+bash tools/check-format.sh
 
 echo "== native"
 cmake --preset native

@@ -2,9 +2,9 @@
 
 #include <control.h>
 
+#include "filter/voice_effect_filter.h"
 #include "platform/module_paths.h"
 #include "platform/settings.h"
-#include "filter/voice_effect_filter.h"
 
 namespace {
 
@@ -24,10 +24,7 @@ RecordingStartTime LocalStartTime() {
 }  // namespace
 
 CaptureRecorder::~CaptureRecorder() {
-    Teardown();
-    effectStage_ = nullptr;
-    effectFilter_.Reset();
-    effectControl_.Reset();
+    Release();
     // Last: the graph's objects may run code from the library until they are released.
     if (encoderLibrary_ != nullptr) {
         FreeLibrary(encoderLibrary_);
@@ -37,10 +34,7 @@ CaptureRecorder::~CaptureRecorder() {
 
 int CaptureRecorder::Init(HWND notifyWindow) {
     notifyWindow_ = notifyWindow;
-    Teardown();
-    effectStage_ = nullptr;
-    effectFilter_.Reset();
-    effectControl_.Reset();
+    Release();
 
     HRESULT hr = S_OK;
     VoiceEffectFilter* stage = VoiceEffectFilter::CreateInstance(nullptr, &hr);
@@ -76,9 +70,7 @@ int CaptureRecorder::Init(HWND notifyWindow) {
 }
 
 int CaptureRecorder::Start() {
-    if (graph_.graph || graph_.control || graph_.builder) {
-        Teardown();
-    }
+    Teardown();
     const RecordingStartTime start = clock_ != nullptr ? clock_() : LocalStartTime();
     // A folder that leaves no room for the name refuses the start rather than write a cut
     // (and so different) path.
@@ -117,11 +109,15 @@ void CaptureRecorder::Stop() {
 }
 
 int CaptureRecorder::Shutdown() {
+    Release();
+    return 1;
+}
+
+void CaptureRecorder::Release() {
     Teardown();
     effectStage_ = nullptr;
     effectFilter_.Reset();
     effectControl_.Reset();
-    return 1;
 }
 
 void CaptureRecorder::Teardown() {

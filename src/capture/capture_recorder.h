@@ -55,7 +55,12 @@ class CaptureRecorder {
     void SetClockForTesting(RecordingStartTime (*clock)()) { clock_ = clock; }
 
   private:
+    // Stops the graph and lets every filter in it go; a recorder without a graph is unchanged.
+    // The only place that releases the graph.
     void Teardown();
+    // Teardown, then lets the effect filter go: the one place the recorder gives up what Init
+    // took (the encoder library stays loaded until the destructor).
+    void Release();
     // Ends the stream at the effect stage and waits, bounded, for the file writer to
     // report the whole stream written.
     void FinishStream();

@@ -7,19 +7,14 @@
 
 #include <string>
 
+#include "capture/capture_recorder.h"
+#include "capture/recorder_helpers.h"
+#include "graph_helpers.h"
 #include "platform/module_paths.h"
 #include "platform/path_text.h"
 #include "platform/settings.h"
-#include "capture/capture_devices.h"
-#include "capture/capture_recorder.h"
-#include "graph_helpers.h"
-#include "virtual_mic/virtual_mic_ids.h"
 
 namespace {
-
-RecordingStartTime FixedClock() {
-    return {2013, 2, 8, 9, 5, 3};
-}
 
 // A message-only window that collects the recorder's notifications.
 class NotifyWindow {
@@ -60,32 +55,6 @@ std::string FreshFolder(const char* name) {
         FindClose(search);
     }
     return folder;
-}
-
-int FilesIn(const std::string& folder) {
-    int count = 0;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return 0;
-    }
-    do {
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            ++count;
-        }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return count;
-}
-
-int VirtualMicIndex() {
-    const std::vector<std::wstring> names = CaptureDeviceNames();
-    for (size_t i = 0; i < names.size(); ++i) {
-        if (names[i] == kVirtualMicName) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
 }
 
 class CaptureRecorderTest : public ::testing::Test {
@@ -145,7 +114,7 @@ TEST_P(StartRefusal, StartReturnsZeroAndWritesNoFile) {
     EXPECT_EQ(window_.TakeStopNotifications(), 1);
     EXPECT_EQ(FilesIn(folder_), 0);
     if (!c.overlongFolder) {
-        EXPECT_EQ(std::string(recorder_.OutputPath()), folder_ + "Aud2013_02_08_09-05-03.mp3");
+        EXPECT_EQ(std::string(recorder_.OutputPath()), folder_ + kFixedClockName);
     }
 }
 

@@ -9,34 +9,19 @@
 #include <fstream>
 #include <string>
 
+#include "capture/capture_recorder.h"
+#include "capture/recorder_helpers.h"
+#include "graph_helpers.h"
 #include "platform/path_text.h"
 #include "platform/settings.h"
-#include "capture/capture_devices.h"
-#include "capture/capture_recorder.h"
-#include "graph_helpers.h"
-#include "virtual_mic/virtual_mic_ids.h"
 
 namespace {
 
 constexpr int kBabyIndex = 1;
 
-RecordingStartTime FixedClock() {
-    return {2013, 2, 8, 9, 5, 3};
-}
-
 std::string WorkDir() {
     const char* dir = std::getenv("QUILLMAR_E2E_DIR");
     return dir != nullptr ? std::string(dir) + "\\" : std::string();
-}
-
-int VirtualMicIndex() {
-    const std::vector<std::wstring> names = CaptureDeviceNames();
-    for (size_t i = 0; i < names.size(); ++i) {
-        if (names[i] == kVirtualMicName) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
 }
 
 long long FileBytes(const std::string& path) {
@@ -45,20 +30,6 @@ long long FileBytes(const std::string& path) {
         return -1;
     }
     return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
-int Mp3FilesIn(const std::string& folder) {
-    int count = 0;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "*.mp3").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return 0;
-    }
-    do {
-        ++count;
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return count;
 }
 
 // Records for `ms` with the thread's messages flowing, as the dialog's loop keeps them.
@@ -125,7 +96,7 @@ TEST_F(RecorderRecordings, TwoStartsWithinOneSecondOverwriteTheSameFile) {
     // Half a second of audio against two: a file written over, not replaced, would keep the
     // first recording's length.
     EXPECT_LT(secondBytes, firstBytes / 2);
-    EXPECT_EQ(Mp3FilesIn(folder_), 1);
+    EXPECT_EQ(FilesIn(folder_, "*.mp3"), 1);
     recorder.Shutdown();
 }
 

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "filter/effect_stage.h"
+#include "filter/stream_helpers.h"
 #include "graph_helpers.h"
 #include "wav_file.h"
 
@@ -152,17 +153,9 @@ double FundamentalHz(const std::vector<double>& x, size_t from, size_t count) {
 // The lead-in of the effect stage for the recordings' format.
 size_t LeadInFrames(int index) {
     auto stage = std::make_unique<EffectStage>();
-    WaveFormat format{};
-    format.formatTag = 1;
-    format.channels = kChannels;
-    format.samplesPerSec = kRateHz;
-    format.blockAlign = kChannels * 2;
-    format.avgBytesPerSec = kRateHz * format.blockAlign;
-    format.bitsPerSample = 16;
-    const auto bytes = WaveFormatToBytes(format);
-    stage->SetFormat(kWaveFormatType, bytes.data(), bytes.size());
+    Connect(*stage, Pcm(kRateHz, kChannels, 16));
     stage->SelectEffect(index);
-    return stage->Processing() ? size_t{stage->Gap()} * stage->BlockBytes() / format.blockAlign : 0;
+    return stage->Processing() ? size_t{stage->Gap()} * stage->BlockBytes() / (kChannels * 2) : 0;
 }
 
 // Where sample 0 of the microphone lies in a decoded plain recording: the best match of the

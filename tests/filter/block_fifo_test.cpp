@@ -91,13 +91,14 @@ INSTANTIATE_TEST_SUITE_P(Layouts, BlockFifoModel,
                                            Layout{163840, 0, 1, 0x80},
                                            Layout{163840, 6000000, 37, 0}));
 
-// Sizes the ring cannot hold are refused and the layout, with whatever it held, stays.
+// Sizes the ring cannot hold are refused and the layout, with whatever it held, stays. The
+// largest block is 160 KiB: the limit is written out, not taken from the ring's own constant.
 TEST(BlockFifo, RefusesUnusableBlockSizes) {
     auto fifo = std::make_unique<BlockFifo>();
     ASSERT_TRUE(fifo->Configure(100, 250));
     const uint8_t one = 9;
     fifo->Write(&one, 1);
-    for (uint32_t bad : {0u, BlockFifo::kMaxBlockBytes + 1, 0xFFFFFFFFu}) {
+    for (uint32_t bad : {0u, 163841u, 0xFFFFFFFFu}) {
         EXPECT_FALSE(fifo->Configure(bad, 88200));
         EXPECT_EQ(fifo->BlockBytes(), 100u);
         EXPECT_EQ(fifo->Gap(), 3u);

@@ -33,36 +33,23 @@ class CountingFilter final : public VoiceEffectFilter {
 
 constexpr DWORD kWaitMs = 30000;
 
-// One microphone -> filter -> sink graph.
-struct Rig {
-    FilterGraph graph;
-    ComPtr<IBaseFilter> mic;
-    ComPtr<IBaseFilter> filter;
-    ComPtr<IBaseFilter> sinkFilter;
+// The shared microphone -> filter -> sink graph, with the voice filter in the middle.
+struct Rig : MicGraph {
     CountingFilter* voice = nullptr;
-    CaptureSink* sink = nullptr;
 };
 
 // Builds and connects a rig; the effect is selected before the connection or after it, as
 // the recorder may do either.
 void BuildRig(Rig& rig, const std::string& wav, uint32_t bufferMs, int index,
               bool selectBeforeConnect) {
-    rig.graph = CreateFilterGraph();
-    ASSERT_TRUE(rig.graph.control);
-    rig.mic = BindVirtualMic(wav, bufferMs);
-    ASSERT_TRUE(rig.mic) << "the virtual microphone is not registered";
     rig.voice = new CountingFilter();
-    ASSERT_EQ(rig.voice->NonDelegatingQueryInterface(IID_IBaseFilter, rig.filter.PutVoid()), S_OK);
-    rig.sinkFilter = CaptureSink::Create(SinkAllocatorMode::kTakeUpstreams, &rig.sink);
-    IGraphBuilder* builder = rig.graph.builder.Get();
-    ASSERT_EQ(builder->AddFilter(rig.mic.Get(), L"Microphone"), S_OK);
-    ASSERT_EQ(builder->AddFilter(rig.filter.Get(), L"Audio Effects"), S_OK);
-    ASSERT_EQ(builder->AddFilter(rig.sinkFilter.Get(), L"Sink"), S_OK);
+    ComPtr<IBaseFilter> filter;
+    ASSERT_EQ(rig.voice->NonDelegatingQueryInterface(IID_IBaseFilter, filter.PutVoid()), S_OK);
+    ASSERT_EQ(rig.Add(wav, bufferMs, filter), S_OK) << "is the virtual microphone registered?";
     if (selectBeforeConnect) {
         rig.voice->SelectEffect(index, 0);
     }
-    ASSERT_EQ(ConnectDirect(builder, rig.mic.Get(), rig.filter.Get()), S_OK);
-    ASSERT_EQ(ConnectDirect(builder, rig.filter.Get(), rig.sinkFilter.Get()), S_OK);
+    ASSERT_EQ(rig.Connect(), S_OK);
     if (!selectBeforeConnect) {
         rig.voice->SelectEffect(index, 0);
     }
@@ -78,12 +65,11 @@ void FinishRecording(Rig& rig) {
 // Lengths of the samples the streaming thread delivered, in order; the drained tail arrives
 // on the thread that ended the stream and is left out.
 std::vector<long> StreamedPieces(CaptureSink& sink, DWORD endingThread) {
-    const std::vector<long> lengths = sink.SampleLengths();
-    const std::vector<DWORD> threads = sink.SampleThreads();
+    const SinkReceived got = sink.Received();
     std::vector<long> pieces;
-    for (size_t i = 0; i < lengths.size(); ++i) {
-        if (threads[i] != endingThread) {
-            pieces.push_back(lengths[i]);
+    for (size_t i = 0; i < got.lengths.size(); ++i) {
+        if (got.threads[i] != endingThread) {
+            pieces.push_back(got.lengths[i]);
         }
     }
     return pieces;
@@ -140,8 +126,8 @@ class VoiceEffectGraphTest : public ::testing::TestWithParam<FormatCase> {
 TEST_P(VoiceEffectGraphTest, SinkReceivesExactlyWhatTheStageCoreProducesWithLeadInAndTail) {
     const FormatCase param = GetParam();
     const Pcm16Audio voice = MakeTestVoice(param.channels, param.samplesPerSecHz, 0.9, 11);
-    const std::string wav = TempFilePath("quillmar_filter_voice.wav");
-    ASSERT_TRUE(WriteWav16(wav, voice));
+    const ScratchWav wav("quillmar_filter_voice.wav", voice);
+    ASSERT_TRUE(wav.Written());
     const MediaType pcm = MakePcmMediaType(param.channels, param.samplesPerSecHz, 16);
     const WAVEFORMATEX format = *WaveFormatOf(pcm.Get());
 
@@ -153,7 +139,7 @@ TEST_P(VoiceEffectGraphTest, SinkReceivesExactlyWhatTheStageCoreProducesWithLead
         std::array<Rig, kIndexes.size()> rigs;
         for (size_t i = 0; i < rigs.size(); ++i) {
             ASSERT_NO_FATAL_FAILURE(
-                BuildRig(rigs[i], wav, param.bufferMs, kIndexes[i], i % 2 == 0));
+                BuildRig(rigs[i], wav.Path(), param.bufferMs, kIndexes[i], i % 2 == 0));
         }
         for (Rig& rig : rigs) {
             ASSERT_TRUE(SUCCEEDED(rig.graph.control->Run()));
@@ -165,7 +151,7 @@ TEST_P(VoiceEffectGraphTest, SinkReceivesExactlyWhatTheStageCoreProducesWithLead
         }
         for (size_t i = 0; i < rigs.size(); ++i) {
             FinishRecording(rigs[i]);
-            received[i] = rigs[i].sink->Bytes();
+            received[i] = rigs[i].sink->Received().bytes;
             pieces[i] = StreamedPieces(*rigs[i].sink, GetCurrentThreadId());
         }
     }
@@ -185,7 +171,6 @@ TEST_P(VoiceEffectGraphTest, SinkReceivesExactlyWhatTheStageCoreProducesWithLead
         EXPECT_EQ(received[i].size(), inputBytes + expected.leadInBytes);
         EXPECT_TRUE(received[i] == expected.bytes);
     }
-    DeleteFileA(wav.c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, VoiceEffectGraphTest,
@@ -203,8 +188,8 @@ class VoiceEffectFilterTest : public ::testing::Test {
 // exactly what a freshly selected stage makes of the input from there.
 TEST_F(VoiceEffectFilterTest, SwitchesFromAnotherThreadLandBetweenSamples) {
     const Pcm16Audio voice = MakeTestVoice(1, 44100, 0.7, 5);
-    const std::string wav = TempFilePath("quillmar_switch_voice.wav");
-    ASSERT_TRUE(WriteWav16(wav, voice));
+    const ScratchWav wav("quillmar_switch_voice.wav", voice);
+    ASSERT_TRUE(wav.Written());
     const MediaType pcm = MakePcmMediaType(1, 44100, 16);
     const WAVEFORMATEX format = *WaveFormatOf(pcm.Get());
     constexpr int kFinalIndex = 5;
@@ -215,7 +200,7 @@ TEST_F(VoiceEffectFilterTest, SwitchesFromAnotherThreadLandBetweenSamples) {
     size_t lastCandidate = 0;
     {
         Rig rig;
-        ASSERT_NO_FATAL_FAILURE(BuildRig(rig, wav, 10, 0, false));
+        ASSERT_NO_FATAL_FAILURE(BuildRig(rig, wav.Path(), 10, 0, false));
         ASSERT_TRUE(SUCCEEDED(rig.graph.control->Run()));
         ASSERT_TRUE(rig.sink->WaitForBytes(8820, kWaitMs));
         std::thread switcher([&rig] {
@@ -227,12 +212,12 @@ TEST_F(VoiceEffectFilterTest, SwitchesFromAnotherThreadLandBetweenSamples) {
             }
         });
         switcher.join();
-        firstCandidate = rig.sink->SampleCount();
+        firstCandidate = rig.sink->Received().lengths.size();
         rig.voice->SelectEffect(kFinalIndex, 0);
-        lastCandidate = rig.sink->SampleCount() + 2;
-        ASSERT_TRUE(rig.sink->WaitForBytes(rig.sink->ByteCount() + 44100, kWaitMs));
+        lastCandidate = rig.sink->Received().lengths.size() + 2;
+        ASSERT_TRUE(rig.sink->WaitForBytes(rig.sink->Received().bytes.size() + 44100, kWaitMs));
         FinishRecording(rig);
-        received = rig.sink->Bytes();
+        received = rig.sink->Received().bytes;
         pieces = StreamedPieces(*rig.sink, GetCurrentThreadId());
     }
     ASSERT_GT(pieces.size(), lastCandidate);
@@ -251,43 +236,36 @@ TEST_F(VoiceEffectFilterTest, SwitchesFromAnotherThreadLandBetweenSamples) {
                              received.begin() + start * pieceBytes, received.end());
     }
     EXPECT_TRUE(matched) << "no sample boundary explains the output after the last switch";
-    DeleteFileA(wav.c_str());
 }
 
 TEST_F(VoiceEffectFilterTest, ReconnectionRestartsTheLeadIn) {
     const Pcm16Audio voice = MakeTestVoice(2, 44100, 0.5, 3);
-    const std::string wav = TempFilePath("quillmar_reconnect_voice.wav");
-    ASSERT_TRUE(WriteWav16(wav, voice));
+    const ScratchWav wav("quillmar_reconnect_voice.wav", voice);
+    ASSERT_TRUE(wav.Written());
     const MediaType pcm = MakePcmMediaType(2, 44100, 16);
     const WAVEFORMATEX format = *WaveFormatOf(pcm.Get());
     constexpr int kIndex = 5;
 
     Rig rig;
-    ASSERT_NO_FATAL_FAILURE(BuildRig(rig, wav, 10, kIndex, true));
+    ASSERT_NO_FATAL_FAILURE(BuildRig(rig, wav.Path(), 10, kIndex, true));
     // A first recording stopped without draining leaves audio in the FIFO.
     ASSERT_TRUE(SUCCEEDED(rig.graph.control->Run()));
     ASSERT_TRUE(rig.sink->WaitForBytes(200000, kWaitMs));
     rig.graph.control->Stop();
 
-    IGraphBuilder* builder = rig.graph.builder.Get();
-    ComPtr<IPin> micOut = FirstPin(rig.mic.Get(), PINDIR_OUTPUT);
-    ComPtr<IPin> effectIn = FirstPin(rig.filter.Get(), PINDIR_INPUT);
-    ASSERT_EQ(builder->Disconnect(micOut.Get()), S_OK);
-    ASSERT_EQ(builder->Disconnect(effectIn.Get()), S_OK);
-    ASSERT_EQ(builder->ConnectDirect(micOut.Get(), effectIn.Get(), nullptr), S_OK);
+    ASSERT_EQ(rig.ReconnectInput(), S_OK);
     rig.sink->Clear();
 
     ASSERT_TRUE(SUCCEEDED(rig.graph.control->Run()));
     ASSERT_TRUE(rig.sink->WaitForBytes(200000, kWaitMs));
     FinishRecording(rig);
-    const std::vector<uint8_t> received = rig.sink->Bytes();
+    const std::vector<uint8_t> received = rig.sink->Received().bytes;
     const std::vector<long> pieces = StreamedPieces(*rig.sink, GetCurrentThreadId());
     rig = Rig{};
 
     const StageRun expected = RunStage(format, kIndex, LoopedBytes(voice, Total(pieces)), pieces);
     ASSERT_GT(expected.leadInBytes, 0u);
     EXPECT_TRUE(received == expected.bytes);
-    DeleteFileA(wav.c_str());
 }
 
 TEST_F(VoiceEffectFilterTest, RefusesNonAudioAndKeepsTheFormatForNonWaveAudio) {

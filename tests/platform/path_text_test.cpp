@@ -34,52 +34,48 @@ struct Guarded {
     }
 };
 
+enum class Edit { kFileName, kExtension };
+constexpr Edit kName = Edit::kFileName;
+constexpr Edit kExt = Edit::kExtension;
+
 struct EditCase {
     const char* name;
+    Edit edit;
     const char* path;
     const char* argument;
     bool changed;
     const char* expected;
 };
 
-// Capacity 16: "C:\dir\file.txt" is 15 characters plus its terminator, a full buffer.
-class ReplaceFileName : public ::testing::TestWithParam<EditCase> {};
+// Capacity 16: "C:\dir\file.txt" is 15 characters plus its terminator, a full buffer. A file
+// name goes after the last backslash, an extension from the last dot; without one the path
+// stays as it is.
+class ReplaceInPath : public ::testing::TestWithParam<EditCase> {};
 
-TEST_P(ReplaceFileName, ReplacesAfterTheLastBackslashOrLeavesThePath) {
+TEST_P(ReplaceInPath, ReplacesWholeOrLeavesThePath) {
     const EditCase c = GetParam();
     Guarded<16> buffer(c.path);
-    EXPECT_EQ(ReplaceFileNameText(buffer.Buffer(), c.argument), c.changed);
+    EXPECT_EQ(c.edit == kName ? ReplaceFileNameText(buffer.Buffer(), c.argument)
+                              : ReplaceExtensionText(buffer.Buffer(), c.argument),
+              c.changed);
     EXPECT_EQ(buffer.Text(), c.expected);
     EXPECT_TRUE(buffer.GuardsIntact());
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, ReplaceFileName,
-    ::testing::Values(EditCase{"plain", "C:\\dir\\a.exe", "lang.ini", true, "C:\\dir\\lang.ini"},
-                      EditCase{"lastSlashWins", "C:\\a\\b\\c", "x", true, "C:\\a\\b\\x"},
-                      EditCase{"noSlash", "file.txt", "x", false, "file.txt"},
-                      EditCase{"trailingSlash", "C:\\dir\\", "n", true, "C:\\dir\\n"},
-                      EditCase{"exactFit", "C:\\dir\\a", "file.txt", true, "C:\\dir\\file.txt"},
-                      EditCase{"oneTooMany", "C:\\dir\\a", "file.txtx", false, "C:\\dir\\a"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-class ReplaceExtension : public ::testing::TestWithParam<EditCase> {};
-
-TEST_P(ReplaceExtension, ReplacesFromTheLastDotOrLeavesThePath) {
-    const EditCase c = GetParam();
-    Guarded<16> buffer(c.path);
-    EXPECT_EQ(ReplaceExtensionText(buffer.Buffer(), c.argument), c.changed);
-    EXPECT_EQ(buffer.Text(), c.expected);
-    EXPECT_TRUE(buffer.GuardsIntact());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ReplaceExtension,
-    ::testing::Values(EditCase{"plain", "C:\\d\\a.exe", ".ini", true, "C:\\d\\a.ini"},
-                      EditCase{"lastDotWins", "C:\\d\\a.b.c", ".x", true, "C:\\d\\a.b.x"},
-                      EditCase{"noDot", "C:\\d\\name", ".x", false, "C:\\d\\name"},
-                      EditCase{"exactFit", "C:\\d\\a.b", ".abcdefgh", true, "C:\\d\\a.abcdefgh"},
-                      EditCase{"oneTooMany", "C:\\d\\a.b", ".abcdefghi", false, "C:\\d\\a.b"}),
+    Cases, ReplaceInPath,
+    ::testing::Values(
+        EditCase{"name", kName, "C:\\dir\\a.exe", "lang.ini", true, "C:\\dir\\lang.ini"},
+        EditCase{"nameLastSlashWins", kName, "C:\\a\\b\\c", "x", true, "C:\\a\\b\\x"},
+        EditCase{"nameNoSlash", kName, "file.txt", "x", false, "file.txt"},
+        EditCase{"nameTrailingSlash", kName, "C:\\dir\\", "n", true, "C:\\dir\\n"},
+        EditCase{"nameExactFit", kName, "C:\\dir\\a", "file.txt", true, "C:\\dir\\file.txt"},
+        EditCase{"nameOneTooMany", kName, "C:\\dir\\a", "file.txtx", false, "C:\\dir\\a"},
+        EditCase{"ext", kExt, "C:\\d\\a.exe", ".ini", true, "C:\\d\\a.ini"},
+        EditCase{"extLastDotWins", kExt, "C:\\d\\a.b.c", ".x", true, "C:\\d\\a.b.x"},
+        EditCase{"extNoDot", kExt, "C:\\d\\name", ".x", false, "C:\\d\\name"},
+        EditCase{"extExactFit", kExt, "C:\\d\\a.b", ".abcdefgh", true, "C:\\d\\a.abcdefgh"},
+        EditCase{"extOneTooMany", kExt, "C:\\d\\a.b", ".abcdefghi", false, "C:\\d\\a.b"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct ModuleCase {
