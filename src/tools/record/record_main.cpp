@@ -20,10 +20,10 @@
 #include <span>
 #include <string>
 
-#include "platform/path_text.h"
-#include "platform/settings.h"
 #include "capture/capture_devices.h"
 #include "capture/capture_recorder.h"
+#include "platform/path_text.h"
+#include "platform/settings.h"
 
 namespace {
 
