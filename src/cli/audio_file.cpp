@@ -9,8 +9,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <fstream>
 #include <iterator>
 #include <memory>
+
+#include "encoder/id3_tag.h"
 
 namespace {
 
@@ -65,6 +69,35 @@ const char* WidthName(int format) {
         default:
             return "this";
     }
+}
+
+// Puts the recording tags in front of the MP3 stream libsndfile wrote to `temp`.
+bool PrependId3Tag(const std::string& temp, const std::string& path, const std::string& voice) {
+    std::vector<uint8_t> stream;
+    {
+        std::ifstream in(temp, std::ios::binary);
+        stream.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (in.bad())
+            return false;
+    }
+    RecordingTags tags;
+    const size_t slash = path.find_last_of('/');
+    tags.title = path.substr(slash == std::string::npos ? 0 : slash + 1);
+    tags.title.resize(std::min(tags.title.size(), tags.title.find_last_of('.')));
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    char recorded[32] = {};
+    if (localtime_r(&now, &local) != nullptr)
+        std::strftime(recorded, sizeof recorded, "%Y-%m-%dT%H:%M:%S", &local);
+    tags.recorded = recorded;
+    tags.voice = voice;
+    const std::vector<uint8_t> tag = WriteId3v24(tags);
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(tag.data()), static_cast<std::streamsize>(tag.size()));
+    out.write(reinterpret_cast<const char*>(stream.data()),
+              static_cast<std::streamsize>(stream.size()));
+    out.close();
+    return !out.fail();
 }
 
 }  // namespace
@@ -138,7 +171,8 @@ bool IsWritableAudioPath(const std::string& path, std::string& error) {
     return false;
 }
 
-bool WriteAudioFile(const std::string& path, const AudioData& audio, std::string& error) {
+bool WriteAudioFile(const std::string& path, const AudioData& audio, std::string& error,
+                    const std::string& voiceRecipe) {
     const WaveFormat& format = audio.format;
     const std::string ext = LowerExtension(path);
     SF_INFO info{};
@@ -215,6 +249,8 @@ bool WriteAudioFile(const std::string& path, const AudioData& audio, std::string
     // Closing flushes the encoder; only then is the file complete.
     if (sf_close(file.release()) != 0)
         return fail("the file could not be completed");
+    if (ext == "mp3" && !PrependId3Tag(temp, path, voiceRecipe))
+        return fail("its tags could not be written");
     if (std::rename(temp.c_str(), path.c_str()) != 0)
         return fail(std::strerror(errno));
     return true;

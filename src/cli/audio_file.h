@@ -23,8 +23,10 @@ bool IsWritableAudioPath(const std::string& path, std::string& error);
 
 // Writes WAV, FLAC or MP3, chosen by the file's extension. The file appears only when it is
 // complete: the data goes to a temporary file beside it, which is renamed at the end and
-// removed on any failure.
-bool WriteAudioFile(const std::string& path, const AudioData& audio, std::string& error);
+// removed on any failure. An MP3 starts with an ID3v2.4 tag: the title from the file's name,
+// the time of writing, this program as encoder and, when given, the voice recipe.
+bool WriteAudioFile(const std::string& path, const AudioData& audio, std::string& error,
+                    const std::string& voiceRecipe = {});
 
 // The first channel as 16-bit samples, converted the way the voice effect stage converts:
 // 8-bit (b - 128) * 256, float * 32768 truncated and clipped to +-32767. False (with `error`

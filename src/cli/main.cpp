@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/info_command.h"
 
 namespace {
 
@@ -19,6 +20,7 @@ const Command kCommands[] = {
     {"demo", CommandDemo, "quillmar demo [--out DIR]"},
     {"pitch", CommandPitch, "quillmar pitch IN [--floor HZ] [--ceiling HZ] [--step S]"},
     {"retune", CommandRetune, "quillmar retune --pitch FACTOR --duration FACTOR IN OUT"},
+    {"info", CommandInfo, "quillmar info FILE"},
 };
 
 void PrintUsage(FILE* to) {
