@@ -54,23 +54,17 @@ std::wstring DownstreamFile(IPin* peer) {
     if (peer == nullptr || FAILED(peer->QueryPinInfo(&info)) || info.pFilter == nullptr) {
         return {};
     }
-    ComPtr<IBaseFilter> filter;
-    filter.Attach(info.pFilter);
+    const ComPtr<IBaseFilter> filter = ComPtr<IBaseFilter>::Attach(info.pFilter);
     ComPtr<IFileSinkFilter> sink;
     if (FAILED(filter->QueryInterface(IID_IFileSinkFilter, sink.PutVoid())) || !sink) {
         return {};
     }
     LPOLESTR name = nullptr;
-    AM_MEDIA_TYPE type{};
-    if (FAILED(sink->GetCurFile(&name, &type)) || name == nullptr) {
+    if (FAILED(sink->GetCurFile(&name, nullptr)) || name == nullptr) {
         return {};
     }
     std::wstring path(name);
     CoTaskMemFree(name);
-    CoTaskMemFree(type.pbFormat);
-    if (type.pUnk != nullptr) {
-        type.pUnk->Release();
-    }
     return path;
 }
 
@@ -138,9 +132,11 @@ HRESULT Mp3StreamStage::NonDelegatingQueryInterface(REFIID iid, void** out) {
     return TransformFilter::NonDelegatingQueryInterface(iid, out);
 }
 
-HRESULT Mp3StreamStage::SetRecordingTags(const char* recorded, const char* voice) {
+HRESULT Mp3StreamStage::SetRecordingTags(const wchar_t* path, const char* recorded,
+                                         const char* voice) {
     ScopedLock lock(FilterLock());
     try {
+        path_ = path != nullptr ? path : L"";
         recorded_ = recorded != nullptr ? recorded : "";
         voice_ = voice != nullptr ? voice : "";
     } catch (const std::bad_alloc&) {
@@ -195,7 +191,7 @@ HRESULT Mp3StreamStage::StartStreaming() {
         return VFW_E_TYPE_NOT_ACCEPTED;
     }
     try {
-        filePath_ = DownstreamFile(Output().Peer());
+        filePath_ = path_.empty() ? DownstreamFile(Output().Peer()) : path_;
         RecordingTags tags;
         tags.title = TitleOf(filePath_);
         tags.recorded = recorded_.empty() ? LocalTimeText() : recorded_;

@@ -17,10 +17,14 @@ inline constexpr IID IID_IMp3RecordingTags = {
 
 // What the recorder tells the file stage about the recording before the graph runs.
 struct IMp3RecordingTags : public IUnknown {
-    // UTF-8, either may be null: the recording's start "YYYY-MM-DDThh:mm:ss" (null: the local
-    // time when streaming starts) and the voice recipe (FormatVoiceRecipe; null: none written).
-    // Applies to the next file the stage starts. E_OUTOFMEMORY when the text cannot be kept.
-    virtual HRESULT STDMETHODCALLTYPE SetRecordingTags(const char* recorded, const char* voice) = 0;
+    // Any may be null. `path`: the file the File Writer writes (null: the one its
+    // IFileSinkFilter names, where it tells), which gives the title and which the stage
+    // completes after a stop without end-of-stream. UTF-8: the recording's start
+    // "YYYY-MM-DDThh:mm:ss" (null: the local time when streaming starts) and the voice recipe
+    // (FormatVoiceRecipe; null: none written). Applies to the next file the stage starts.
+    // E_OUTOFMEMORY when the text cannot be kept.
+    virtual HRESULT STDMETHODCALLTYPE SetRecordingTags(const wchar_t* path, const char* recorded,
+                                                       const char* voice) = 0;
 
   protected:
     ~IMp3RecordingTags() = default;
@@ -54,7 +58,8 @@ class Mp3StreamStage : public TransformFilter, public IMp3RecordingTags {
     ULONG STDMETHODCALLTYPE AddRef() override { return Outer()->AddRef(); }
     ULONG STDMETHODCALLTYPE Release() override { return Outer()->Release(); }
     HRESULT NonDelegatingQueryInterface(REFIID iid, void** out) override;
-    HRESULT STDMETHODCALLTYPE SetRecordingTags(const char* recorded, const char* voice) override;
+    HRESULT STDMETHODCALLTYPE SetRecordingTags(const wchar_t* path, const char* recorded,
+                                               const char* voice) override;
 
     HRESULT CheckInputType(const AM_MEDIA_TYPE& type) override;
     HRESULT CheckTransform(const AM_MEDIA_TYPE& input, const AM_MEDIA_TYPE& output) override;
@@ -77,6 +82,7 @@ class Mp3StreamStage : public TransformFilter, public IMp3RecordingTags {
     // The File Writer's file, for the rewrite after a stop without end-of-stream.
     std::wstring filePath_;
     // Guarded by the filter lock.
+    std::wstring path_;
     std::string recorded_;
     std::string voice_;
 };
