@@ -11,10 +11,10 @@
 
 #include "cli/audio_file.h"
 #include "cli/cli_args.h"
-#include "cli/info_command.h"
 #include "cli/render.h"
 #include "cli/stage_render.h"
 #include "effects/effect_registry.h"
+#include "encoder/voice_recipe.h"
 #include "filter/effect_stage.h"
 
 namespace {
@@ -88,7 +88,7 @@ bool RenderFile(VoiceEffect& effect, const std::string& in, const std::string& o
         return false;
     }
     audio.pcm = std::move(rendered.pcm);
-    return WriteAudioFile(out, audio, error, VoiceRecipeOf(effect));
+    return WriteAudioFile(out, audio, error, VoiceRecipeOf(&effect));
 }
 
 // Renders one file through the effect stage as a recording would; the output starts with the
@@ -111,7 +111,7 @@ bool RenderFileThroughStage(VoiceEffect& effect, int32_t index, size_t bufferByt
         return false;
     }
     audio.pcm = std::move(rendered.pcm);
-    return WriteAudioFile(out, audio, error, VoiceRecipeOf(effect));
+    return WriteAudioFile(out, audio, error, VoiceRecipeOf(&effect));
 }
 
 }  // namespace

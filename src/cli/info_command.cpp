@@ -7,7 +7,6 @@
 #include <iterator>
 
 #include "cli/cli_args.h"
-#include "effects/voice_effect.h"
 #include "encoder/mp3_file.h"
 
 namespace {
@@ -108,19 +107,6 @@ bool PrintOther(const std::string& path) {
 }
 
 }  // namespace
-
-std::string VoiceRecipeOf(VoiceEffect& effect) {
-    uint32_t count = 0;
-    effect.GetParams(nullptr, &count);
-    std::vector<EffectParam*> params(count, nullptr);
-    VoiceParams values;
-    if (count > 0 && effect.GetParams(params.data(), &count) != 0) {
-        for (uint32_t i = 0; i < count && i < params.size(); ++i) {
-            values.emplace_back(params[i]->GetName(), params[i]->GetValue());
-        }
-    }
-    return FormatVoiceRecipe(effect.GetName(), values);
-}
 
 int CommandInfo(const std::vector<std::string>& args) {
     if (args.size() != 1) {
