@@ -214,6 +214,15 @@ HRESULT BuildCaptureGraph(CaptureGraph& g, const CaptureGraphInputs& inputs) {
     if (FAILED(hr)) {
         return hr;
     }
+    // The stage titles the file after its name and completes it itself when the graph is
+    // stopped without end-of-stream.
+    ComPtr<IMp3RecordingTags> tags;
+    wchar_t widePath[MAX_PATH] = {};
+    if (inputs.outputPath != nullptr &&
+        MultiByteToWideChar(CP_ACP, 0, inputs.outputPath, -1, widePath, MAX_PATH) > 0 &&
+        SUCCEEDED(g.fileStage->QueryInterface(IID_IMp3RecordingTags, tags.PutVoid())) && tags) {
+        tags->SetRecordingTags(widePath, inputs.recorded, inputs.voice);
+    }
     if (!AddFilterByClsid(g.graph.Get(), CLSID_FileWriter, "File Writer", &g.fileWriter)) {
         return E_FAIL;
     }

@@ -31,6 +31,9 @@ struct CaptureGraphInputs {
     HMODULE encoderLibrary = nullptr;
     IBaseFilter* effectFilter = nullptr;
     const char* outputPath = nullptr;
+    // For the file's tags (UTF-8, may be null): "YYYY-MM-DDThh:mm:ss" and the voice recipe.
+    const char* recorded = nullptr;
+    const char* voice = nullptr;
 };
 
 // Builds and runs the chain "Audio Sourece" -> "Audio Effects" -> "Audio Encoder" -> file

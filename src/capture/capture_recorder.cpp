@@ -2,6 +2,10 @@
 
 #include <control.h>
 
+#include <cstdio>
+#include <string>
+
+#include "encoder/voice_recipe.h"
 #include "filter/voice_effect_filter.h"
 #include "platform/module_paths.h"
 #include "platform/settings.h"
@@ -77,7 +81,13 @@ int CaptureRecorder::Start() {
     if (!ComposeRecordingPath(outputPath_, Folders().recording, start)) {
         return 0;
     }
-    const CaptureGraphInputs inputs{deviceIndex, encoderLibrary_, effectFilter_.Get(), outputPath_};
+    char recorded[32] = {};
+    std::snprintf(recorded, sizeof recorded, "%04d-%02d-%02dT%02d:%02d:%02d", start.year,
+                  start.month, start.day, start.hour, start.minute, start.second);
+    const std::string voice =
+        VoiceRecipeOf(effectStage_ != nullptr ? effectStage_->CurrentEffect() : nullptr);
+    const CaptureGraphInputs inputs{deviceIndex, encoderLibrary_, effectFilter_.Get(),
+                                    outputPath_, recorded,        voice.c_str()};
     return SUCCEEDED(BuildCaptureGraph(graph_, inputs)) ? 1 : 0;
 }
 

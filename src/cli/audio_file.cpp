@@ -9,8 +9,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <fstream>
 #include <iterator>
 #include <memory>
+
+#include "encoder/id3_tag.h"
 
 namespace {
 
@@ -80,6 +84,35 @@ int SubformatFor(const std::string& ext, SampleWidth width) {
         default:
             return SF_FORMAT_PCM_16;
     }
+}
+
+// Puts the recording tags in front of the MP3 stream libsndfile wrote to `temp`.
+bool PrependId3Tag(const std::string& temp, const std::string& path, const std::string& voice) {
+    std::vector<uint8_t> stream;
+    {
+        std::ifstream in(temp, std::ios::binary);
+        stream.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (in.bad())
+            return false;
+    }
+    RecordingTags tags;
+    const size_t slash = path.find_last_of('/');
+    tags.title = path.substr(slash == std::string::npos ? 0 : slash + 1);
+    tags.title.resize(std::min(tags.title.size(), tags.title.find_last_of('.')));
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    char recorded[32] = {};
+    if (localtime_r(&now, &local) != nullptr)
+        std::strftime(recorded, sizeof recorded, "%Y-%m-%dT%H:%M:%S", &local);
+    tags.recorded = recorded;
+    tags.voice = voice;
+    const std::vector<uint8_t> tag = WriteId3v24(tags);
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(tag.data()), static_cast<std::streamsize>(tag.size()));
+    out.write(reinterpret_cast<const char*>(stream.data()),
+              static_cast<std::streamsize>(stream.size()));
+    out.close();
+    return !out.fail();
 }
 
 }  // namespace
@@ -263,7 +296,7 @@ uint64_t AudioFileWriter::FileBytes() const {
     return file_ != nullptr && fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
-bool AudioFileWriter::Finish(std::string& error) {
+bool AudioFileWriter::Finish(std::string& error, const std::string& voiceRecipe) {
     if (file_ == nullptr) {
         error = "no file is open";
         return false;
@@ -271,6 +304,12 @@ bool AudioFileWriter::Finish(std::string& error) {
     // Closing flushes the encoder; only then is the file complete.
     const int closed = sf_close(file_);
     file_ = nullptr;
+    if (closed == 0 && LowerExtension(path_) == "mp3" &&
+        !PrependId3Tag(temp_, path_, voiceRecipe)) {
+        error = "cannot write '" + path_ + "': its tags could not be written";
+        Abandon();
+        return false;
+    }
     if (closed != 0 || std::rename(temp_.c_str(), path_.c_str()) != 0) {
         error = "cannot write '" + path_ +
                 "': " + (closed != 0 ? "the file could not be completed" : std::strerror(errno));
@@ -281,10 +320,11 @@ bool AudioFileWriter::Finish(std::string& error) {
     return true;
 }
 
-bool WriteAudioFile(const std::string& path, const AudioData& audio, std::string& error) {
+bool WriteAudioFile(const std::string& path, const AudioData& audio, std::string& error,
+                    const std::string& voiceRecipe) {
     AudioFileWriter writer;
     return writer.Open(path, audio.format, error, audio.stored ? &*audio.stored : nullptr) &&
-           writer.Write(audio.pcm, error) && writer.Finish(error);
+           writer.Write(audio.pcm, error) && writer.Finish(error, voiceRecipe);
 }
 
 // The first channel as 16-bit samples, converted the way the voice effect stage converts:

@@ -45,8 +45,10 @@ bool IsWritableAudioPath(const std::string& path, std::string& error);
 // Writes WAV, FLAC or MP3, chosen by the file's extension, at audio.stored's width where the
 // type allows. The file appears only when it is
 // complete: the data goes to a temporary file beside it, which is renamed at the end and
-// removed on any failure.
-bool WriteAudioFile(const std::string& path, const AudioData& audio, std::string& error);
+// removed on any failure. An MP3 starts with an ID3v2.4 tag: the title from the file's name,
+// the time of writing, this program as encoder and, when given, the voice recipe.
+bool WriteAudioFile(const std::string& path, const AudioData& audio, std::string& error,
+                    const std::string& voiceRecipe = {});
 
 // Writes one file piece by piece, as WriteAudioFile does in one go: the data goes to a
 // temporary file beside `path`, which Finish renames into place once the encoder is flushed.
@@ -66,7 +68,8 @@ class AudioFileWriter {
               const SampleWidth* stored = nullptr);
     // Appends interleaved PCM of the format given to Open (whole samples).
     bool Write(std::span<const uint8_t> pcm, std::string& error);
-    bool Finish(std::string& error);
+    // An MP3 file also gets its ID3 tags, with `voiceRecipe` as the voice that made it.
+    bool Finish(std::string& error, const std::string& voiceRecipe = {});
     void Abandon();
     // Bytes of the file on disk so far.
     uint64_t FileBytes() const;

@@ -22,6 +22,7 @@
 #include "cli/stage_render.h"
 #include "cli/status_line.h"
 #include "effects/effect_registry.h"
+#include "encoder/voice_recipe.h"
 #include "filter/effect_stage.h"
 
 namespace {
@@ -54,7 +55,7 @@ bool RenderFile(VoiceEffect& effect, const std::string& in, const std::string& o
                                              [&](double done) { progress.Update(done); });
         if (rendered.ok) {
             trial.pcm = std::move(rendered.pcm);
-            return WriteAudioFile(out, trial, error);
+            return WriteAudioFile(out, trial, error, VoiceRecipeOf(&effect));
         }
         if (firstError.empty())
             firstError = rendered.error;
@@ -88,7 +89,7 @@ bool RenderFileThroughStage(VoiceEffect& effect, int32_t index, size_t bufferByt
         return false;
     }
     audio.pcm = std::move(rendered.pcm);
-    return WriteAudioFile(out, audio, error);
+    return WriteAudioFile(out, audio, error, VoiceRecipeOf(&effect));
 }
 
 }  // namespace

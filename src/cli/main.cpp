@@ -4,6 +4,8 @@
 
 #include "cli/cli_args.h"
 #include "cli/commands.h"
+#include "cli/info_command.h"
+#include "quillmar_version.h"
 
 namespace {
 
@@ -23,6 +25,7 @@ const Command kCommands[] = {
     {"record", CommandRecord, "quillmar record [--effect NAME|INDEX] [--seconds S] [OUT]"},
     {"monitor", CommandMonitor, "quillmar monitor [--effect NAME|INDEX] [--seconds S]"},
     {"devices", CommandDevices, "quillmar devices"},
+    {"info", CommandInfo, "quillmar info FILE"},
 };
 
 void PrintUsage(FILE* to) {

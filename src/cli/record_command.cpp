@@ -23,6 +23,7 @@
 #include "cli/spsc_ring.h"
 #include "cli/status_line.h"
 #include "effects/effect_latency.h"
+#include "encoder/voice_recipe.h"
 
 namespace {
 
@@ -451,7 +452,8 @@ int LiveSession::Run() {
         if (path.empty())
             continue;
         std::string finishError;
-        if (!w->Finish(finishError)) {
+        // The raw take carries no voice: it is the microphone's own.
+        if (!w->Finish(finishError, w == &out_ ? VoiceRecipeOf(r_.effect) : std::string())) {
             rc = Fail(finishError);
             continue;
         }

@@ -2,6 +2,8 @@
 
 #include <lame/lame.h>
 
+#include <algorithm>
+
 #include "encoder/mp3_frame.h"
 #include "encoder/pcm_input.h"
 
@@ -22,4 +24,15 @@ bool ConfigureMp3Encoder(lame_global_struct* lame, uint32_t sampleRateHz, uint16
     // LAME writes the file itself.
     lame_set_bWriteVbrTag(lame, 0);
     return lame_init_params(lame) >= 0;
+}
+
+uint32_t Mp3EncoderDelay(uint32_t sampleRateHz, uint16_t channels) {
+    lame_global_struct* lame = lame_init();
+    if (lame == nullptr) {
+        return 0;
+    }
+    const int delay =
+        ConfigureMp3Encoder(lame, sampleRateHz, channels) ? lame_get_encoder_delay(lame) : 0;
+    lame_close(lame);
+    return static_cast<uint32_t>(std::max(delay, 0));
 }

@@ -32,7 +32,8 @@ bool ReadPcmFormat(const AM_MEDIA_TYPE& type, PcmInputFormat* format) {
 
 }  // namespace
 
-MediaType MakeMp3MediaType(uint16_t channels, uint32_t samplesPerSecHz, uint32_t bitrateKbps) {
+MediaType MakeMp3MediaType(uint16_t channels, uint32_t samplesPerSecHz, uint32_t bitrateKbps,
+                           uint32_t codecDelay) {
     MPEGLAYER3WAVEFORMAT format{};
     format.wfx.wFormatTag = WAVE_FORMAT_MPEGLAYER3;
     format.wfx.nChannels = channels;
@@ -47,7 +48,7 @@ MediaType MakeMp3MediaType(uint16_t channels, uint32_t samplesPerSecHz, uint32_t
         MakeLayer3Header(samplesPerSecHz, channels, bitrateKbps);
     format.nBlockSize = header ? static_cast<WORD>(header->FrameBytes()) : 0;
     format.nFramesPerBlock = 1;
-    format.nCodecDelay = 0;
+    format.nCodecDelay = static_cast<WORD>(std::min<uint32_t>(codecDelay, 0xffff));
 
     AM_MEDIA_TYPE type{};
     type.majortype = MEDIATYPE_Audio;
@@ -100,7 +101,8 @@ HRESULT Mp3EncoderFilter::GetOutputType(const AM_MEDIA_TYPE& input, int position
         return VFW_S_NO_MORE_ITEMS;
     }
     *type =
-        MakeMp3MediaType(pcm.channels, pcm.samplesPerSecHz, Mp3BitrateKbpsFor(pcm.samplesPerSecHz));
+        MakeMp3MediaType(pcm.channels, pcm.samplesPerSecHz, Mp3BitrateKbpsFor(pcm.samplesPerSecHz),
+                         Mp3EncoderDelay(pcm.samplesPerSecHz, pcm.channels));
     return type->IsEmpty() ? E_OUTOFMEMORY : S_OK;
 }
 
@@ -123,6 +125,8 @@ HRESULT Mp3EncoderFilter::StartStreaming() {
     }
     partialBytes_ = 0;
     stampedFrames_ = 0;
+    samplesTaken_ = 0;
+    stampedSamples_ = 0;
     return S_OK;
 }
 
@@ -149,6 +153,10 @@ HRESULT Mp3EncoderFilter::DeliverEncoded(IMediaSample* out, int bytes) {
     stop = std::max(stop, start + 1);
     stampedFrames_ = std::max(frames, stampedFrames_);
     out->SetTime(&start, &stop);
+    LONGLONG takenBefore = static_cast<LONGLONG>(stampedSamples_);
+    LONGLONG takenAfter = static_cast<LONGLONG>(samplesTaken_);
+    out->SetMediaTime(&takenBefore, &takenAfter);
+    stampedSamples_ = samplesTaken_;
     out->SetSyncPoint(TRUE);
     return DeliverOutput(out);
 }
@@ -172,6 +180,9 @@ HRESULT Mp3EncoderFilter::EncodeFrames(size_t frames) {
     }
     const int written = lame_encode_buffer(lame_.get(), left_.data(), right_.data(),
                                            static_cast<int>(frames), data, out->GetSize());
+    if (written >= 0) {
+        samplesTaken_ += frames;
+    }
     return DeliverEncoded(out.Get(), written);
 }
 

@@ -14,8 +14,10 @@ struct lame_global_struct;
 // "Audio Encoder": encodes interleaved PCM (8 or 16 bits, mono or stereo, at a rate Layer III
 // carries) into MPEG audio Layer III frames with LAME, 128 kbit/s constant bit rate (64 at the
 // MPEG-2.5 rates), at the input's rate and with its channel count. Output: MEDIATYPE_Audio / MP3
-// subtype with an MPEGLAYER3WAVEFORMAT. When upstream ends the stream the encoder is flushed, so
-// the audio it still holds reaches the file before end-of-stream.
+// subtype with an MPEGLAYER3WAVEFORMAT whose nCodecDelay is LAME's delay in samples. Each output
+// sample's media times count the PCM samples per channel LAME had taken before and after it, so
+// the file stage knows how many the stream holds. When upstream ends the stream the encoder is
+// flushed, so the audio it still holds reaches the file before end-of-stream.
 //
 // Streaming: the encoder is set up when the filter leaves the stopped state, and every PCM
 // sample is encoded in pieces of at most kChunkFrames into output buffers sized for the worst
@@ -59,7 +61,11 @@ class Mp3EncoderFilter : public TransformFilter {
     size_t partialBytes_ = 0;
     // Frames LAME had emitted when the last output sample was stamped.
     uint64_t stampedFrames_ = 0;
+    // PCM samples per channel given to LAME, and that count when the last output went out.
+    uint64_t samplesTaken_ = 0;
+    uint64_t stampedSamples_ = 0;
 };
 
 // The MP3 type the encoder offers for a PCM input that CheckPcmInput accepts.
-MediaType MakeMp3MediaType(uint16_t channels, uint32_t samplesPerSecHz, uint32_t bitrateKbps);
+MediaType MakeMp3MediaType(uint16_t channels, uint32_t samplesPerSecHz, uint32_t bitrateKbps,
+                           uint32_t codecDelay = 0);

@@ -38,6 +38,41 @@ uint32_t GetBigEndian32(const uint8_t* in) {
 constexpr uint32_t kTagFrames = 0x1;
 constexpr uint32_t kTagBytes = 0x2;
 constexpr uint32_t kTagToc = 0x4;
+constexpr uint32_t kTagQuality = 0x8;
+
+// Samples a Layer III decoder's filter banks hold back; the encoder's delay excludes them.
+constexpr uint32_t kDecoderDelay = 529;
+constexpr uint32_t kGaplessFieldMax = 4095;
+constexpr size_t kLameExtensionBytes = 36;
+constexpr size_t kEncoderChars = 9;
+
+// LAME extension: where each field sits from the extension's start.
+constexpr size_t kExtMethod = 9;
+constexpr size_t kExtBitrate = 20;
+constexpr size_t kExtGapless = 21;
+constexpr size_t kExtMisc = 24;
+constexpr size_t kExtMusicLength = 28;
+constexpr size_t kExtMusicCrc = 32;
+constexpr size_t kExtTagCrc = 34;
+// Revision 0, method 1: constant bit rate.
+constexpr uint8_t kCbrMethod = 0x01;
+
+void PutBigEndian16(uint8_t* out, uint16_t value) {
+    out[0] = static_cast<uint8_t>(value >> 8);
+    out[1] = static_cast<uint8_t>(value);
+}
+
+uint16_t GetBigEndian16(const uint8_t* in) {
+    return static_cast<uint16_t>((in[0] << 8) | in[1]);
+}
+
+// The extension's source-rate (2 bits) and stereo-mode (3 bits) fields.
+uint8_t MiscFieldFor(const Mp3FrameHeader& header) {
+    const uint32_t rate = header.SampleRateHz();
+    const uint8_t source = rate < 44100 ? 0 : rate == 44100 ? 1 : 2;
+    const uint8_t stereo = header.channelMode == 3 ? 0 : header.channelMode == 1 ? 3 : 1;
+    return static_cast<uint8_t>(source << 6 | stereo << 2);
+}
 
 }  // namespace
 
@@ -200,7 +235,7 @@ std::optional<Mp3FrameHeader> InfoFrameHeaderFor(const Mp3FrameHeader& stream) {
     return std::nullopt;
 }
 
-size_t WriteInfoFrame(const Mp3FrameHeader& stream, const std::optional<Mp3StreamCounts>& counts,
+size_t WriteInfoFrame(const Mp3FrameHeader& stream, const Mp3InfoFields& fields,
                       std::span<uint8_t> out) {
     const std::optional<Mp3FrameHeader> header = InfoFrameHeaderFor(stream);
     if (!header || out.size() < header->FrameBytes()) {
@@ -210,19 +245,42 @@ size_t WriteInfoFrame(const Mp3FrameHeader& stream, const std::optional<Mp3Strea
     std::fill(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(frameBytes), uint8_t{0});
     const std::array<uint8_t, 4> word = EncodeMp3FrameHeader(*header);
     std::copy(word.begin(), word.end(), out.begin());
-    uint8_t* tag = out.data() + 4 + header->SideInfoBytes();
+    uint8_t* const tag = out.data() + 4 + header->SideInfoBytes();
     std::memcpy(tag, "Info", 4);
-    if (!counts) {
-        PutBigEndian32(tag + 4, 0);
-        return frameBytes;
+    uint8_t* field = tag + 8;
+    if (fields.counts) {
+        PutBigEndian32(tag + 4, kTagFrames | kTagBytes | kTagToc | kTagQuality);
+        PutBigEndian32(field, fields.counts->audioFrames);
+        PutBigEndian32(field + 4, fields.counts->totalBytes);
+        field += 8;
+        // Constant bit rate: byte position grows linearly with time, so entry i is i% of 256.
+        for (int i = 0; i < 100; ++i) {
+            field[i] = static_cast<uint8_t>(i * 256 / 100);
+        }
+        field += 100;
+    } else {
+        PutBigEndian32(tag + 4, kTagQuality);
     }
-    PutBigEndian32(tag + 4, kTagFrames | kTagBytes | kTagToc);
-    PutBigEndian32(tag + 8, counts->audioFrames);
-    PutBigEndian32(tag + 12, counts->totalBytes);
-    // Constant bit rate: byte position grows linearly with time, so entry i is i% of 256.
-    for (int i = 0; i < 100; ++i) {
-        tag[16 + i] = static_cast<uint8_t>(i * 256 / 100);
+    field += 4;  // quality word: 0, no VBR quality for a constant bit rate
+
+    uint8_t* const ext = field;
+    const size_t nameChars = std::min(std::strlen(fields.encoder), kEncoderChars);
+    std::memcpy(ext, fields.encoder, nameChars);
+    ext[kExtMethod] = kCbrMethod;
+    ext[kExtBitrate] = static_cast<uint8_t>(std::min<uint32_t>(stream.BitrateKbps(), 255));
+    const uint32_t delay = std::min<uint32_t>(fields.gapless.delay, kGaplessFieldMax);
+    const uint32_t padding = std::min<uint32_t>(fields.gapless.padding, kGaplessFieldMax);
+    ext[kExtGapless] = static_cast<uint8_t>(delay >> 4);
+    ext[kExtGapless + 1] = static_cast<uint8_t>((delay & 0xf) << 4 | padding >> 8);
+    ext[kExtGapless + 2] = static_cast<uint8_t>(padding);
+    ext[kExtMisc] = MiscFieldFor(stream);
+    if (fields.counts) {
+        PutBigEndian32(ext + kExtMusicLength, fields.counts->totalBytes);
+        PutBigEndian16(ext + kExtMusicCrc, fields.counts->musicCrc);
     }
+    // The tag's own CRC covers the frame from its first byte up to the CRC field.
+    const size_t crcAt = static_cast<size_t>(ext + kExtTagCrc - out.data());
+    PutBigEndian16(ext + kExtTagCrc, Mp3TagCrc(out.first(crcAt)));
     return frameBytes;
 }
 
@@ -266,6 +324,68 @@ std::optional<Mp3InfoTag> ReadInfoTag(std::span<const uint8_t> frame) {
             return std::nullopt;
         }
         info.hasToc = true;
+        field += 100;
     }
+    if ((flags & kTagQuality) != 0) {
+        field += 4;
+    }
+    if (limit < field + kLameExtensionBytes) {
+        return info;
+    }
+    const uint8_t* ext = frame.data() + field;
+    for (size_t i = 0; i < kEncoderChars && ext[i] >= 0x20 && ext[i] < 0x7f; ++i) {
+        info.encoder[i] = static_cast<char>(ext[i]);
+    }
+    // An encoder name of printable characters marks an extension; zeros mean none was written.
+    if (info.encoder[0] == '\0') {
+        return info;
+    }
+    info.gapless =
+        Mp3Gapless{static_cast<uint16_t>(ext[kExtGapless] << 4 | ext[kExtGapless + 1] >> 4),
+                   static_cast<uint16_t>((ext[kExtGapless + 1] & 0xf) << 8 | ext[kExtGapless + 2])};
+    if (const uint32_t music = GetBigEndian32(ext + kExtMusicLength); music != 0) {
+        info.musicBytes = music;
+    }
+    info.musicCrc = GetBigEndian16(ext + kExtMusicCrc);
+    const size_t crcAt = field + kExtTagCrc;
+    info.tagCrcMatches = Mp3TagCrc(frame.first(crcAt)) == GetBigEndian16(frame.data() + crcAt);
     return info;
+}
+
+uint16_t Mp3TagCrc(std::span<const uint8_t> bytes, uint16_t crc) {
+    static constexpr std::array<uint16_t, 256> kTable = [] {
+        std::array<uint16_t, 256> table{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int bit = 0; bit < 8; ++bit) {
+                c = (c & 1) != 0 ? (c >> 1) ^ 0xA001 : c >> 1;
+            }
+            table[i] = static_cast<uint16_t>(c);
+        }
+        return table;
+    }();
+    for (const uint8_t byte : bytes) {
+        crc = static_cast<uint16_t>((crc >> 8) ^ kTable[(crc ^ byte) & 0xff]);
+    }
+    return crc;
+}
+
+Mp3Gapless GaplessFor(uint64_t audioFrames, uint32_t samplesPerFrame, uint32_t delay,
+                      std::optional<uint64_t> samplesTaken, bool flushed) {
+    const uint64_t total = audioFrames * samplesPerFrame;
+    const uint64_t start = std::min<uint64_t>({delay, kGaplessFieldMax, total});
+    const uint64_t available = total - start;
+    // Unflushed, the last frame's second half still waits for the next frame's overlap.
+    uint64_t music = flushed ? available : available - std::min<uint64_t>(available, kDecoderDelay);
+    if (samplesTaken) {
+        music = std::min(music, *samplesTaken);
+    }
+    const uint64_t padding = std::min<uint64_t>(available - music, kGaplessFieldMax);
+    return {static_cast<uint16_t>(start), static_cast<uint16_t>(padding)};
+}
+
+uint64_t DecodedSamples(uint64_t audioFrames, uint32_t samplesPerFrame, const Mp3Gapless& gapless) {
+    const uint64_t total = audioFrames * samplesPerFrame;
+    const uint64_t trimmed = uint64_t{gapless.delay} + gapless.padding;
+    return total > trimmed ? total - trimmed : 0;
 }

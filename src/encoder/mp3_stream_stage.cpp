@@ -4,10 +4,11 @@
 #include <uuids.h>
 
 #include <algorithm>
-#include <limits>
+#include <cstdio>
 #include <new>
 
 #include "encoder/encoder_ids.h"
+#include "encoder/lame_settings.h"
 
 namespace {
 
@@ -38,7 +39,111 @@ std::optional<Mp3FrameHeader> StreamHeaderFor(const WAVEFORMATEX& wave) {
     return MakeLayer3Header(wave.nSamplesPerSec, wave.nChannels, lowest);
 }
 
+// The encoder's delay, where the connection type records it.
+uint32_t CodecDelayOf(const AM_MEDIA_TYPE& type, const WAVEFORMATEX& wave) {
+    if (type.cbFormat < sizeof(MPEGLAYER3WAVEFORMAT) || wave.cbSize < MPEGLAYER3_WFX_EXTRA_BYTES) {
+        return 0;
+    }
+    return reinterpret_cast<const MPEGLAYER3WAVEFORMAT*>(type.pbFormat)->nCodecDelay;
+}
+
+// The file the filter downstream writes (the File Writer's IFileSinkFilter); empty when it
+// names none.
+std::wstring DownstreamFile(IPin* peer) {
+    PIN_INFO info{};
+    if (peer == nullptr || FAILED(peer->QueryPinInfo(&info)) || info.pFilter == nullptr) {
+        return {};
+    }
+    const ComPtr<IBaseFilter> filter = ComPtr<IBaseFilter>::Attach(info.pFilter);
+    ComPtr<IFileSinkFilter> sink;
+    if (FAILED(filter->QueryInterface(IID_IFileSinkFilter, sink.PutVoid())) || !sink) {
+        return {};
+    }
+    LPOLESTR name = nullptr;
+    if (FAILED(sink->GetCurFile(&name, nullptr)) || name == nullptr) {
+        return {};
+    }
+    std::wstring path(name);
+    CoTaskMemFree(name);
+    return path;
+}
+
+std::string Utf8(std::wstring_view text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(std::max(size, 0)), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                        nullptr, nullptr);
+    return out;
+}
+
+// The recording's title: its file name without folder or extension.
+std::string TitleOf(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L"\\/");
+    std::wstring name = path.substr(slash == std::wstring::npos ? 0 : slash + 1);
+    if (const size_t dot = name.find_last_of(L'.'); dot != std::wstring::npos && dot > 0) {
+        name.resize(dot);
+    }
+    return Utf8(name);
+}
+
+std::string LocalTimeText() {
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    char text[32] = {};
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u", now.wYear, now.wMonth,
+                  now.wDay, now.wHour, now.wMinute, now.wSecond);
+    return text;
+}
+
+// Writes `bytes` at `offset` of the file at `path`, which must exist. False when it cannot be
+// opened (another writer still holds it) or the write falls short.
+bool PatchFile(const std::wstring& path, uint64_t offset, std::span<const uint8_t> bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    DWORD written = 0;
+    const bool ok =
+        SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+        written == bytes.size();
+    return CloseHandle(file) && ok;
+}
+
+// A buffer holds at least the largest Layer III frame (MPEG-1 at 320 kbit/s and 32 kHz).
+constexpr long kMaxFrameBytes = 1441;
+
 }  // namespace
+
+HRESULT Mp3StreamStage::NonDelegatingQueryInterface(REFIID iid, void** out) {
+    if (out == nullptr) {
+        return E_POINTER;
+    }
+    if (IsEqualIID(iid, IID_IMp3RecordingTags)) {
+        return ReturnInterface(static_cast<IMp3RecordingTags*>(this), out);
+    }
+    return TransformFilter::NonDelegatingQueryInterface(iid, out);
+}
+
+HRESULT Mp3StreamStage::SetRecordingTags(const wchar_t* path, const char* recorded,
+                                         const char* voice) {
+    ScopedLock lock(FilterLock());
+    try {
+        path_ = path != nullptr ? path : L"";
+        recorded_ = recorded != nullptr ? recorded : "";
+        voice_ = voice != nullptr ? voice : "";
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
 
 Mp3StreamStage::Mp3StreamStage(IUnknown* outer)
     : TransformFilter(kMp3StreamStageName, outer, kMp3StreamStageClsid) {}
@@ -72,11 +177,12 @@ HRESULT Mp3StreamStage::DecideBufferSize(IMemAllocator* allocator,
                                          const ALLOCATOR_PROPERTIES& request) {
     // The file writer may ask for aligned buffers (sector-sized writes); the request carries
     // that through. The tag frame goes out in one sample, so a buffer must hold it.
-    return SetOutputBuffers(allocator, request, 4, kBufferBytes, static_cast<long>(kMaxFrameBytes));
+    return SetOutputBuffers(allocator, request, 4, kBufferBytes, kMaxFrameBytes);
 }
 
 HRESULT Mp3StreamStage::StartStreaming() {
-    const WAVEFORMATEX* wave = Mp3WaveFormat(Input().CurrentMediaType().Get());
+    const AM_MEDIA_TYPE& type = Input().CurrentMediaType().Get();
+    const WAVEFORMATEX* wave = Mp3WaveFormat(type);
     if (wave == nullptr) {
         return VFW_E_NOT_CONNECTED;
     }
@@ -84,14 +190,32 @@ HRESULT Mp3StreamStage::StartStreaming() {
     if (!header) {
         return VFW_E_TYPE_NOT_ACCEPTED;
     }
-    streamHeader_ = *header;
-    infoBytes_ = WriteInfoFrame(streamHeader_, std::nullopt, infoFrame_);
-    if (infoBytes_ == 0) {
-        return VFW_E_TYPE_NOT_ACCEPTED;
+    try {
+        filePath_ = path_.empty() ? DownstreamFile(Output().Peer()) : path_;
+        RecordingTags tags;
+        tags.title = TitleOf(filePath_);
+        tags.recorded = recorded_.empty() ? LocalTimeText() : recorded_;
+        tags.voice = voice_;
+        if (!head_.Begin(*header, tags, kMp3EncoderTag, CodecDelayOf(type, *wave))) {
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        }
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
     }
-    infoWritten_ = false;
-    counter_.Reset();
+    headWritten_ = false;
+    finished_ = false;
     return S_OK;
+}
+
+void Mp3StreamStage::StopStreaming() {
+    // Stopped without end-of-stream: the File Writer stopped first and closed the file, so the
+    // final tag frame goes straight into it. The encoder never flushed; the tag claims what the
+    // frames written decode to.
+    if (headWritten_ && !finished_ && !filePath_.empty()) {
+        const std::span<const uint8_t> info = head_.Finish(false);
+        PatchFile(filePath_, head_.InfoOffset(), info);
+    }
+    finished_ = true;
 }
 
 HRESULT Mp3StreamStage::DeliverBytes(std::span<const uint8_t> bytes, uint64_t offset) {
@@ -122,45 +246,37 @@ HRESULT Mp3StreamStage::DeliverBytes(std::span<const uint8_t> bytes, uint64_t of
     return S_OK;
 }
 
-HRESULT Mp3StreamStage::WriteInfoFrameAt0(const std::optional<Mp3StreamCounts>& counts) {
-    const size_t written = WriteInfoFrame(streamHeader_, counts, infoFrame_);
-    if (written != infoBytes_) {
-        return E_UNEXPECTED;
-    }
-    return DeliverBytes(std::span<const uint8_t>(infoFrame_.data(), infoBytes_), 0);
-}
-
 HRESULT Mp3StreamStage::ProcessSample(IMediaSample* sample) {
     std::span<const uint8_t> bytes;
     if (HRESULT hr = SampleBytes(sample, &bytes); FAILED(hr)) {
         return hr;
     }
-    if (!infoWritten_) {
-        if (HRESULT hr = WriteInfoFrameAt0(std::nullopt); hr != S_OK) {
+    if (!headWritten_) {
+        if (HRESULT hr = DeliverBytes(head_.Head(), 0); hr != S_OK) {
             return hr;
         }
-        infoWritten_ = true;
+        headWritten_ = true;
     }
-    const uint64_t offset = infoBytes_ + counter_.Bytes();
-    counter_.Feed(bytes);
+    LONGLONG takenBefore = 0;
+    LONGLONG takenAfter = 0;
+    if (sample->GetMediaTime(&takenBefore, &takenAfter) == S_OK && takenAfter >= 0) {
+        head_.SetSamplesTaken(static_cast<uint64_t>(takenAfter));
+    }
+    const uint64_t offset = head_.NextOffset();
+    head_.AddFrames(bytes);
     return DeliverBytes(bytes, offset);
 }
 
 HRESULT Mp3StreamStage::FinishStream() {
-    // Counts go into the tag only when every frame was followed and they fit its fields;
-    // otherwise the tag says nothing and players estimate from the bit rate.
-    std::optional<Mp3StreamCounts> counts;
-    const uint64_t totalBytes = infoBytes_ + counter_.Bytes();
-    constexpr uint64_t kFieldMax = std::numeric_limits<uint32_t>::max();
-    const bool whole = counter_.InSync() && counter_.Frames() <= kFieldMax &&
-                       totalBytes <= kFieldMax &&
-                       (!counter_.First() || counter_.First()->version == streamHeader_.version);
-    if (whole) {
-        counts = Mp3StreamCounts{static_cast<uint32_t>(counter_.Frames()),
-                                 static_cast<uint32_t>(totalBytes)};
+    if (!headWritten_) {
+        // A stream without a single frame still makes a file players open.
+        if (HRESULT hr = DeliverBytes(head_.Head(), 0); hr != S_OK) {
+            return hr;
+        }
+        headWritten_ = true;
     }
-    infoWritten_ = true;
-    return WriteInfoFrameAt0(counts);
+    finished_ = true;
+    return DeliverBytes(head_.Finish(true), head_.InfoOffset());
 }
 
 HRESULT CreateMp3StreamStage(IBaseFilter** out) {

@@ -61,6 +61,8 @@ class VoiceEffectFilter : public TransformInPlaceFilter, public IVoiceEffectCont
 
     // The stream's wave format as the last wave connection gave it (all zero before).
     WaveFormat StreamFormat() const { return stage_.Format(); }
+    // The effect selected now (null: none), for the recording's tags.
+    VoiceEffect* CurrentEffect() const { return stage_.CurrentEffect(); }
 
   protected:
     explicit VoiceEffectFilter(IUnknown* outer);

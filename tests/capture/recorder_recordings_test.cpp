@@ -9,11 +9,13 @@
 #include <fstream>
 #include <string>
 
+#include "capture/capture_devices.h"
 #include "capture/capture_recorder.h"
 #include "capture/recorder_helpers.h"
 #include "graph_helpers.h"
 #include "platform/path_text.h"
 #include "platform/settings.h"
+#include "virtual_mic/virtual_mic_ids.h"
 
 namespace {
 
@@ -130,6 +132,21 @@ TEST_F(RecorderRecordings, SecondRecordingReusesTheFilterWithTheLastEffect) {
                    static_cast<double>(frequency.QuadPart)
             << "\n";
     recorder.Shutdown();
+}
+
+// The window closed during a recording: Shutdown tears the graph down without end-of-stream,
+// and the file must still carry a complete header. It goes to the work folder as closed.mp3.
+TEST_F(RecorderRecordings, ClosingDuringARecordingStillCompletesTheHeader) {
+    UseFolder("closed");
+    CaptureRecorder recorder;
+    ASSERT_EQ(recorder.Init(nullptr), 1);
+    recorder.deviceIndex = mic_;
+    ASSERT_EQ(recorder.Start(), 1);
+    RecordFor(1500);
+    recorder.Shutdown();
+    const std::string path = recorder.OutputPath();
+    ASSERT_GT(FileBytes(path), 0);
+    ASSERT_TRUE(CopyFileA(path.c_str(), (WorkDir() + "closed.mp3").c_str(), FALSE));
 }
 
 }  // namespace

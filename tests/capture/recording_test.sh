@@ -81,6 +81,29 @@ decode() {
   [ "$(soxi -r "$work/$name.wav" 2>/dev/null)" = "44100" ] || fail "$name: decoded at another rate"
 }
 
+# check_header NAME MP3 VOICE: the native `quillmar info` reads the tags back, and the length
+# the header gives is the decoded length within one frame.
+quillmar=${QUILLMAR_NATIVE_CLI:-$bin/../../native/src/cli/quillmar}
+check_header() {
+  local name=$1 path=$2 voice=$3
+  if [ ! -x "$quillmar" ]; then
+    echo "note: no native quillmar at $quillmar; $name's tags not read back"
+    return
+  fi
+  local info
+  info=$("$quillmar" info "$path") || { fail "$name: quillmar info refuses it"; return; }
+  echo "$info" | grep -q '^  TSSE: Quillmar Recorder' || fail "$name: no encoder tag"
+  echo "$info" | grep -q '^  TDRC: [0-9]\{4\}-[0-9]\{2\}-[0-9]\{2\}T[0-9:]\{8\}$' ||
+    fail "$name: no recording time"
+  echo "$info" | grep -qx "voice: $voice" || fail "$name: voice is not '$voice'"
+  local claimed decoded
+  claimed=$(echo "$info" | sed -n 's/^duration: [0-9.]* s (\([0-9]*\) samples.*/\1/p')
+  decoded=$(soxi -s "$work/$name.wav" 2>/dev/null)
+  { [ -n "$claimed" ] && [ -n "$decoded" ] && [ $((claimed - decoded)) -le 1152 ] &&
+    [ $((decoded - claimed)) -le 1152 ]; } ||
+    fail "$name: header says ${claimed:-?} samples, decoded ${decoded:-?}"
+}
+
 # gtest_run NAME: runs one of the test programs on the work folder and shows its report.
 gtest_run() {
   local output status
@@ -93,6 +116,8 @@ gtest_run() {
 
 record baby tone.wav 1 3
 record plain voice.wav 0 3
+check_header baby "$(ls "$work"/baby/*.mp3)" "Baby; PitchShift=16"
+check_header plain "$(ls "$work"/plain/*.mp3)" "none"
 
 # Refusals: no file may be written, and the exit code says what went wrong.
 mkdir -p "$work/refused"
@@ -109,6 +134,14 @@ mkdir -p "$work/refused"
 gtest_run test_recorder_recordings
 if [ -s "$work/reuse.mp3" ]; then
   decode reuse "$work/reuse.mp3"
+  check_header reuse "$work/reuse.mp3" "Baby; PitchShift=16"
+fi
+# Closed during the recording: the header is complete all the same.
+if [ -s "$work/closed.mp3" ]; then
+  decode closed "$work/closed.mp3"
+  check_header closed "$work/closed.mp3" "none"
+else
+  fail "the recording closed mid-way left no file"
 fi
 gtest_run test_recording_files
 

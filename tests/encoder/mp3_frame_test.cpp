@@ -182,7 +182,9 @@ TEST_P(InfoFrameTest, CarriesTheCountsInAFrameOfTheStreamsLayout) {
     const auto stream = MakeLayer3Header(c.rateHz, c.channels, c.kbps);
     ASSERT_TRUE(stream);
     std::vector<uint8_t> out(2000, 0xee);
-    const size_t written = WriteInfoFrame(*stream, Mp3StreamCounts{123456, 0x01020304}, out);
+    const Mp3InfoFields fields{
+        Mp3StreamCounts{123456, 0x01020304, 0xbeef}, {576, 4095}, "LAME3.100"};
+    const size_t written = WriteInfoFrame(*stream, fields, out);
     ASSERT_GT(written, 0u);
     // Guard bytes after the frame stay untouched.
     for (size_t i = written; i < out.size(); ++i) {
@@ -207,6 +209,13 @@ TEST_P(InfoFrameTest, CarriesTheCountsInAFrameOfTheStreamsLayout) {
     EXPECT_EQ(tag->frames, 123456u);
     EXPECT_EQ(tag->bytes, 0x01020304u);
     EXPECT_TRUE(tag->hasToc);
+    EXPECT_STREQ(tag->encoder.data(), "LAME3.100");
+    ASSERT_TRUE(tag->gapless);
+    EXPECT_EQ(tag->gapless->delay, 576);
+    EXPECT_EQ(tag->gapless->padding, 4095);
+    EXPECT_EQ(tag->musicBytes, 0x01020304u);
+    EXPECT_EQ(tag->musicCrc, 0xbeef);
+    EXPECT_TRUE(tag->tagCrcMatches);
     // The seek table of a constant-rate stream rises linearly from 0 to 253.
     const size_t toc = 4 + header->SideInfoBytes() + 16;
     EXPECT_EQ(out[toc], 0);
@@ -214,13 +223,13 @@ TEST_P(InfoFrameTest, CarriesTheCountsInAFrameOfTheStreamsLayout) {
     EXPECT_EQ(out[toc + 99], 253);
 
     // Without counts the tag carries no fields, and a too small buffer is refused untouched.
-    ASSERT_EQ(WriteInfoFrame(*stream, std::nullopt, out), written);
+    ASSERT_EQ(WriteInfoFrame(*stream, Mp3InfoFields{}, out), written);
     const auto empty = ReadInfoTag(out);
     ASSERT_TRUE(empty);
     EXPECT_FALSE(empty->frames);
     EXPECT_FALSE(empty->bytes);
     std::vector<uint8_t> small(written - 1, 0xee);
-    EXPECT_EQ(WriteInfoFrame(*stream, Mp3StreamCounts{1, 1}, small), 0u);
+    EXPECT_EQ(WriteInfoFrame(*stream, fields, small), 0u);
     EXPECT_EQ(small, std::vector<uint8_t>(written - 1, 0xee));
 }
 
@@ -238,14 +247,22 @@ TEST(Mp3InfoTag, RefusesFramesWithoutATagOrCutShort) {
     const auto stream = MakeLayer3Header(44100, 2, 128);
     ASSERT_TRUE(stream);
     std::vector<uint8_t> frame(1000);
-    const size_t written = WriteInfoFrame(*stream, Mp3StreamCounts{5, 5000}, frame);
+    const size_t written =
+        WriteInfoFrame(*stream, Mp3InfoFields{Mp3StreamCounts{5, 5000}, {}, ""}, frame);
     ASSERT_GT(written, 0u);
     const size_t tagAt = 4 + 32;
     // Cut inside the fields: the frame count, the byte count, the seek table.
     for (size_t cut : {tagAt + 4, tagAt + 10, tagAt + 14, tagAt + 60}) {
         EXPECT_FALSE(ReadInfoTag(std::span<const uint8_t>(frame.data(), cut))) << cut;
     }
-    EXPECT_TRUE(ReadInfoTag(std::span<const uint8_t>(frame.data(), tagAt + 116)));
+    // Without the LAME extension (cut, or a flipped byte under its CRC) the counts still read.
+    const auto bare = ReadInfoTag(std::span<const uint8_t>(frame.data(), tagAt + 116));
+    ASSERT_TRUE(bare);
+    EXPECT_FALSE(bare->gapless);
+    frame[tagAt + 140] ^= 1;
+    const auto damaged = ReadInfoTag(frame);
+    ASSERT_TRUE(damaged && damaged->frames);
+    EXPECT_FALSE(damaged->tagCrcMatches);
     auto renamed = frame;
     renamed[tagAt] = 'X';
     EXPECT_FALSE(ReadInfoTag(renamed));

@@ -2,6 +2,7 @@
 
 #include <uuids.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -62,11 +63,14 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
 
 TaggedMp3 ReadTaggedMp3(const std::vector<uint8_t>& file) {
     TaggedMp3 result;
-    const auto header = ParseMp3FrameHeader(file);
-    if (!header || header->FrameBytes() > file.size()) {
+    result.id3 = ReadId3Tag(file);
+    result.id3Bytes = std::min(Id3TagBytes(file), file.size());
+    const auto frames = std::span<const uint8_t>(file).subspan(result.id3Bytes);
+    const auto header = ParseMp3FrameHeader(frames);
+    if (!header || header->FrameBytes() > frames.size()) {
         return result;
     }
-    result.tag = ReadInfoTag(file);
-    result.audio.Feed(std::span<const uint8_t>(file).subspan(header->FrameBytes()));
+    result.tag = ReadInfoTag(frames);
+    result.audio.Feed(frames.subspan(header->FrameBytes()));
     return result;
 }

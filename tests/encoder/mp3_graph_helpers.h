@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "encoder/id3_tag.h"
 #include "encoder/mp3_frame.h"
 #include "streaming/com_ptr.h"
 
@@ -23,9 +24,11 @@ ComPtr<IBaseFilter> CreateFileWriter(const std::string& path);
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
-// What a file written through the MP3 file stage holds: its tag, and the audio frames behind
-// the tag frame as the frame counter follows them.
+// What a file written through the MP3 file stage holds: its ID3 tag, its Info tag, and the
+// audio frames behind the tag frame as the frame counter follows them.
 struct TaggedMp3 {
+    std::optional<Id3Tag> id3;
+    size_t id3Bytes = 0;
     std::optional<Mp3InfoTag> tag;
     Mp3FrameCounter audio;
 };

@@ -74,9 +74,10 @@ class PcmSource final : public BaseFilter {
     int PinCount() override { return 1; }
     BasePin* GetPin(int index) override { return index == 0 ? &pin_ : nullptr; }
 
-    // `announced`, when given, travels with the first piece as a type change.
+    // `announced`, when given, travels with the first piece as a type change; without
+    // `endStream` the graph is left to be stopped mid-stream.
     HRESULT Push(const std::vector<uint8_t>& pcm, const std::vector<size_t>& pieces,
-                 const AM_MEDIA_TYPE* announced = nullptr) {
+                 const AM_MEDIA_TYPE* announced = nullptr, bool endStream = true) {
         const WAVEFORMATEX* format = WaveFormatOf(pin_.CurrentMediaType().Get());
         size_t at = 0;
         for (size_t i = 0; at < pcm.size(); ++i) {
@@ -99,7 +100,7 @@ class PcmSource final : public BaseFilter {
             }
             at += n;
         }
-        return pin_.DeliverEndOfStream();
+        return endStream ? pin_.DeliverEndOfStream() : S_OK;
     }
 
   private:
@@ -154,6 +155,9 @@ std::vector<uint8_t> MakeTones(const ToneCase& c, size_t frames) {
     return pcm;
 }
 
+constexpr char kRecorded[] = "2026-12-08T08:11:47";
+constexpr char kVoice[] = "Male2Female; PitchShift=10; ToneShift=4";
+
 class Mp3GraphTest : public ::testing::TestWithParam<ToneCase> {
   protected:
     ComApartment com_;
@@ -180,6 +184,10 @@ TEST_P(Mp3GraphTest, WritesAnMp3FileWhoseTagCountsEveryFrame) {
         ASSERT_EQ(CreateMp3StreamStage(stage.Put()), S_OK);
         ComPtr<IBaseFilter> writer = CreateFileWriter(path);
         ASSERT_TRUE(writer);
+        ComPtr<IMp3RecordingTags> tags;
+        ASSERT_EQ(stage->QueryInterface(IID_IMp3RecordingTags, tags.PutVoid()), S_OK);
+        const std::wstring widePath(path.begin(), path.end());
+        ASSERT_EQ(tags->SetRecordingTags(widePath.c_str(), kRecorded, kVoice), S_OK);
 
         IGraphBuilder* builder = graph.builder.Get();
         ASSERT_EQ(builder->AddFilter(sourceFilter.Get(), L"PCM Source"), S_OK);
@@ -216,9 +224,17 @@ TEST_P(Mp3GraphTest, WritesAnMp3FileWhoseTagCountsEveryFrame) {
     EXPECT_EQ(mp3.audio.First()->Channels(), c.channels);
     EXPECT_EQ(mp3.audio.First()->BitrateKbps(), c.samplesPerSecHz <= 12000 ? 64u : 128u);
     EXPECT_EQ(mp3.tag->frames, mp3.audio.Frames());
-    EXPECT_EQ(mp3.tag->bytes, file.size());
-    // Encoded audio covers the whole input: LAME's delay and the flushed end included.
-    EXPECT_GE(mp3.audio.Frames() * mp3.audio.First()->SamplesPerFrame(), frames);
+    EXPECT_EQ(mp3.tag->bytes, file.size() - mp3.id3Bytes);
+    // The delay and padding leave exactly the input (mpg123 checks the decode on Linux).
+    ASSERT_TRUE(mp3.tag->gapless && mp3.tag->tagCrcMatches);
+    EXPECT_EQ(
+        DecodedSamples(mp3.audio.Frames(), mp3.audio.First()->SamplesPerFrame(), *mp3.tag->gapless),
+        frames);
+    ASSERT_TRUE(mp3.id3);
+    EXPECT_EQ(FindId3Text(*mp3.id3, "TIT2") + ".mp3", name);
+    EXPECT_EQ(FindId3Text(*mp3.id3, "TDRC"), kRecorded);
+    EXPECT_EQ(FindId3Text(*mp3.id3, "TSSE"), kRecorderSoftware);
+    EXPECT_EQ(FindId3Text(*mp3.id3, "TXXX", kVoiceEffectDescription), kVoice);
 
     std::ofstream cases(folder + "cases.txt", std::ios::app);
     cases << name << ' ' << c.samplesPerSecHz << ' ' << c.channels << ' ' << frames << ' '
@@ -231,6 +247,52 @@ INSTANTIATE_TEST_SUITE_P(Formats, Mp3GraphTest,
                                            ToneCase{2, 48000, 8}, ToneCase{1, 32000, 16},
                                            ToneCase{2, 22050, 16}, ToneCase{1, 16000, 8},
                                            ToneCase{2, 11025, 16}, ToneCase{1, 8000, 16}));
+
+// A graph stopped mid-stream (the window closed, the graph torn down) still leaves a complete
+// header: the stage writes it into the file once the File Writer has closed it, counting the
+// whole frames and claiming only what they decode to.
+TEST_F(Mp3GraphTest, StoppedWithoutEndOfStreamTheHeaderCountsWhatWasWritten) {
+    const ToneCase c{1, 44100, 16};
+    const std::string path = TempFilePath("quillmar_cut.mp3");
+    const size_t frames = 3 * c.samplesPerSecHz;
+    {
+        FilterGraph graph = CreateFilterGraph();
+        ASSERT_TRUE(graph.control);
+        PcmSource* source = nullptr;
+        ComPtr<IBaseFilter> sourceFilter = PcmSource::Create(
+            MakePcmMediaType(c.channels, c.samplesPerSecHz, c.bitsPerSample), &source);
+        ComPtr<IBaseFilter> encoder = CreatePravikEncoder();
+        ComPtr<IBaseFilter> stage;
+        ASSERT_EQ(CreateMp3StreamStage(stage.Put()), S_OK);
+        ComPtr<IBaseFilter> writer = CreateFileWriter(path);
+        ASSERT_TRUE(encoder && writer);
+        ComPtr<IMp3RecordingTags> tags;
+        ASSERT_EQ(stage->QueryInterface(IID_IMp3RecordingTags, tags.PutVoid()), S_OK);
+        const std::wstring widePath(path.begin(), path.end());
+        ASSERT_EQ(tags->SetRecordingTags(widePath.c_str(), nullptr, nullptr), S_OK);
+        IGraphBuilder* builder = graph.builder.Get();
+        ASSERT_EQ(builder->AddFilter(sourceFilter.Get(), L"PCM Source"), S_OK);
+        ASSERT_EQ(builder->AddFilter(encoder.Get(), kMp3EncoderName), S_OK);
+        ASSERT_EQ(builder->AddFilter(stage.Get(), kMp3StreamStageName), S_OK);
+        ASSERT_EQ(builder->AddFilter(writer.Get(), L"File Writer"), S_OK);
+        ASSERT_EQ(ConnectDirect(builder, sourceFilter.Get(), encoder.Get()), S_OK);
+        ASSERT_EQ(ConnectDirect(builder, encoder.Get(), stage.Get()), S_OK);
+        ASSERT_EQ(ConnectDirect(builder, stage.Get(), writer.Get()), S_OK);
+        ASSERT_TRUE(SUCCEEDED(graph.control->Run()));
+        EXPECT_EQ(source->Push(MakeTones(c, frames), {4410}, nullptr, false), S_OK);
+        graph.control->Stop();
+    }
+    const std::vector<uint8_t> file = ReadFileBytes(path);
+    DeleteFileA(path.c_str());
+    const TaggedMp3 mp3 = ReadTaggedMp3(file);
+    ASSERT_TRUE(mp3.tag && mp3.tag->frames && mp3.tag->gapless && mp3.audio.First());
+    EXPECT_TRUE(mp3.tag->tagCrcMatches);
+    EXPECT_EQ(mp3.tag->bytes, file.size() - mp3.id3Bytes);
+    EXPECT_EQ(*mp3.tag->frames, mp3.audio.WholeFrames());
+    const uint64_t claimed = DecodedSamples(*mp3.tag->frames, 1152, *mp3.tag->gapless);
+    EXPECT_LE(claimed, frames);
+    EXPECT_GE(claimed + 3 * 1152 + 1105, frames);
+}
 
 // Input types the encoder must refuse at connection time, leaving both pins free.
 MediaType Mutated(uint16_t channels, uint32_t rateHz, uint16_t bits,
@@ -451,7 +513,7 @@ TEST_F(PravikTest, AnUnfedEncoderEndsTheStreamAtOnce) {
     ASSERT_TRUE(mp3.tag);
     EXPECT_EQ(mp3.audio.Bytes(), 0u) << "only the tag frame belongs in the file";
     EXPECT_EQ(mp3.tag->frames, 0u);
-    EXPECT_EQ(mp3.tag->bytes, file.size());
+    EXPECT_EQ(mp3.tag->bytes, file.size() - mp3.id3Bytes);
     DeleteFileA(path.c_str());
 }
 

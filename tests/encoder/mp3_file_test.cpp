@@ -1,0 +1,213 @@
+// The recording file's layout through LAME and an independent decoder: what the file stage
+// writes (ID3 tag, Info frame with LAME's delay and padding, frames) decodes with mpg123 to
+// exactly the samples encoded, aligned to the first; cut without its end, to the samples the
+// tag claims. LAME's own tag frame for the same stream is the oracle for the layout.
+#include <gtest/gtest.h>
+
+#include <lame/lame.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "encoder/lame_settings.h"
+#include "encoder/mp3_file.h"
+#include "encoder/pcm_input.h"
+
+namespace {
+
+struct LameCloser {
+    void operator()(lame_global_flags* lame) const { lame_close(lame); }
+};
+using Lame = std::unique_ptr<lame_global_flags, LameCloser>;
+
+// Band-limited noise: no period, so a misaligned decode shows as a weak correlation at lag 0.
+std::vector<int16_t> Noise(size_t samples, uint32_t seed) {
+    std::vector<int16_t> out(samples);
+    double smooth = 0.0;
+    for (int16_t& s : out) {
+        seed = seed * 1664525u + 1013904223u;
+        smooth = 0.7 * smooth + 0.3 * (static_cast<double>(seed >> 16) - 32768.0);
+        s = static_cast<int16_t>(smooth * 0.5);
+    }
+    return out;
+}
+
+struct Encoded {
+    std::vector<uint8_t> frames;  // the encoder's output, in order
+    uint64_t taken = 0;
+};
+
+// Encodes `pcm` (mono; stereo gets the same signal twice) as the encoder filter does, in
+// pieces of its chunk size; `flush` empties the encoder at the end.
+Encoded Encode(lame_global_flags* lame, const std::vector<int16_t>& pcm, bool flush) {
+    Encoded out;
+    std::vector<uint8_t> buffer(4608 * 5 / 4 + 7200);
+    for (size_t at = 0; at < pcm.size(); at += 4608) {
+        const int n = static_cast<int>(std::min<size_t>(4608, pcm.size() - at));
+        const int bytes = lame_encode_buffer(lame, pcm.data() + at, pcm.data() + at, n,
+                                             buffer.data(), static_cast<int>(buffer.size()));
+        out.frames.insert(out.frames.end(), buffer.begin(), buffer.begin() + bytes);
+        out.taken += static_cast<uint64_t>(n);
+    }
+    if (flush) {
+        const int bytes = lame_encode_flush(lame, buffer.data(), static_cast<int>(buffer.size()));
+        out.frames.insert(out.frames.end(), buffer.begin(), buffer.begin() + bytes);
+    }
+    return out;
+}
+
+// Decodes with mpg123 (which honours the Info frame's delay and padding); the first channel.
+std::vector<int16_t> Decode(const std::vector<uint8_t>& file, uint16_t channels) {
+    const std::string path = ::testing::TempDir() + "mp3_file_test.mp3";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()),
+               static_cast<std::streamsize>(file.size()));
+    std::vector<int16_t> out;
+    FILE* pipe = popen(("mpg123 -q -s '" + path + "' 2>/dev/null").c_str(), "r");
+    if (pipe == nullptr) {
+        return out;
+    }
+    int16_t frame[2];
+    while (std::fread(frame, sizeof(int16_t), channels, pipe) == channels) {
+        out.push_back(frame[0]);
+    }
+    pclose(pipe);
+    return out;
+}
+
+// The lag in [-range, range] at which `decoded` best matches `input` over their first samples.
+int PeakLag(const std::vector<int16_t>& input, const std::vector<int16_t>& decoded, int range) {
+    const int n = static_cast<int>(std::min<size_t>({input.size(), decoded.size(), 16384}));
+    int best = 0;
+    double bestScore = -1e300;
+    for (int lag = -range; lag <= range; ++lag) {
+        double score = 0.0;
+        for (int i = std::max(0, -lag); i < n && i + lag < static_cast<int>(decoded.size()); ++i) {
+            score += static_cast<double>(input[static_cast<size_t>(i)]) *
+                     decoded[static_cast<size_t>(i + lag)];
+        }
+        if (score > bestScore) {
+            bestScore = score;
+            best = lag;
+        }
+    }
+    return best;
+}
+
+struct FileCase {
+    uint32_t rateHz;
+    uint16_t channels;
+    size_t samples;
+    bool flushed;  // false: the recording was stopped without its end
+};
+
+class Mp3FileTest : public ::testing::TestWithParam<FileCase> {};
+
+TEST_P(Mp3FileTest, DecodesToExactlyTheSamplesTheTagClaimsAlignedToTheFirst) {
+    const FileCase c = GetParam();
+    Lame lame(lame_init());
+    ASSERT_TRUE(ConfigureMp3Encoder(lame.get(), c.rateHz, c.channels));
+    const std::vector<int16_t> pcm = Noise(c.samples, c.rateHz + c.channels);
+    const Encoded encoded = Encode(lame.get(), pcm, c.flushed);
+    const auto stream = ParseMp3FrameHeader(encoded.frames);
+    ASSERT_TRUE(stream);
+
+    Mp3FileHead head;
+    const RecordingTags tags{"Aud2026_12_08_08-11-47", "2026-12-08T08:11:47", kRecorderSoftware,
+                             "Male2Female; PitchShift=10; ToneShift=4"};
+    ASSERT_TRUE(head.Begin(*stream, tags, kMp3EncoderTag, Mp3EncoderDelay(c.rateHz, c.channels)));
+    std::vector<uint8_t> file(head.Head().begin(), head.Head().end());
+    // The stage hands the frames on in the encoder's pieces; any split must count the same.
+    for (size_t at = 0; at < encoded.frames.size(); at += 1000) {
+        const auto piece = std::span(encoded.frames)
+                               .subspan(at, std::min<size_t>(1000, encoded.frames.size() - at));
+        EXPECT_EQ(head.NextOffset(), file.size());
+        head.AddFrames(piece);
+        file.insert(file.end(), piece.begin(), piece.end());
+    }
+    head.SetSamplesTaken(encoded.taken);
+    const std::span<const uint8_t> info = head.Finish(c.flushed);
+    std::copy(info.begin(), info.end(),
+              file.begin() + static_cast<std::ptrdiff_t>(head.InfoOffset()));
+
+    const std::vector<int16_t> decoded = Decode(file, c.channels);
+    const auto summary = ReadMp3FileSummary(file);
+    ASSERT_TRUE(summary);
+    if (c.flushed) {
+        EXPECT_EQ(decoded.size(), c.samples);
+    } else {
+        // Cut: what the whole frames surely decode, never more than was taken, at most
+        // three frames (what LAME holds back) and the codec delays short.
+        EXPECT_LE(decoded.size(), c.samples);
+        EXPECT_GE(decoded.size() + 3 * stream->SamplesPerFrame() + 1105, c.samples);
+    }
+    EXPECT_EQ(summary->samples, decoded.size());
+    EXPECT_FALSE(summary->counted);
+    EXPECT_TRUE(summary->info && summary->info->tagCrcMatches);
+    if (decoded.size() > 2000) {
+        EXPECT_EQ(PeakLag(pcm, decoded, 1200), 0);
+    }
+    ASSERT_TRUE(summary->id3);
+    EXPECT_EQ(summary->id3Bytes, head.InfoOffset());
+    EXPECT_EQ(FindId3Text(*summary->id3, "TIT2"), tags.title);
+    EXPECT_EQ(FindId3Text(*summary->id3, "TDRC"), tags.recorded);
+    EXPECT_EQ(FindId3Text(*summary->id3, "TSSE"), tags.software);
+    EXPECT_EQ(FindId3Text(*summary->id3, "TXXX", kVoiceEffectDescription), tags.voice);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Recordings, Mp3FileTest,
+    ::testing::Values(FileCase{44100, 1, 1152, true}, FileCase{44100, 2, 44100, true},
+                      FileCase{48000, 1, 480000, true}, FileCase{16000, 1, 16000, true},
+                      FileCase{8000, 1, 8000, true}, FileCase{44100, 1, 44100, false}));
+
+// LAME writing its own tag frame for the same stream is the oracle: our reader takes its
+// fields and CRC, and our frame records the same counts, delay, padding and music CRC.
+TEST(Mp3FileLayout, MatchesTheTagFrameLameWritesForTheSameStream) {
+    const std::vector<int16_t> pcm = Noise(30000, 7);
+    Lame ours(lame_init());
+    ASSERT_TRUE(ConfigureMp3Encoder(ours.get(), 44100, 2));
+    // The same settings, with LAME's tag frame.
+    Lame theirs(lame_init());
+    lame_set_num_channels(theirs.get(), 2);
+    lame_set_in_samplerate(theirs.get(), 44100);
+    lame_set_out_samplerate(theirs.get(), 44100);
+    lame_set_mode(theirs.get(), JOINT_STEREO);
+    lame_set_VBR(theirs.get(), vbr_off);
+    lame_set_brate(theirs.get(), static_cast<int>(Mp3BitrateKbpsFor(44100)));
+    lame_set_quality(theirs.get(), 5);
+    lame_set_bWriteVbrTag(theirs.get(), 1);
+    ASSERT_GE(lame_init_params(theirs.get()), 0);
+    const Encoded mine = Encode(ours.get(), pcm, true);
+    Encoded lames = Encode(theirs.get(), pcm, true);
+    std::vector<uint8_t> lameTag(2000);
+    lameTag.resize(lame_get_lametag_frame(theirs.get(), lameTag.data(), lameTag.size()));
+    const auto expected = ReadInfoTag(lameTag);
+    ASSERT_TRUE(expected && expected->gapless && expected->frames);
+    EXPECT_TRUE(expected->tagCrcMatches);
+    EXPECT_EQ(std::string(expected->encoder.data()), kMp3EncoderTag);
+    EXPECT_EQ(expected->gapless->delay, Mp3EncoderDelay(44100, 2));
+
+    Mp3FileHead head;
+    ASSERT_TRUE(head.Begin(*ParseMp3FrameHeader(mine.frames), {}, kMp3EncoderTag,
+                           Mp3EncoderDelay(44100, 2)));
+    head.AddFrames(mine.frames);
+    head.SetSamplesTaken(mine.taken);
+    const auto actual = ReadInfoTag(head.Finish(true));
+    ASSERT_TRUE(actual && actual->gapless);
+    EXPECT_EQ(actual->frames, expected->frames);
+    EXPECT_EQ(actual->bytes, expected->bytes);
+    EXPECT_EQ(actual->musicBytes, expected->musicBytes);
+    EXPECT_EQ(actual->musicCrc, expected->musicCrc);
+    EXPECT_EQ(actual->gapless->delay, expected->gapless->delay);
+    EXPECT_EQ(actual->gapless->padding, expected->gapless->padding);
+    EXPECT_EQ(std::string(actual->encoder.data()),
+              get_lame_short_version() == std::string("3.100") ? "LAME3.100" : "");
+    EXPECT_TRUE(actual->tagCrcMatches);
+}
+
+}  // namespace
