@@ -83,7 +83,7 @@ decode() {
 
 # check_header NAME MP3 VOICE: the native `quillmar info` reads the tags back, and the length
 # the header gives is the decoded length within one frame.
-quillmar=${QUILLMAR_NATIVE_CLI:-$bin/../../native/src/cli/quillmar}
+quillmar=${QUILLMAR_NATIVE_CLI:-$bin/../../native/bin/quillmar}
 check_header() {
   local name=$1 path=$2 voice=$3
   if [ ! -x "$quillmar" ]; then
