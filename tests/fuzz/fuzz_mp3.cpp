@@ -36,9 +36,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
               again->SampleRateHz() == header->SampleRateHz());
         std::vector<uint8_t> frame(size > 4 ? data[4] * 8u : 0u, 0xcc);
         const uint32_t frames = size > 8 ? data[5] | (uint32_t{data[6]} << 8) : 0;
-        const size_t written = WriteInfoFrame(
-            *header, Mp3InfoFields{Mp3StreamCounts{frames, 77}, {frames & 0xfff, 77}, "LAME3.100"},
-            frame);
+        const size_t written =
+            WriteInfoFrame(*header,
+                           Mp3InfoFields{Mp3StreamCounts{frames, 77},
+                                         {static_cast<uint16_t>(frames & 0xfff), 77},
+                                         "LAME3.100"},
+                           frame);
         Check(written <= frame.size());
         if (written > 0) {
             const auto tag = ReadInfoTag(std::span<const uint8_t>(frame.data(), written));
