@@ -8,19 +8,10 @@
 #include <vector>
 
 #include "skin/skin_rules.h"
+#include "winbase/text.h"
 
 namespace qm::skin {
 namespace {
-
-std::wstring Widen(const std::string& text) {
-    if (text.empty())
-        return {};
-    const int n =
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-    return wide;
-}
 
 HBITMAP LoadBitmapFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -52,7 +43,7 @@ struct GdipGraphics {
 HBITMAP RenderPicture(const std::string& path, COLORREF fillColour) {
     using namespace Gdiplus::DllExports;
     GdipImage picture;
-    const std::wstring wide = Widen(path);
+    const std::wstring wide = qm::win::Widen(path);
     if (GdipLoadImageFromFile(wide.c_str(), &picture.image) != Gdiplus::Ok)
         return nullptr;
     UINT width = 0, height = 0;

@@ -6,6 +6,7 @@
 
 #include "skin/theme.h"
 #include "ui/windows_catalogue_files.h"
+#include "winbase/text.h"
 
 namespace qm::ui {
 namespace {
@@ -17,16 +18,6 @@ constexpr COLORREF kHotFrame = RGB(29, 60, 167);
 constexpr COLORREF kEntryFrame = RGB(120, 120, 120);
 constexpr int kTooltipOffset = 25;
 constexpr UINT kHoverMs = 150;
-
-std::wstring Widen(const std::string& text) {
-    const int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (n <= 1)
-        return {};
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), n);
-    wide.resize(static_cast<size_t>(n - 1));
-    return wide;
-}
 
 void FrameWith(HDC dc, RECT r, COLORREF colour, int width) {
     win::Brush brush(CreateSolidBrush(colour));
@@ -47,7 +38,7 @@ HBITMAP LoadThumbnail(const std::string& path) {
     if (path.empty())
         return nullptr;
     Gdiplus::GpImage* image = nullptr;
-    if (GdipLoadImageFromFile(Widen(path).c_str(), &image) != Gdiplus::Ok)
+    if (GdipLoadImageFromFile(qm::win::Widen(path).c_str(), &image) != Gdiplus::Ok)
         return nullptr;
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
@@ -111,7 +102,7 @@ bool EffectEntryList::LoadCategory(const std::string& categoryPath) {
 
 void EffectEntryList::ReloadVisible() {
     for (int k = 0; k < kPageEntries; ++k) {
-        captions_[k] = Widen(catalogue_.CaptionAt(k));
+        captions_[k] = qm::win::Widen(catalogue_.CaptionAt(k));
         // A picture that fails to load leaves an empty cell, never the last page's picture.
         hasPicture_[k] = false;
         if (k >= catalogue_.VisibleCount() || !pictures_)

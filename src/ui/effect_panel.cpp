@@ -4,21 +4,12 @@
 
 #include "platform/lang_strings.h"
 #include "ui/windows_catalogue_files.h"
+#include "winbase/text.h"
 
 namespace qm::ui {
 namespace {
 
 constexpr int kStripIconSize = 24;
-
-std::wstring Widen(const std::string& text) {
-    const int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (n <= 1)
-        return {};
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), n);
-    wide.resize(static_cast<size_t>(n - 1));
-    return wide;
-}
 
 }  // namespace
 
@@ -37,7 +28,7 @@ bool EffectPanel::Create(HWND parent, int id) {
 }
 
 void EffectPanel::AddCategory(const catalogue::CategoryRecord& record) {
-    const std::wstring name = LangString(Widen(record.name).c_str());
+    const std::wstring name = LangString(qm::win::Widen(record.name).c_str());
     strip_.AddCategory(record.thumbnailPath, name);
     if (panels_.count(record.number) == 0)
         panels_.emplace(record.number, std::make_unique<EffectCategoryPanel>(record, devices_));
