@@ -105,10 +105,12 @@ std::string DecodeString(uint8_t encoding, std::span<const uint8_t>& bytes) {
         return bigEndian ? uint32_t{bytes[at]} << 8 | bytes[at + 1]
                          : uint32_t{bytes[at + 1]} << 8 | bytes[at];
     };
+    bool terminated = false;
     for (; i + 1 < bytes.size(); i += 2) {
         uint32_t code = unit(i);
         if (code == 0) {
             i += 2;
+            terminated = true;
             break;
         }
         if (code >= 0xd800 && code < 0xdc00 && i + 3 < bytes.size()) {
@@ -120,7 +122,9 @@ std::string DecodeString(uint8_t encoding, std::span<const uint8_t>& bytes) {
         }
         AppendUtf8(out, code);
     }
-    bytes = bytes.subspan(std::min(i, bytes.size()));
+    // An unterminated string runs to the end of the frame, a stray odd byte included: leaving
+    // that byte behind would hand the caller the same byte back for ever.
+    bytes = bytes.subspan(terminated ? i : bytes.size());
     return out;
 }
 
