@@ -13,8 +13,10 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <initializer_list>
 #include <numbers>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "encoder/encoder_ids.h"
@@ -120,6 +122,56 @@ std::string OutputFolder() {
     return std::string(folder) + "\\";
 }
 
+// PCM source -> "Audio Encoder" -> the MP3 file stage -> File Writer, as the recorder chains
+// them. Releasing the object releases the graph, and the File Writer lets go of the file.
+struct Mp3Chain {
+    FilterGraph graph;
+    PcmSource* source = nullptr;
+    ComPtr<IBaseFilter> sourceFilter;
+    ComPtr<IBaseFilter> encoder;
+    ComPtr<IBaseFilter> stage;
+    ComPtr<IBaseFilter> writer;
+};
+
+// Adds the filters under their names and connects each to the next; S_OK or the first failure.
+HRESULT AddChain(IGraphBuilder* builder,
+                 std::initializer_list<std::pair<IBaseFilter*, const wchar_t*>> filters) {
+    IBaseFilter* previous = nullptr;
+    for (const auto& [filter, name] : filters) {
+        HRESULT hr = builder->AddFilter(filter, name);
+        if (SUCCEEDED(hr) && previous != nullptr) {
+            hr = ConnectDirect(builder, previous, filter);
+        }
+        if (hr != S_OK) {
+            return hr;
+        }
+        previous = filter;
+    }
+    return S_OK;
+}
+
+// Makes and connects the chain writing `path`, with the tags the recorder gives the stage.
+void BuildChain(Mp3Chain* chain, const MediaType& type, const std::string& path,
+                const char* recorded = nullptr, const char* voice = nullptr) {
+    chain->graph = CreateFilterGraph();
+    ASSERT_TRUE(chain->graph.control);
+    chain->sourceFilter = PcmSource::Create(type, &chain->source);
+    chain->encoder = CreatePravikEncoder();
+    ASSERT_TRUE(chain->encoder) << "Pravik.dll did not make the encoder";
+    ASSERT_EQ(CreateMp3StreamStage(chain->stage.Put()), S_OK);
+    chain->writer = CreateFileWriter(path);
+    ASSERT_TRUE(chain->writer);
+    ComPtr<IMp3RecordingTags> tags;
+    ASSERT_EQ(chain->stage->QueryInterface(IID_IMp3RecordingTags, tags.PutVoid()), S_OK);
+    const std::wstring widePath(path.begin(), path.end());
+    ASSERT_EQ(tags->SetRecordingTags(widePath.c_str(), recorded, voice), S_OK);
+    ASSERT_EQ(AddChain(chain->graph.builder.Get(), {{chain->sourceFilter.Get(), L"PCM Source"},
+                                                    {chain->encoder.Get(), kMp3EncoderName},
+                                                    {chain->stage.Get(), kMp3StreamStageName},
+                                                    {chain->writer.Get(), L"File Writer"}}),
+              S_OK);
+}
+
 struct ToneCase {
     uint16_t channels;
     uint32_t samplesPerSecHz;
@@ -158,10 +210,13 @@ std::vector<uint8_t> MakeTones(const ToneCase& c, size_t frames) {
 constexpr char kRecorded[] = "2026-12-08T08:11:47";
 constexpr char kVoice[] = "Male2Female; PitchShift=10; ToneShift=4";
 
-class Mp3GraphTest : public ::testing::TestWithParam<ToneCase> {
+// Every test here runs with COM on its thread.
+template <typename Param>
+class ComTest : public ::testing::TestWithParam<Param> {
   protected:
     ComApartment com_;
 };
+using Mp3GraphTest = ComTest<ToneCase>;
 
 TEST_P(Mp3GraphTest, WritesAnMp3FileWhoseTagCountsEveryFrame) {
     const ToneCase c = GetParam();
@@ -173,46 +228,22 @@ TEST_P(Mp3GraphTest, WritesAnMp3FileWhoseTagCountsEveryFrame) {
     const size_t frames = static_cast<size_t>(kSeconds * c.samplesPerSecHz);
     const std::vector<uint8_t> pcm = MakeTones(c, frames);
     {
-        FilterGraph graph = CreateFilterGraph();
-        ASSERT_TRUE(graph.control);
-        PcmSource* source = nullptr;
-        ComPtr<IBaseFilter> sourceFilter = PcmSource::Create(
-            MakePcmMediaType(c.channels, c.samplesPerSecHz, c.bitsPerSample), &source);
-        ComPtr<IBaseFilter> encoder = CreatePravikEncoder();
-        ASSERT_TRUE(encoder) << "Pravik.dll did not make the encoder";
-        ComPtr<IBaseFilter> stage;
-        ASSERT_EQ(CreateMp3StreamStage(stage.Put()), S_OK);
-        ComPtr<IBaseFilter> writer = CreateFileWriter(path);
-        ASSERT_TRUE(writer);
-        ComPtr<IMp3RecordingTags> tags;
-        ASSERT_EQ(stage->QueryInterface(IID_IMp3RecordingTags, tags.PutVoid()), S_OK);
-        const std::wstring widePath(path.begin(), path.end());
-        ASSERT_EQ(tags->SetRecordingTags(widePath.c_str(), kRecorded, kVoice), S_OK);
-
-        IGraphBuilder* builder = graph.builder.Get();
-        ASSERT_EQ(builder->AddFilter(sourceFilter.Get(), L"PCM Source"), S_OK);
-        ASSERT_EQ(builder->AddFilter(encoder.Get(), kMp3EncoderName), S_OK);
-        ASSERT_EQ(builder->AddFilter(stage.Get(), kMp3StreamStageName), S_OK);
-        ASSERT_EQ(builder->AddFilter(writer.Get(), L"File Writer"), S_OK);
-        ASSERT_EQ(ConnectDirect(builder, sourceFilter.Get(), encoder.Get()), S_OK);
-        ASSERT_EQ(ConnectDirect(builder, encoder.Get(), stage.Get()), S_OK);
-        ASSERT_EQ(ConnectDirect(builder, stage.Get(), writer.Get()), S_OK);
-
+        Mp3Chain chain;
+        ASSERT_NO_FATAL_FAILURE(
+            BuildChain(&chain, MakePcmMediaType(c.channels, c.samplesPerSecHz, c.bitsPerSample),
+                       path, kRecorded, kVoice));
         // The encoder's output keeps the stream's rate and channel count.
-        ComPtr<IPin> encoded = FirstPin(encoder.Get(), PINDIR_OUTPUT);
         AM_MEDIA_TYPE type{};
-        ASSERT_EQ(encoded->ConnectionMediaType(&type), S_OK);
+        ASSERT_EQ(FirstPin(chain.encoder.Get(), PINDIR_OUTPUT)->ConnectionMediaType(&type), S_OK);
         const WAVEFORMATEX* wave = WaveFormatOf(type);
-        ASSERT_NE(wave, nullptr);
-        EXPECT_EQ(wave->wFormatTag, WAVE_FORMAT_MPEGLAYER3);
-        EXPECT_EQ(wave->nChannels, c.channels);
-        EXPECT_EQ(wave->nSamplesPerSec, c.samplesPerSecHz);
+        EXPECT_TRUE(wave && wave->wFormatTag == WAVE_FORMAT_MPEGLAYER3 &&
+                    wave->nChannels == c.channels && wave->nSamplesPerSec == c.samplesPerSecHz);
         FreeMediaTypeFields(type);
 
-        ASSERT_TRUE(SUCCEEDED(graph.control->Run()));
+        ASSERT_TRUE(SUCCEEDED(chain.graph.control->Run()));
         // Pieces that split PCM frames and exceed one encoder chunk.
-        EXPECT_EQ(source->Push(pcm, {1, 333, 4096, 8191, 20000, 7}), S_OK);
-        graph.control->Stop();
+        EXPECT_EQ(chain.source->Push(pcm, {1, 333, 4096, 8191, 20000, 7}), S_OK);
+        chain.graph.control->Stop();
     }
 
     const std::vector<uint8_t> file = ReadFileBytes(path);
@@ -256,31 +287,12 @@ TEST_F(Mp3GraphTest, StoppedWithoutEndOfStreamTheHeaderCountsWhatWasWritten) {
     const std::string path = TempFilePath("quillmar_cut.mp3");
     const size_t frames = 3 * c.samplesPerSecHz;
     {
-        FilterGraph graph = CreateFilterGraph();
-        ASSERT_TRUE(graph.control);
-        PcmSource* source = nullptr;
-        ComPtr<IBaseFilter> sourceFilter = PcmSource::Create(
-            MakePcmMediaType(c.channels, c.samplesPerSecHz, c.bitsPerSample), &source);
-        ComPtr<IBaseFilter> encoder = CreatePravikEncoder();
-        ComPtr<IBaseFilter> stage;
-        ASSERT_EQ(CreateMp3StreamStage(stage.Put()), S_OK);
-        ComPtr<IBaseFilter> writer = CreateFileWriter(path);
-        ASSERT_TRUE(encoder && writer);
-        ComPtr<IMp3RecordingTags> tags;
-        ASSERT_EQ(stage->QueryInterface(IID_IMp3RecordingTags, tags.PutVoid()), S_OK);
-        const std::wstring widePath(path.begin(), path.end());
-        ASSERT_EQ(tags->SetRecordingTags(widePath.c_str(), nullptr, nullptr), S_OK);
-        IGraphBuilder* builder = graph.builder.Get();
-        ASSERT_EQ(builder->AddFilter(sourceFilter.Get(), L"PCM Source"), S_OK);
-        ASSERT_EQ(builder->AddFilter(encoder.Get(), kMp3EncoderName), S_OK);
-        ASSERT_EQ(builder->AddFilter(stage.Get(), kMp3StreamStageName), S_OK);
-        ASSERT_EQ(builder->AddFilter(writer.Get(), L"File Writer"), S_OK);
-        ASSERT_EQ(ConnectDirect(builder, sourceFilter.Get(), encoder.Get()), S_OK);
-        ASSERT_EQ(ConnectDirect(builder, encoder.Get(), stage.Get()), S_OK);
-        ASSERT_EQ(ConnectDirect(builder, stage.Get(), writer.Get()), S_OK);
-        ASSERT_TRUE(SUCCEEDED(graph.control->Run()));
-        EXPECT_EQ(source->Push(MakeTones(c, frames), {4410}, nullptr, false), S_OK);
-        graph.control->Stop();
+        Mp3Chain chain;
+        ASSERT_NO_FATAL_FAILURE(BuildChain(
+            &chain, MakePcmMediaType(c.channels, c.samplesPerSecHz, c.bitsPerSample), path));
+        ASSERT_TRUE(SUCCEEDED(chain.graph.control->Run()));
+        EXPECT_EQ(chain.source->Push(MakeTones(c, frames), {4410}, nullptr, false), S_OK);
+        chain.graph.control->Stop();
     }
     const std::vector<uint8_t> file = ReadFileBytes(path);
     DeleteFileA(path.c_str());
@@ -303,11 +315,11 @@ MediaType Mutated(uint16_t channels, uint32_t rateHz, uint16_t bits,
     type.pbFormat = reinterpret_cast<BYTE*>(&format);
     type.cbFormat = sizeof(format);
     type.pUnk = nullptr;
-    change(type, format);
+    if (change != nullptr) {
+        change(type, format);
+    }
     return MediaType(type);
 }
-
-void Unchanged(AM_MEDIA_TYPE&, WAVEFORMATEX&) {}
 
 struct RefusalCase {
     const char* what;
@@ -317,18 +329,11 @@ struct RefusalCase {
     void (*change)(AM_MEDIA_TYPE&, WAVEFORMATEX&);
 };
 
-class Mp3GraphTypeChangeTest : public ::testing::Test {
-  protected:
-    ComApartment com_;
-};
-
-class EncoderRefusalTest : public ::testing::TestWithParam<RefusalCase> {
-  protected:
-    ComApartment com_;
-};
+using EncoderRefusalTest = ComTest<RefusalCase>;
 
 TEST_P(EncoderRefusalTest, RefusesTheConnectionCleanly) {
     const RefusalCase c = GetParam();
+    SCOPED_TRACE(c.what);
     FilterGraph graph = CreateFilterGraph();
     ASSERT_TRUE(graph.control);
     PcmSource* source = nullptr;
@@ -336,9 +341,8 @@ TEST_P(EncoderRefusalTest, RefusesTheConnectionCleanly) {
         PcmSource::Create(Mutated(c.channels, c.rateHz, c.bits, c.change), &source);
     ComPtr<IBaseFilter> encoder = CreatePravikEncoder();
     ASSERT_TRUE(encoder);
-    ASSERT_EQ(graph.builder->AddFilter(sourceFilter.Get(), L"PCM Source"), S_OK);
-    ASSERT_EQ(graph.builder->AddFilter(encoder.Get(), kMp3EncoderName), S_OK);
-    EXPECT_TRUE(FAILED(ConnectDirect(graph.builder.Get(), sourceFilter.Get(), encoder.Get())));
+    EXPECT_TRUE(FAILED(AddChain(graph.builder.Get(), {{sourceFilter.Get(), L"PCM Source"},
+                                                      {encoder.Get(), kMp3EncoderName}})));
     ComPtr<IPin> in = FirstPin(encoder.Get(), PINDIR_INPUT);
     ComPtr<IPin> peer;
     EXPECT_EQ(in->ConnectedTo(peer.Put()), VFW_E_NOT_CONNECTED);
@@ -352,12 +356,9 @@ TEST_P(EncoderRefusalTest, RefusesTheConnectionCleanly) {
 INSTANTIATE_TEST_SUITE_P(
     Inputs, EncoderRefusalTest,
     ::testing::Values(
-        RefusalCase{"24-bit", 2, 44100, 24, Unchanged},
-        RefusalCase{"32-bit", 1, 44100, 32, Unchanged},
-        RefusalCase{"three channels", 3, 44100, 16, Unchanged},
-        RefusalCase{"six channels", 6, 48000, 16, Unchanged},
-        RefusalCase{"96 kHz", 2, 96000, 16, Unchanged},
-        RefusalCase{"7999 Hz", 1, 7999, 16, Unchanged}, RefusalCase{"0 Hz", 1, 0, 16, Unchanged},
+        // The encoder's PCM check (tested on its own) keeps the connection, then what the
+        // media type must carry.
+        RefusalCase{"24-bit", 2, 44100, 24, nullptr}, RefusalCase{"96 kHz", 2, 96000, 16, nullptr},
         RefusalCase{"float", 1, 44100, 32,
                     [](AM_MEDIA_TYPE& t, WAVEFORMATEX& f) {
                         t.subtype = MEDIASUBTYPE_IEEE_FLOAT;
@@ -376,54 +377,29 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"block alignment", 2, 44100, 16,
                     [](AM_MEDIA_TYPE&, WAVEFORMATEX& f) { f.nBlockAlign = 3; }},
         RefusalCase{"video", 1, 44100, 16,
-                    [](AM_MEDIA_TYPE& t, WAVEFORMATEX&) { t.majortype = MEDIATYPE_Video; }}),
-    [](const ::testing::TestParamInfo<RefusalCase>& info) {
-        std::string name;
-        for (const char* p = info.param.what; *p != '\0'; ++p) {
-            name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-        }
-        return name;
-    });
+                    [](AM_MEDIA_TYPE& t, WAVEFORMATEX&) { t.majortype = MEDIATYPE_Video; }}));
 
 // A type change inside the stream cannot be followed by the encoder's settled output; the
 // connection's own type announced again is no change.
-TEST_F(Mp3GraphTypeChangeTest, RefusesAnotherTypeAnnouncedInTheStream) {
+TEST_F(Mp3GraphTest, RefusesAnotherTypeAnnouncedInTheStream) {
     const MediaType connected = MakePcmMediaType(1, 44100, 16);
     const MediaType other = MakePcmMediaType(1, 22050, 16);
+    const std::string path = TempFilePath("quillmar_type_change.mp3");
     for (const MediaType* announced : {&other, &connected}) {
-        FilterGraph graph = CreateFilterGraph();
-        ASSERT_TRUE(graph.control);
-        PcmSource* source = nullptr;
-        ComPtr<IBaseFilter> sourceFilter = PcmSource::Create(connected, &source);
-        ComPtr<IBaseFilter> encoder = CreatePravikEncoder();
-        ComPtr<IBaseFilter> stage;
-        ASSERT_EQ(CreateMp3StreamStage(stage.Put()), S_OK);
-        const std::string path = TempFilePath("quillmar_type_change.mp3");
-        ComPtr<IBaseFilter> writer = CreateFileWriter(path);
-        ASSERT_TRUE(encoder && writer);
-        IGraphBuilder* builder = graph.builder.Get();
-        ASSERT_EQ(builder->AddFilter(sourceFilter.Get(), L"PCM Source"), S_OK);
-        ASSERT_EQ(builder->AddFilter(encoder.Get(), kMp3EncoderName), S_OK);
-        ASSERT_EQ(builder->AddFilter(stage.Get(), kMp3StreamStageName), S_OK);
-        ASSERT_EQ(builder->AddFilter(writer.Get(), L"File Writer"), S_OK);
-        ASSERT_EQ(ConnectDirect(builder, sourceFilter.Get(), encoder.Get()), S_OK);
-        ASSERT_EQ(ConnectDirect(builder, encoder.Get(), stage.Get()), S_OK);
-        ASSERT_EQ(ConnectDirect(builder, stage.Get(), writer.Get()), S_OK);
-        ASSERT_TRUE(SUCCEEDED(graph.control->Run()));
+        Mp3Chain chain;
+        ASSERT_NO_FATAL_FAILURE(BuildChain(&chain, connected, path));
+        ASSERT_TRUE(SUCCEEDED(chain.graph.control->Run()));
         const std::vector<uint8_t> pcm(8820, 0);
-        EXPECT_EQ(source->Push(pcm, {4410}, &announced->Get()),
+        EXPECT_EQ(chain.source->Push(pcm, {4410}, &announced->Get()),
                   announced == &other ? VFW_E_INVALIDMEDIATYPE : S_OK);
-        graph.control->Stop();
-        DeleteFileA(path.c_str());
+        chain.graph.control->Stop();
     }
+    DeleteFileA(path.c_str());
 }
 
 using CanUnloadNowFn = HRESULT(STDAPICALLTYPE*)();
 
-class PravikTest : public ::testing::Test {
-  protected:
-    ComApartment com_;
-};
+using PravikTest = ComTest<int>;
 
 TEST_F(PravikTest, ServesItsTwoClassesAndStaysLoadedWhileOneLives) {
     ASSERT_NE(PravikModule(), nullptr);
@@ -463,14 +439,9 @@ TEST_F(PravikTest, TheFileStageRefusesPcm) {
     ComPtr<IBaseFilter> stage;
     ASSERT_EQ(CreateMp3StreamStage(stage.Put()), S_OK);
     EXPECT_EQ(CreateMp3StreamStage(nullptr), E_POINTER);
-    ASSERT_EQ(graph.builder->AddFilter(sourceFilter.Get(), L"PCM Source"), S_OK);
-    ASSERT_EQ(graph.builder->AddFilter(stage.Get(), kMp3StreamStageName), S_OK);
-    EXPECT_TRUE(FAILED(ConnectDirect(graph.builder.Get(), sourceFilter.Get(), stage.Get())));
+    EXPECT_TRUE(FAILED(AddChain(graph.builder.Get(), {{sourceFilter.Get(), L"PCM Source"},
+                                                      {stage.Get(), kMp3StreamStageName}})));
 }
-
-}  // namespace
-
-namespace {
 
 // An encoder whose input was never connected (the recorder does not check every connection)
 // must not keep the graph from completing: the file gets a tag frame counting no audio.
@@ -478,35 +449,19 @@ TEST_F(PravikTest, AnUnfedEncoderEndsTheStreamAtOnce) {
     const std::string path = TempFilePath("quillmar_unfed.mp3");
     DeleteFileA(path.c_str());
     {
-        FilterGraph graph = CreateFilterGraph();
-        ASSERT_TRUE(graph.control);
-        ComPtr<IBaseFilter> encoder = CreatePravikEncoder();
-        ASSERT_TRUE(encoder);
-        ComPtr<IBaseFilter> stage;
-        ASSERT_EQ(CreateMp3StreamStage(stage.Put()), S_OK);
-        ComPtr<IBaseFilter> writer = CreateFileWriter(path);
-        ASSERT_TRUE(writer);
-        IGraphBuilder* builder = graph.builder.Get();
-        ASSERT_EQ(builder->AddFilter(encoder.Get(), kMp3EncoderName), S_OK);
-        ASSERT_EQ(builder->AddFilter(stage.Get(), kMp3StreamStageName), S_OK);
-        ASSERT_EQ(builder->AddFilter(writer.Get(), L"File Writer"), S_OK);
         // The encoder's output needs an input type to offer one, so it is given one first.
-        PcmSource* source = nullptr;
-        ComPtr<IBaseFilter> sourceFilter =
-            PcmSource::Create(MakePcmMediaType(1, 22050, 16), &source);
-        ASSERT_EQ(builder->AddFilter(sourceFilter.Get(), L"PCM Source"), S_OK);
-        ASSERT_EQ(ConnectDirect(builder, sourceFilter.Get(), encoder.Get()), S_OK);
-        ASSERT_EQ(ConnectDirect(builder, encoder.Get(), stage.Get()), S_OK);
-        ASSERT_EQ(ConnectDirect(builder, stage.Get(), writer.Get()), S_OK);
-        ASSERT_EQ(builder->RemoveFilter(sourceFilter.Get()), S_OK);
+        Mp3Chain chain;
+        ASSERT_NO_FATAL_FAILURE(BuildChain(&chain, MakePcmMediaType(1, 22050, 16), path));
+        IGraphBuilder* builder = chain.graph.builder.Get();
+        ASSERT_EQ(builder->RemoveFilter(chain.sourceFilter.Get()), S_OK);
 
-        ASSERT_TRUE(SUCCEEDED(graph.control->Run()));
+        ASSERT_TRUE(SUCCEEDED(chain.graph.control->Run()));
         ComPtr<IMediaEvent> events;
         ASSERT_EQ(builder->QueryInterface(IID_IMediaEvent, events.PutVoid()), S_OK);
         long code = 0;
         EXPECT_EQ(events->WaitForCompletion(10000, &code), S_OK);
         EXPECT_EQ(code, EC_COMPLETE);
-        graph.control->Stop();
+        chain.graph.control->Stop();
     }
     const std::vector<uint8_t> file = ReadFileBytes(path);
     const TaggedMp3 mp3 = ReadTaggedMp3(file);

@@ -8,8 +8,6 @@
 
 #include <dshow.h>
 
-#include <cmath>
-#include <numbers>
 #include <string>
 #include <vector>
 
@@ -22,34 +20,19 @@
 
 namespace {
 
-uint64_t FileBytes(const std::string& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
-        return 0;
-    }
-    return (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-}
-
 class RecordingChainTest : public ::testing::TestWithParam<int> {
   protected:
     ComApartment com_;
 };
 
 TEST_P(RecordingChainTest, EndStreamLeavesAWholeTaggedMp3File) {
-    Pcm16Audio tone;
-    tone.channels = 1;
-    tone.samplesPerSecHz = 44100;
-    for (int i = 0; i < 44100; ++i) {
-        tone.samples.push_back(static_cast<int16_t>(
-            std::lround(12000.0 * std::sin(2.0 * std::numbers::pi * 440.0 * i / 44100.0))));
-    }
-    const std::string wav = TempFilePath("quillmar_chain_tone.wav");
-    ASSERT_TRUE(WriteWav16(wav, tone));
+    const ScratchWav wav("quillmar_chain_voice.wav", MakeTestVoice(1, 44100, 1.0, 3));
+    ASSERT_TRUE(wav.Written());
     const std::string path = TempFilePath("quillmar_chain.mp3");
     {
         FilterGraph graph = CreateFilterGraph();
         ASSERT_TRUE(graph.control);
-        ComPtr<IBaseFilter> mic = BindVirtualMic(wav, 10);
+        ComPtr<IBaseFilter> mic = BindVirtualMic(wav.Path(), 10);
         ASSERT_TRUE(mic) << "the virtual microphone is not registered";
         HRESULT created = E_FAIL;
         VoiceEffectFilter* voice = VoiceEffectFilter::CreateInstance(nullptr, &created);
@@ -78,10 +61,10 @@ TEST_P(RecordingChainTest, EndStreamLeavesAWholeTaggedMp3File) {
         ASSERT_TRUE(SUCCEEDED(graph.control->Run()));
         // Record until about 30 frames (0.8 s) are on disk; the microphone plays in real time.
         constexpr uint64_t kWantedBytes = 30 * 418;
-        for (int i = 0; i < 3000 && FileBytes(path) < kWantedBytes; ++i) {
+        for (int i = 0; i < 3000 && ReadFileBytes(path).size() < kWantedBytes; ++i) {
             Sleep(10);
         }
-        ASSERT_GE(FileBytes(path), kWantedBytes);
+        ASSERT_GE(ReadFileBytes(path).size(), kWantedBytes);
         EXPECT_EQ(voice->EndStream(), S_OK);
         ComPtr<IMediaEvent> events;
         ASSERT_EQ(graph.builder->QueryInterface(IID_IMediaEvent, events.PutVoid()), S_OK);
@@ -98,7 +81,6 @@ TEST_P(RecordingChainTest, EndStreamLeavesAWholeTaggedMp3File) {
     EXPECT_EQ(mp3.tag->frames, mp3.audio.Frames());
     EXPECT_EQ(mp3.tag->bytes, file.size() - mp3.id3Bytes);
     DeleteFileA(path.c_str());
-    DeleteFileA(wav.c_str());
 }
 
 // No effect, and an effect whose block FIFO holds audio that EndStream must drain.
