@@ -2,6 +2,7 @@
 // a whole-tag unsynchronisation, and frames damaged in ways a reader must survive.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,36 +13,25 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes Frame23(const char* id, const Bytes& body) {
-    const auto size = static_cast<uint32_t>(body.size());
-    Bytes out{static_cast<uint8_t>(id[0]),
-              static_cast<uint8_t>(id[1]),
-              static_cast<uint8_t>(id[2]),
-              static_cast<uint8_t>(id[3]),
-              static_cast<uint8_t>(size >> 24),
-              static_cast<uint8_t>(size >> 16),
-              static_cast<uint8_t>(size >> 8),
-              static_cast<uint8_t>(size),
-              0,
-              0};
-    out.insert(out.end(), body.begin(), body.end());
-    return out;
+// `head` then the big-endian `size` in 7 or 8 bits a byte, then `body`.
+Bytes Sized(Bytes head, uint32_t size, int bitsPerByte, const Bytes& body) {
+    for (int shift = 3 * bitsPerByte; shift >= 0; shift -= bitsPerByte) {
+        head.push_back(static_cast<uint8_t>(size >> shift & ((1u << bitsPerByte) - 1)));
+    }
+    head.resize(head.size() + body.size());
+    std::copy(body.begin(), body.end(), head.end() - static_cast<std::ptrdiff_t>(body.size()));
+    return head;
 }
 
+// An ID3v2.3 frame (plain size, no flags; the flags go before the body) and a tag around frames
+// (syncsafe size).
+Bytes Frame23(const char* id, const Bytes& body) {
+    Bytes withFlags{0, 0};
+    withFlags.insert(withFlags.end(), body.begin(), body.end());
+    return Sized(Bytes(id, id + 4), static_cast<uint32_t>(body.size()), 8, withFlags);
+}
 Bytes Tag23(const Bytes& frames, uint8_t flags = 0) {
-    const auto size = static_cast<uint32_t>(frames.size());
-    Bytes out{'I',
-              'D',
-              '3',
-              3,
-              0,
-              flags,
-              static_cast<uint8_t>(size >> 21 & 0x7f),
-              static_cast<uint8_t>(size >> 14 & 0x7f),
-              static_cast<uint8_t>(size >> 7 & 0x7f),
-              static_cast<uint8_t>(size & 0x7f)};
-    out.insert(out.end(), frames.begin(), frames.end());
-    return out;
+    return Sized({'I', 'D', '3', 3, 0, flags}, static_cast<uint32_t>(frames.size()), 7, frames);
 }
 
 TEST(Id3Read, TakesUtf16TextSeveralValuesAndAnUnsynchronisedTag) {
