@@ -48,6 +48,22 @@ void BarTooltip::Hide() {
         ShowWindow(hwnd_, SW_HIDE);
 }
 
+void TrackPointer(HWND hwnd, bool overItem, BarTooltip& tooltip, DWORD hoverMs) {
+    if (!overItem) {
+        tooltip.Hide();
+        if (GetCapture() == hwnd)
+            ReleaseCapture();
+    } else if (GetCapture() != hwnd) {
+        SetCapture(hwnd);
+    }
+    TRACKMOUSEEVENT track{};
+    track.cbSize = sizeof(track);
+    track.dwFlags = TME_HOVER | TME_LEAVE;
+    track.hwndTrack = hwnd;
+    track.dwHoverTime = hoverMs;
+    TrackMouseEvent(&track);
+}
+
 LRESULT BarTooltip::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_PAINT) {
         win::PaintDC dc(hwnd_);

@@ -26,4 +26,9 @@ class BarTooltip : public win::Window {
     std::wstring text_;
 };
 
+// What a window with hover tooltips does on every mouse move: over one of its items it holds the
+// capture so it sees the pointer leave, elsewhere it lets go and hides the tip; either way it asks
+// again for the hover (after `hoverMs`) and leave notices, which Windows sends only once a request.
+void TrackPointer(HWND hwnd, bool overItem, BarTooltip& tooltip, DWORD hoverMs);
+
 }  // namespace qm::skin

@@ -188,19 +188,7 @@ void IconButtonBar::Activate(int index) {
 
 void IconButtonBar::OnMouseMove(POINT point) {
     const int hit = HitTestAt(point);
-    if (hit < 0) {
-        tooltip_.Hide();
-        if (GetCapture() == hwnd_)
-            ReleaseCapture();
-    } else if (GetCapture() != hwnd_) {
-        SetCapture(hwnd_);
-    }
-    TRACKMOUSEEVENT track{};
-    track.cbSize = sizeof(track);
-    track.dwFlags = TME_HOVER | TME_LEAVE;
-    track.hwndTrack = hwnd_;
-    track.dwHoverTime = kBarHoverMs;
-    TrackMouseEvent(&track);
+    TrackPointer(hwnd_, hit >= 0, tooltip_, kBarHoverMs);
     if (hit == hot_)
         return;
     if (Enabled(hot_))

@@ -180,19 +180,7 @@ void EffectEntryList::OnDoubleClick(POINT point) {
 }
 
 void EffectEntryList::OnMouseMove(POINT point) {
-    if (HitTest(point) < 0) {
-        tooltip_.Hide();
-        if (GetCapture() == hwnd_)
-            ReleaseCapture();
-    } else if (GetCapture() != hwnd_) {
-        SetCapture(hwnd_);
-    }
-    TRACKMOUSEEVENT track{};
-    track.cbSize = sizeof(track);
-    track.dwFlags = TME_HOVER | TME_LEAVE;
-    track.hwndTrack = hwnd_;
-    track.dwHoverTime = kHoverMs;
-    TrackMouseEvent(&track);
+    skin::TrackPointer(hwnd_, HitTest(point) >= 0, tooltip_, kHoverMs);
 }
 
 void EffectEntryList::OnHover(POINT point) {
