@@ -115,17 +115,17 @@ bool FindSystemCalls(SystemCalls& calls) {
 
 // A word that holds its own address as the linker laid the image out; a loader that relocates
 // the image corrects it with everything else.
-const void* const gRelocationProbe = &gRelocationProbe;
+const void* const kRelocationProbe = &kRelocationProbe;
 
 // How far the image lies from where its stored addresses say: 0 once relocated.
 ptrdiff_t RelocationDelta() {
-    const void* stored = *static_cast<const void* const volatile*>(&gRelocationProbe);
-    return reinterpret_cast<const BYTE*>(&gRelocationProbe) - static_cast<const BYTE*>(stored);
+    const void* stored = *static_cast<const void* const volatile*>(&kRelocationProbe);
+    return reinterpret_cast<const BYTE*>(&kRelocationProbe) - static_cast<const BYTE*>(stored);
 }
 
-// Applies the image's base relocations, as the loader does for a library.
 constexpr SIZE_T kPage = 0x1000;
 
+// Applies the image's base relocations, as the loader does for a library.
 bool Relocate(BYTE* self, ptrdiff_t delta, const SystemCalls& calls) {
     const IMAGE_DATA_DIRECTORY& dir = Directory(self, IMAGE_DIRECTORY_ENTRY_BASERELOC);
     if (dir.VirtualAddress == 0 || dir.Size == 0)
