@@ -1,6 +1,7 @@
 #include "effects/effect_registry.h"
 
 #include <cctype>
+#include <new>
 
 #include "effects/male_to_female.h"
 #include "effects/phase_vocoder_effects.h"
@@ -37,7 +38,11 @@ EffectRegistry& EffectRegistry::Instance() {
 }
 
 EffectRegistry::EffectRegistry() {
-    static BuiltInEffects builtIn;
+    // Built in static storage and never destroyed: the objects stay valid until the process
+    // ends whoever holds them, and no destructor is left behind for a process exit to call
+    // after a module that loaded the program has unloaded it again.
+    alignas(BuiltInEffects) static unsigned char storage[sizeof(BuiltInEffects)];
+    BuiltInEffects& builtIn = *new (storage) BuiltInEffects;
     effects_ = {&builtIn.maleToFemale, &builtIn.femaleToMale, &builtIn.baby,
                 &builtIn.elder,        &builtIn.robot,        &builtIn.monster,
                 &builtIn.ghost,        &builtIn.strangeVoice};

@@ -11,6 +11,7 @@
 #include "platform/settings.h"
 #include "skin/skin_menu.h"
 #include "skin/theme.h"
+#include "ui/content_browser_rule.h"
 #include "ui/recorder_elapsed.h"
 #include "ui/recorder_resources.h"
 
@@ -157,6 +158,7 @@ BOOL RecorderDialog::OnInitDialog() {
     BuildTitle();
     BuildEffectPanel();
     BuildCapturePanel();
+    BuildContentBrowser();
 
     if (HMENU system = GetSystemMenu(hwnd_, FALSE)) {
         char about[128] = {};
@@ -225,9 +227,6 @@ void RecorderDialog::BuildCapturePanel() {
     captureLabel_.Subclass(GetDlgItem(hwnd_, IDC_CAPTURE_PANEL));
     captureLabel_.SetBackground(skin::ThemeFrameBrush().Get());
     spareLabel_.Subclass(GetDlgItem(hwnd_, IDC_SPARE_PANEL));
-    // The template holds only a place for the content browser; the browser control itself,
-    // when the system has one, is made at run time, so its absence changes nothing else.
-    contentBrowser_ = GetDlgItem(hwnd_, IDC_CONTENT_BROWSER);
 
     const std::wstring folder(buttonFolder_.begin(), buttonFolder_.end());
     if (captureBar_.Create(captureLabel_.Handle())) {
@@ -237,6 +236,26 @@ void RecorderDialog::BuildCapturePanel() {
     }
     ShowWindow(captureLabel_.Handle(), SW_SHOW);
     recorderReady_ = recorder_.Init(captureLabel_.Handle()) == 1;
+}
+
+void RecorderDialog::BuildContentBrowser() {
+    // The template holds only a place for the content browser; the control itself, when the
+    // system has one, is made at run time over that place, so its absence changes nothing else.
+    contentBrowser_ = GetDlgItem(hwnd_, IDC_CONTENT_BROWSER);
+    if (!contentBrowser_)
+        return;
+    RECT place{};
+    GetWindowRect(contentBrowser_, &place);
+    MapWindowPoints(nullptr, hwnd_, reinterpret_cast<POINT*>(&place), 2);
+    const bool created = contentSite_.Create(hwnd_, place, [this](const wchar_t* location) {
+        if (ShowsContentBrowserAfter(location))
+            ShowWindow(contentBrowser_, SW_SHOW);
+    });
+    if (!created)
+        return;
+    if (HWND control = contentSite_.Window())
+        contentBrowser_ = control;
+    ShowWindow(contentBrowser_, SW_HIDE);
 }
 
 void RecorderDialog::Layout() {
@@ -325,6 +344,10 @@ LRESULT RecorderDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
         case WM_DRAWITEM:
             if (skin::CSkinMenu::RouteOwnerDraw(message, lParam))
                 return Result(TRUE);
+            break;
+        case WM_DESTROY:
+            // The control goes while its window and COM are still there.
+            contentSite_.Destroy();
             break;
         case WM_TIMER:
             if (wParam == kNoticeTimer) {

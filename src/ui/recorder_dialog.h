@@ -18,6 +18,7 @@
 #include "skin/skin_label.h"
 #include "ui/effect_panel.h"
 #include "ui/recorder_seams.h"
+#include "winbase/browser_site.h"
 #include "winbase/handles.h"
 #include "winbase/modal_dialog.h"
 
@@ -68,6 +69,7 @@ class RecorderDialog : public win::ModalDialog {
     void BuildTitle();
     void BuildEffectPanel();
     void BuildCapturePanel();
+    void BuildContentBrowser();
     void Layout();
     bool OwnWindow(HWND hwnd) const;
 
@@ -102,6 +104,8 @@ class RecorderDialog : public win::ModalDialog {
     skin::SkinLabel titleLabel_;
     skin::SkinLabel captureLabel_;
     skin::SkinLabel spareLabel_;
+    win::BrowserSite contentSite_;
+    // The browser control's window, or the template's place for it when there is no control.
     HWND contentBrowser_ = nullptr;
     HICON icon_ = nullptr;
     std::string menuText_;

@@ -1,6 +1,10 @@
 #include "winbase/browser_site.h"
 
+#include <exdispid.h>
+#include <ocidl.h>
 #include <ole2.h>
+
+#include <utility>
 
 namespace qm::win {
 
@@ -110,7 +114,64 @@ class BrowserSite::Site final : public IOleClientSite,
     RECT rect_;
 };
 
-bool BrowserSite::Create(HWND parent, const RECT& rect) {
+// The control's event interface: only the completion of a document is of interest; every other
+// event is acknowledged and ignored.
+class BrowserSite::Events final : public IDispatch {
+  public:
+    Events(IWebBrowser2* browser, DocumentCompleted onCompleted)
+        : browser_(browser), onCompleted_(std::move(onCompleted)) {}
+
+    // The site releases the browser before the control lets go of its sinks.
+    void Detach() { browser_ = nullptr; }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (!out)
+            return E_POINTER;
+        *out = nullptr;
+        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != DIID_DWebBrowserEvents2)
+            return E_NOINTERFACE;
+        *out = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const LONG left = InterlockedDecrement(&refs_);
+        if (left == 0)
+            delete this;
+        return static_cast<ULONG>(left);
+    }
+
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (count)
+            *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*,
+                                     EXCEPINFO*, UINT*) override {
+        if (id != DISPID_DOCUMENTCOMPLETE || !browser_ || !onCompleted_)
+            return S_OK;
+        BSTR location = nullptr;
+        if (FAILED(browser_->get_LocationURL(&location)))
+            location = nullptr;
+        onCompleted_(location ? location : L"");
+        SysFreeString(location);
+        return S_OK;
+    }
+
+  private:
+    ~Events() = default;
+
+    LONG refs_ = 1;
+    IWebBrowser2* browser_;
+    DocumentCompleted onCompleted_;
+};
+
+bool BrowserSite::Create(HWND parent, const RECT& rect, DocumentCompleted onCompleted) {
     if (object_ || !parent)
         return false;
     if (FAILED(CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
@@ -127,7 +188,34 @@ bool BrowserSite::Create(HWND parent, const RECT& rect) {
         Destroy();
         return false;
     }
+    // Without events the control still works; it only never reports a completed document.
+    IConnectionPointContainer* container = nullptr;
+    if (SUCCEEDED(object_->QueryInterface(IID_IConnectionPointContainer,
+                                          reinterpret_cast<void**>(&container)))) {
+        if (FAILED(container->FindConnectionPoint(DIID_DWebBrowserEvents2, &eventSource_)))
+            eventSource_ = nullptr;
+        container->Release();
+    }
+    if (eventSource_) {
+        events_ = new Events(browser_, std::move(onCompleted));
+        if (FAILED(eventSource_->Advise(events_, &eventCookie_))) {
+            eventSource_->Release();
+            eventSource_ = nullptr;
+        }
+    }
     return true;
+}
+
+HWND BrowserSite::Window() const {
+    HWND window = nullptr;
+    IOleWindow* ole = nullptr;
+    if (object_ &&
+        SUCCEEDED(object_->QueryInterface(IID_IOleWindow, reinterpret_cast<void**>(&ole)))) {
+        if (FAILED(ole->GetWindow(&window)))
+            window = nullptr;
+        ole->Release();
+    }
+    return window;
 }
 
 void BrowserSite::SetRect(const RECT& rect) {
@@ -141,6 +229,16 @@ void BrowserSite::SetRect(const RECT& rect) {
 }
 
 void BrowserSite::Destroy() {
+    if (eventSource_) {
+        eventSource_->Unadvise(eventCookie_);
+        eventSource_->Release();
+        eventSource_ = nullptr;
+    }
+    if (events_) {
+        events_->Detach();
+        events_->Release();
+        events_ = nullptr;
+    }
     if (browser_) {
         browser_->Release();
         browser_ = nullptr;

@@ -177,6 +177,13 @@ opened=$(($(opens) - before))
 { [ "$opened" -ge 1 ] && [ "$opened" -le 2 ]; } || fail "requests 1, 3 and a planted 0 opened $opened folders"
 grep -qi 'notepad' "$work/shell.log" && fail "request 0 handed the planted program to the shell"
 tail -1 "$work/shell.log" | grep -q 'Quillmar\\Audio\\$' || fail "request 1 opened: $(tail -1 "$work/shell.log")"
+# Request 2 opens the shared effects folder, once it is there.
+mkdir -p "$build/wineprefix/drive_c/users/Public/Quillmar/WebCam/Effects"
+before=$(opens)
+"$wine_run" "$build/bin/app_post.exe" 1132 2 0
+wait_open $((before + 1)) || fail "request 2 opened nothing"
+tail -1 "$work/shell.log" | grep -qi '\\Public\\Quillmar\\WebCam\\Effects\\$' ||
+  fail "request 2 opened: $(tail -1 "$work/shell.log")"
 
 echo "== a device that is not there"
 files=$(ls "$recordings"/Aud*.mp3 | wc -l)

@@ -89,10 +89,12 @@ TEST(BrowserSiteTest, HostsTheControlOrLeavesTheWindowAsItWas) {
         const bool created = site.Create(window.Handle(), RECT{0, 0, 200, 100});
         ::testing::Test::RecordProperty("browser_created", created ? "yes" : "no");
         EXPECT_EQ(created, site.Browser() != nullptr);
+        EXPECT_EQ(created, IsChild(window.Handle(), site.Window()) != FALSE);
         EXPECT_TRUE(created || !FindWindowExW(window.Handle(), nullptr, nullptr, nullptr));
         site.SetRect(RECT{10, 10, 100, 60});
         site.Destroy();
         EXPECT_EQ(site.Browser(), nullptr);
+        EXPECT_EQ(site.Window(), nullptr);
         test::Pump();
     }
     CoUninitialize();
