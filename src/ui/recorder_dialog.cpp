@@ -231,8 +231,7 @@ void RecorderDialog::BuildCapturePanel() {
     const std::wstring folder(buttonFolder_.begin(), buttonFolder_.end());
     if (captureBar_.Create(captureLabel_.Handle())) {
         AddButtons(captureBar_, folder, kCaptureButtons);
-        captureBar_.SetCaption(kTimeDisplay, kZeroTime, kTimeColour);
-        captureBar_.SetButtonKind(kTimeDisplay, skin::kHidden);
+        HideTimeDisplay();
     }
     ShowWindow(captureLabel_.Handle(), SW_SHOW);
     recorderReady_ = recorder_.Init(captureLabel_.Handle()) == 1;
@@ -512,8 +511,7 @@ void RecorderDialog::StartRecording() {
     }
     captureBar_.SetButtonKind(kRecordButton, skin::kToggle);
     captureBar_.SetButtonState(kRecordButton, skin::kHot);  // state 1: the selected toggle
-    captureBar_.SetCaption(kTimeDisplay, kZeroTime, kTimeColour);
-    captureBar_.SetButtonKind(kTimeDisplay, skin::kPushButton);
+    ShowTimeDisplay(kZeroTime);
     SetTimer(hwnd_, kElapsedTimer, 1000, nullptr);
     startTick_ = clock_.StartTick();
     limitStopPosted_ = false;
@@ -523,7 +521,7 @@ void RecorderDialog::StartRecording() {
 
 void RecorderDialog::StopRecording() {
     KillTimer(hwnd_, kElapsedTimer);
-    captureBar_.SetButtonKind(kTimeDisplay, skin::kHidden);
+    HideTimeDisplay();
     recorder_.Stop();
     captureBar_.SetButtonKind(kRecordButton, skin::kPushButton);
     // Back to the plain face: a push button left in state 1 would stay highlighted.
@@ -541,7 +539,7 @@ void RecorderDialog::OnElapsedTick() {
     const ElapsedTime t = ElapsedBetween(startTick_, clock_.Now());
     char text[16];
     FormatElapsed(t, text, sizeof(text));
-    captureBar_.SetCaption(kTimeDisplay, text, kTimeColour);
+    ShowTimeDisplay(text);
     Redraw(captureBar_.Handle());
     if (t.hours >= kRecordingLimitHours && !limitStopPosted_) {
         // Exactly one stop: no further ticks, and the posted stop is marked as the limit's.
@@ -551,9 +549,22 @@ void RecorderDialog::OnElapsedTick() {
     }
 }
 
-void RecorderDialog::ShowNotice(const char* text) {
+// The bar draws the time itself; its window text says the same, so assistive tools (and the
+// end-to-end tests) read what the user sees.
+void RecorderDialog::ShowTimeDisplay(const char* text) {
     captureBar_.SetCaption(kTimeDisplay, text, kTimeColour);
     captureBar_.SetButtonKind(kTimeDisplay, skin::kPushButton);
+    SetWindowTextA(captureBar_.Handle(), text);
+}
+
+void RecorderDialog::HideTimeDisplay() {
+    captureBar_.SetButtonKind(kTimeDisplay, skin::kHidden);
+    captureBar_.SetCaption(kTimeDisplay, kZeroTime, kTimeColour);
+    SetWindowTextA(captureBar_.Handle(), "");
+}
+
+void RecorderDialog::ShowNotice(const char* text) {
+    ShowTimeDisplay(text);
     Redraw(captureBar_.Handle());
     SetTimer(hwnd_, kNoticeTimer, kNoticeMs, nullptr);
 }
@@ -561,8 +572,7 @@ void RecorderDialog::ShowNotice(const char* text) {
 void RecorderDialog::HideNotice() {
     if (!KillTimer(hwnd_, kNoticeTimer) || recording_)
         return;
-    captureBar_.SetButtonKind(kTimeDisplay, skin::kHidden);
-    captureBar_.SetCaption(kTimeDisplay, kZeroTime, kTimeColour);
+    HideTimeDisplay();
     // The bar does not paint what a hidden button leaves: the label behind it repaints.
     Redraw(captureLabel_.Handle());
 }

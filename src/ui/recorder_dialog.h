@@ -81,6 +81,8 @@ class RecorderDialog : public win::ModalDialog {
     void ToggleRecording(bool fromTimeLimit);
     void StartRecording();
     void StopRecording();
+    void ShowTimeDisplay(const char* text);
+    void HideTimeDisplay();
     void ShowNotice(const char* text);
     void HideNotice();
     void ShowMainMenu();

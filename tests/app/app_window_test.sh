@@ -84,13 +84,22 @@ wait_open() {  # waits for the shell log to hold $1 openings
   return 1
 }
 now() { date +%s.%N; }
+# watch_times MS NAME: in the background, the texts inside the window whenever they change
+watch_times() {
+  "$wine_run" "$build/bin/app_post.exe" --watch "$1" 2>/dev/null | tr -d '\r' >"$work/$2-texts.txt" &
+  sleep 0.5  # the watcher is looking before the click
+}
+# times_shown NAME: the distinct times the display showed, in order, on one line
+times_shown() { grep -oE '[0-9]{2}:[0-9]{2}:[0-9]{2}' "$work/$1-texts.txt" | uniq | tr '\n' ' ' | sed 's/ $//'; }
 
 # record_with NAME SECONDS FACTOR TOLERANCE: Record, wait, Record; the newest recording must be
 # as long as the time between the clicks (within 0.3 s) and carry the tone at FACTOR times its
 # pitch (within TOLERANCE, a share).
 record_with() {
-  local name=$1 seconds=$2 factor=$3 tolerance=$4 before t0 t1
+  local name=$1 seconds=$2 factor=$3 tolerance=$4 before t0 t1 watcher
   before=$(opens)
+  watch_times $((seconds * 1000 + 2500)) "$name"
+  watcher=$!
   click 233 169
   t0=$(now)
   away
@@ -121,6 +130,18 @@ record_with() {
   crop "$name-2s" 50 24 264 166 "$name-prefix2"
   same "$name-time1" "$name-time2" && fail "$name: the time display did not change"
   same "$name-prefix1" "$name-prefix2" || fail "$name: more than the seconds changed"
+  wait "$watcher"
+  local shown
+  shown=$(times_shown "$name")
+  note "$name: the display showed $shown"
+  # From 00:00:00 up, second by second (a tick late under load may skip one), to the time
+  # between the clicks.
+  echo "$shown" | awk -v c="$clicked" '{
+      for (i = 1; i <= NF; ++i) { split($i, t, ":"); s[i] = t[1] * 3600 + t[2] * 60 + t[3] }
+      ok = $1 == "00:00:00" && NF >= 3
+      for (i = 2; i <= NF; ++i) ok = ok && s[i] > s[i - 1] && s[i] - s[i - 1] <= 2
+      exit !(ok && s[NF] <= c && s[NF] >= int(c) - 1) }' ||
+    fail "$name: the display did not count the seconds (it showed $shown)"
 }
 
 echo "== the window, an effect, three recordings"
@@ -245,9 +266,26 @@ echo "== the four-hour stop"
 files=$(ls "$recordings"/Aud*.mp3 | wc -l)
 before=$(opens)
 start "$app" QUILLMAR_CLOCK_AHEAD_MS=14397000 || exit 1
-sleep 1  # a new second, so the recording gets its own file name
+watch_times 7500 limit
+watcher=$!
+sleep 0.5  # a new second, so the recording gets its own file name
 click 233 169
 sleep 7
+wait "$watcher"
+shown=$(times_shown limit)
+note "the display showed $shown"
+# The clock starts 3 s short of the limit: the display counts up to it and is gone with the
+# stop, which cuts the take at 4 h, that is after about 3 s of sound.
+case "${shown##* }" in
+  03:59:58 | 03:59:59 | 04:00:00 | 04:00:01) ;;
+  *) fail "the display did not count up to the limit (it showed $shown)" ;;
+esac
+grep -qE '[0-9]{2}:[0-9]{2}:[0-9]{2}' <(tail -n 1 "$work/limit-texts.txt") &&
+  fail "the time display is still shown after the limit's stop"
+mpg123 -q -w "$work/limit.wav" "$(ls -t "$recordings"/Aud*.mp3 | head -1)" 2>/dev/null
+read -r length _ < <(python3 "$here/app_pitch.py" "$work/limit.wav")
+note "the limit's recording: $length s"
+awk -v l="$length" 'BEGIN { exit !(l > 2.5 && l < 3.7) }' || fail "the limit cut the take at $length s, not at 4 h"
 [ "$(opens)" -eq $((before + 1)) ] || fail "the limit stopped $(($(opens) - before)) times"
 [ "$(ls "$recordings"/Aud*.mp3 | wc -l)" -eq $((files + 1)) ] || fail "the limit started another recording"
 away
