@@ -95,12 +95,16 @@ try:
                               env=ENV, stderr=subprocess.DEVNULL)
 
     out = work + "/baby.mp3"
-    r = run("record", "--effect", "Baby", "--seconds", "3", out)
+    r = run("record", "--effect", "Baby", "--keep-raw", "--seconds", "3", out)
     x, rate = samples(out) if r.returncode == 0 else ([], 1)
-    check(r.returncode == 0 and r.stdout.strip() == out, "record --effect Baby prints its path")
+    check(r.returncode == 0 and r.stdout.split() == [work + "/baby.raw.flac", out],
+          "record --effect Baby --keep-raw prints both paths, the recording last")
     check(abs(len(x) / rate - 3.0) < 0.1, f"Baby recording lasts 3 s ({len(x) / rate:.3f})")
     f0 = mean_f0(out)
     check(abs(f0 / (F0 * BABY) - 1) < 0.01, f"Baby raises 200 Hz by 2.52 ({f0:.1f} Hz)")
+    raw = work + "/baby.raw.flac"
+    f0 = mean_f0(raw) if os.path.exists(raw) else 0.0
+    check(abs(f0 / F0 - 1) < 0.01, f"--keep-raw keeps the untransformed take beside it ({f0:.1f} Hz)")
 
     out = work + "/plain.mp3"
     r = run("record", "--seconds", "3", out)
