@@ -134,6 +134,21 @@ try:
     share = tone_share(x[-rate // 2:], rate, F0 * BABY)
     check(share > 0.8, f"the stopped file ends with the voice ({share:.3f})")
 
+    # A source that stops delivering (its device suspended under the recorder): exit 1 after
+    # the stall time with a clear error, and the file so far decodes.
+    out = work + "/stalled.wav"
+    p = start_record("--seconds", "30", out)
+    wait_for(lambda: part_bytes(out) > 4000, 15)
+    subprocess.run(["pactl", "suspend-sink", "input", "1"], env=ENV, timeout=10)
+    suspended = time.monotonic()
+    p.wait(timeout=15)
+    took = time.monotonic() - suspended
+    subprocess.run(["pactl", "suspend-sink", "input", "0"], env=ENV, timeout=10)
+    check(p.returncode == 1 and 1.0 < took < 4.0 and "no audio for 2 s" in p.stderr.read(),
+          f"a stalled source stops the recording with exit 1 ({took:.2f} s)")
+    x, rate = samples(out) if os.path.exists(out) else ([], 1)
+    check(len(x) > rate // 10, "the stalled recording so far decodes")
+
     # The server killed mid-recording: exit 1 within a second, the file so far decodes.
     out = work + "/killed.mp3"
     p = start_record("--seconds", "30", out)
