@@ -36,8 +36,10 @@ INT_PTR ModalDialog::RunModal(HINSTANCE instance, int templateId, HWND owner) {
     }
     if (reenableOwner)
         EnableWindow(owner, TRUE);
-    Unbind();
+    // Destroyed while still bound, so the dialog sees its own WM_DESTROY (its controls go while
+    // the window is there); the binding ends with WM_NCDESTROY.
     DestroyWindow(dialog);
+    Unbind();
     return result_;
 }
 

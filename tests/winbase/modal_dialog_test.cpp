@@ -50,6 +50,11 @@ class ChainDialog : public ModalDialog {
     }
 
   protected:
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
+        if (message == WM_DESTROY)
+            g_seen.push_back("dialog destroyed");
+        return ModalDialog::HandleMessage(message, wParam, lParam);
+    }
     BOOL OnInitDialog() override {
         const std::wstring cls = RegisterAnonymousClass(0, nullptr, nullptr);
         child_.Create(0, cls.c_str(), L"", WS_CHILD | WS_VISIBLE, RECT{0, 0, 50, 50}, hwnd_, 1);
@@ -72,8 +77,9 @@ TEST(ModalDialogTest, PreTranslationRunsFromTheTargetUpToTheDialogBeforeDispatch
     g_seen.clear();
     EXPECT_EQ(dialog.RunModal(GetModuleHandleW(nullptr), 101, owner.Handle()), 7);
     const std::vector<std::string> expected = {
-        "grandchild", "child",  // kStopped: kept by the child, never dispatched
-        "grandchild", "child", "dialog", "grandchild dispatched"};
+        "grandchild",      "child",  // kStopped: kept by the child, never dispatched
+        "grandchild",      "child", "dialog", "grandchild dispatched",
+        "dialog destroyed"};  // while still bound: it can let its controls go
     EXPECT_EQ(g_seen, expected);
     EXPECT_TRUE(IsWindowEnabled(owner.Handle()));
     EXPECT_EQ(dialog.Handle(), nullptr);
