@@ -87,9 +87,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     if (qm::app::WakeRunningInstance())
         return 0;
     qm::app::InstanceClaim claim;
-    if (!claim.Claimed()) {
-        qm::app::WakeInstanceBeingStarted(kWinnerWindowWaitMs);
+    // A second start brings the running window to the front; one made while the window
+    // closes waits for the old instance to end and takes its place.
+    if (!claim.Claimed() && !claim.WaitForWindowOrClaim(kWinnerWindowWaitMs))
         return 0;
-    }
     return RunInstance(instance);
 }

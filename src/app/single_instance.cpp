@@ -19,7 +19,9 @@ bool WakeRunningInstance() {
 InstanceClaim::InstanceClaim() {
     mutex_ = CreateMutexW(nullptr, FALSE, kInstanceMutex);
     if (mutex_ == nullptr) {
-        claimed_ = true;  // no kernel object: fall back on the window search alone
+        // Refused access means another process holds it; no kernel object at all: fall back
+        // on the window search alone.
+        claimed_ = GetLastError() != ERROR_ACCESS_DENIED;
         return;
     }
     // The mutex is never released by its owner before exit; a wait that succeeds at once
@@ -36,10 +38,22 @@ InstanceClaim::~InstanceClaim() {
     CloseHandle(mutex_);
 }
 
-void WakeInstanceBeingStarted(DWORD timeoutMs) {
+bool InstanceClaim::WaitForWindowOrClaim(DWORD timeoutMs) {
     const DWORD start = GetTickCount();
-    while (!WakeRunningInstance() && GetTickCount() - start < timeoutMs)
-        Sleep(50);
+    while (GetTickCount() - start < timeoutMs) {
+        if (WakeRunningInstance())
+            return false;
+        // The holder may be an instance whose window is gone while it finishes a recording:
+        // once it exits, this start is the one the user made, not a lost one.
+        const DWORD waited = mutex_ != nullptr ? WaitForSingleObject(mutex_, 50) : WAIT_TIMEOUT;
+        if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
+            claimed_ = true;
+            return true;
+        }
+        if (mutex_ == nullptr)
+            Sleep(50);
+    }
+    return false;
 }
 
 bool RegisterMainWindowClass(HINSTANCE instance) {

@@ -21,15 +21,15 @@ class InstanceClaim {
     InstanceClaim(const InstanceClaim&) = delete;
     InstanceClaim& operator=(const InstanceClaim&) = delete;
     bool Claimed() const { return claimed_; }
+    // For the process that lost the claim: waits (bounded) until either the holder's window
+    // exists, which it then wakes (false: this process ends), or the holder has exited and the
+    // claim is this process's (true: it becomes the instance).
+    bool WaitForWindowOrClaim(DWORD timeoutMs);
 
   private:
     HANDLE mutex_ = nullptr;
     bool claimed_ = false;
 };
-
-// The process that lost the claim: waits (bounded) for the winner's window to exist and wakes
-// it, so the user's second start still brings the window to the front.
-void WakeInstanceBeingStarted(DWORD timeoutMs);
 
 // Registers the main window class as a copy of the standard dialog class under our name.
 bool RegisterMainWindowClass(HINSTANCE instance);

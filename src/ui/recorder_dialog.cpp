@@ -196,7 +196,8 @@ void RecorderDialog::LoadTheme() {
 
     wchar_t buttons[MAX_PATH] = {};
     ModulePathOf(L"UI\\Buttons\\", buttons);
-    buttonFolder_.assign(buttons, buttons + wcslen(buttons));
+    // Kept wide: a folder name outside ASCII must reach the icon loader unchanged.
+    buttonFolder_ = buttons;
 }
 
 void RecorderDialog::BuildTitle() {
@@ -207,7 +208,7 @@ void RecorderDialog::BuildTitle() {
     titleLabel_.SetBackground(skin::ThemeFrameBrush().Get());
     SetWindowTextA(hwnd_, title);
 
-    const std::wstring folder(buttonFolder_.begin(), buttonFolder_.end());
+    const std::wstring& folder = buttonFolder_;
     if (titleBar_.Create(titleLabel_.Handle()))
         AddButtons(titleBar_, folder, kTitleButtons);
     if (menuBar_.Create(titleLabel_.Handle()))
@@ -228,7 +229,7 @@ void RecorderDialog::BuildCapturePanel() {
     captureLabel_.SetBackground(skin::ThemeFrameBrush().Get());
     spareLabel_.Subclass(GetDlgItem(hwnd_, IDC_SPARE_PANEL));
 
-    const std::wstring folder(buttonFolder_.begin(), buttonFolder_.end());
+    const std::wstring& folder = buttonFolder_;
     if (captureBar_.Create(captureLabel_.Handle())) {
         AddButtons(captureBar_, folder, kCaptureButtons);
         HideTimeDisplay();

@@ -111,7 +111,7 @@ class RecorderDialog : public win::ModalDialog {
     HWND contentBrowser_ = nullptr;
     HICON icon_ = nullptr;
     std::string menuText_;
-    std::string buttonFolder_;
+    std::wstring buttonFolder_;
     TickClock clock_;
     Shell shell_;
     bool recording_ = false;

@@ -232,13 +232,40 @@ note "the second process ended after $second_ms ms"
 [ "$second_ms" -lt 5000 ] || fail "the second process took $second_ms ms"
 [ "$(xdotool search --onlyvisible --name '^Corvessa$' | wc -l)" -eq 1 ] || fail "two windows"
 
-echo "== closing during a recording"
+echo "== closing during a recording, and a start while it closes"
 click 233 169
 sleep 2
 t0=$(date +%s%N)
-stop_app
+click 438 17
+# The window goes first and the recording is finished after it: a start made in between
+# must not be lost.
+for _ in $(seq 100); do xdotool search --onlyvisible --name '^Corvessa$' >/dev/null || break; sleep 0.05; done
+restarted=""
+if kill -0 "$pid" 2>/dev/null; then
+  "$wine_run" "$app/QuillmarRecorder.exe" &
+  restarted=$!
+fi
+for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
 close_ms=$((($(date +%s%N) - t0) / 1000000))
+wait "$pid" 2>/dev/null
 note "closed after $close_ms ms"
+if [ -n "$restarted" ]; then
+  win=""
+  for _ in $(seq 150); do
+    win=$(xdotool search --onlyvisible --name '^Corvessa$' 2>/dev/null | head -1)
+    [ -n "$win" ] && break
+    sleep 0.1
+  done
+  if [ -n "$win" ] && kill -0 "$restarted" 2>/dev/null; then
+    pid=$restarted
+    sleep 1  # its first paint
+    stop_app
+  else
+    fail "a start made while the window closed was lost"
+  fi
+else
+  note "the recorder ended before a start could be made while it closed"
+fi
 [ "$close_ms" -ge 800 ] || fail "closing took only $close_ms ms"
 newest=$(ls -t "$recordings"/Aud*.mp3 | head -1)
 mpg123 -q -w "$work/closed.wav" "$newest" 2>/dev/null || fail "the file of a closed recording does not decode"
@@ -316,6 +343,15 @@ sleep 2
 click 233 169
 sleep 2
 kill -0 "$pid" 2>/dev/null || fail "the window with bad files ended"
+stop_app
+
+echo "== a folder name outside ASCII (within the ANSI code page, as the theme and catalogue paths are)"
+cp -r "$app" "$work/Récorder"
+start "$work/Récorder" || exit 1
+away
+shot accented
+crop accented 42 42 212 148 accented-button
+same accented-button idle-button || fail "the buttons do not load from a folder named outside ASCII"
 stop_app
 
 echo "== GetUpdate.exe"
