@@ -48,6 +48,15 @@ void BarTooltip::Hide() {
         ShowWindow(hwnd_, SW_HIDE);
 }
 
+void RequestHoverAndLeave(HWND hwnd, DWORD hoverMs) {
+    TRACKMOUSEEVENT track{};
+    track.cbSize = sizeof(track);
+    track.dwFlags = TME_HOVER | TME_LEAVE;
+    track.hwndTrack = hwnd;
+    track.dwHoverTime = hoverMs;
+    TrackMouseEvent(&track);
+}
+
 void TrackPointer(HWND hwnd, bool overItem, BarTooltip& tooltip, DWORD hoverMs) {
     if (!overItem) {
         tooltip.Hide();
@@ -56,12 +65,7 @@ void TrackPointer(HWND hwnd, bool overItem, BarTooltip& tooltip, DWORD hoverMs) 
     } else if (GetCapture() != hwnd) {
         SetCapture(hwnd);
     }
-    TRACKMOUSEEVENT track{};
-    track.cbSize = sizeof(track);
-    track.dwFlags = TME_HOVER | TME_LEAVE;
-    track.hwndTrack = hwnd;
-    track.dwHoverTime = hoverMs;
-    TrackMouseEvent(&track);
+    RequestHoverAndLeave(hwnd, hoverMs);
 }
 
 LRESULT BarTooltip::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {

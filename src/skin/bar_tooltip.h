@@ -26,9 +26,13 @@ class BarTooltip : public win::Window {
     std::wstring text_;
 };
 
+// Asks Windows for one hover notice (after `hoverMs`) and one leave notice for `hwnd`; each
+// request yields one of each, so a window asks again on every mouse move.
+void RequestHoverAndLeave(HWND hwnd, DWORD hoverMs);
+
 // What a window with hover tooltips does on every mouse move: over one of its items it holds the
 // capture so it sees the pointer leave, elsewhere it lets go and hides the tip; either way it asks
-// again for the hover (after `hoverMs`) and leave notices, which Windows sends only once a request.
+// again for the hover and leave notices.
 void TrackPointer(HWND hwnd, bool overItem, BarTooltip& tooltip, DWORD hoverMs);
 
 }  // namespace qm::skin

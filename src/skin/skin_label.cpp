@@ -1,5 +1,6 @@
 #include "skin/skin_label.h"
 
+#include "skin/bar_tooltip.h"
 #include "skin/icon_button_bar.h"
 #include "skin/theme.h"
 #include "winbase/handles.h"
@@ -94,15 +95,9 @@ LRESULT ForwardingPane::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
         case WM_LBUTTONDOWN:
             SetFocus(hwnd_);
             break;
-        case WM_MOUSEMOVE: {
-            TRACKMOUSEEVENT track{};
-            track.cbSize = sizeof(track);
-            track.dwFlags = TME_HOVER | TME_LEAVE;
-            track.hwndTrack = hwnd_;
-            track.dwHoverTime = kBarHoverMs;
-            TrackMouseEvent(&track);
+        case WM_MOUSEMOVE:
+            RequestHoverAndLeave(hwnd_, kBarHoverMs);
             break;
-        }
         case WM_MOUSELEAVE:
             if (HasTarget())
                 SendMessageW(target_, WM_MOUSELEAVE, 0, 0);
