@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "encoder/big_endian.h"
+
 namespace {
 
 constexpr size_t kHeaderBytes = 10;
@@ -35,10 +37,6 @@ std::optional<uint32_t> GetSyncsafe(const uint8_t* in) {
         value = value << 7 | in[i];
     }
     return value;
-}
-
-uint32_t GetBigEndian32(const uint8_t* in) {
-    return (uint32_t{in[0]} << 24) | (uint32_t{in[1]} << 16) | (uint32_t{in[2]} << 8) | in[3];
 }
 
 void AppendFrame(std::vector<uint8_t>& out, const char* id, std::string_view description,

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "encoder/big_endian.h"
+
 namespace {
 
 // Layer III bit rates by index; index 0 is free format, which no fixed frame grid allows.
@@ -22,17 +24,6 @@ const std::array<uint16_t, 15>& KbpsTable(MpegVersion version) {
 
 size_t VersionRow(MpegVersion version) {
     return static_cast<size_t>(version);
-}
-
-void PutBigEndian32(uint8_t* out, uint32_t value) {
-    out[0] = static_cast<uint8_t>(value >> 24);
-    out[1] = static_cast<uint8_t>(value >> 16);
-    out[2] = static_cast<uint8_t>(value >> 8);
-    out[3] = static_cast<uint8_t>(value);
-}
-
-uint32_t GetBigEndian32(const uint8_t* in) {
-    return (uint32_t{in[0]} << 24) | (uint32_t{in[1]} << 16) | (uint32_t{in[2]} << 8) | in[3];
 }
 
 constexpr uint32_t kTagFrames = 0x1;
@@ -56,15 +47,6 @@ constexpr size_t kExtMusicCrc = 32;
 constexpr size_t kExtTagCrc = 34;
 // Revision 0, method 1: constant bit rate.
 constexpr uint8_t kCbrMethod = 0x01;
-
-void PutBigEndian16(uint8_t* out, uint16_t value) {
-    out[0] = static_cast<uint8_t>(value >> 8);
-    out[1] = static_cast<uint8_t>(value);
-}
-
-uint16_t GetBigEndian16(const uint8_t* in) {
-    return static_cast<uint16_t>((in[0] << 8) | in[1]);
-}
 
 // The extension's source-rate (2 bits) and stereo-mode (3 bits) fields.
 uint8_t MiscFieldFor(const Mp3FrameHeader& header) {
