@@ -36,6 +36,16 @@ prefix_user=$(ls -d "$build"/wineprefix/drive_c/users/*/Documents/.. | grep -v P
 recordings=$prefix_user/Documents/Quillmar/Audio
 settings=$prefix_user/AppData/Roaming/Quillmar/Audio/AudioRec.ini
 
+# find_window TRIES: waits up to TRIES x 50 ms for the recorder's window; sets win.
+find_window() {
+  win=""
+  for _ in $(seq "$1"); do
+    win=$(xdotool search --onlyvisible --name '^Corvessa$' 2>/dev/null | head -1)
+    [ -n "$win" ] && return 0
+    sleep 0.05
+  done
+  return 1
+}
 # start DIR [ENV...]: launches the program and waits for its window; sets pid, win, x, y.
 start() {
   local dir=$1
@@ -44,13 +54,7 @@ start() {
   t0=$(date +%s%N)
   env "$@" "$wine_run" "$dir/QuillmarRecorder.exe" &
   pid=$!
-  win=""
-  for _ in $(seq 200); do
-    win=$(xdotool search --onlyvisible --name '^Corvessa$' 2>/dev/null | head -1)
-    [ -n "$win" ] && break
-    sleep 0.05
-  done
-  [ -n "$win" ] || { fail "no window from $dir"; return 1; }
+  find_window 200 || { fail "no window from $dir"; return 1; }
   started_ms=$((($(date +%s%N) - t0) / 1000000))
   sleep 1  # the first paint and the panel's posted category
   eval "$(xdotool getwindowgeometry --shell "$win")"
@@ -72,9 +76,11 @@ rgb() {
 bright_share() {
   convert "$work/$1.png" -crop "$2x$3+$4+$5" -colorspace gray -threshold 30% -format '%[fx:mean]' info:
 }
+# wait_ended PID: waits up to 10 s for the process to end.
+wait_ended() { for _ in $(seq 100); do kill -0 "$1" 2>/dev/null || break; sleep 0.1; done; }
 stop_app() {
   click 438 17
-  for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  wait_ended "$pid"
   kill -0 "$pid" 2>/dev/null && { fail "the window did not close"; kill "$pid"; }
   wait "$pid" 2>/dev/null
 }
@@ -245,18 +251,12 @@ if kill -0 "$pid" 2>/dev/null; then
   "$wine_run" "$app/QuillmarRecorder.exe" &
   restarted=$!
 fi
-for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+wait_ended "$pid"
 close_ms=$((($(date +%s%N) - t0) / 1000000))
 wait "$pid" 2>/dev/null
 note "closed after $close_ms ms"
 if [ -n "$restarted" ]; then
-  win=""
-  for _ in $(seq 150); do
-    win=$(xdotool search --onlyvisible --name '^Corvessa$' 2>/dev/null | head -1)
-    [ -n "$win" ] && break
-    sleep 0.1
-  done
-  if [ -n "$win" ] && kill -0 "$restarted" 2>/dev/null; then
+  if find_window 300 && kill -0 "$restarted" 2>/dev/null; then
     pid=$restarted
     sleep 1  # its first paint
     stop_app
