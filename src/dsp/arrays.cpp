@@ -9,38 +9,56 @@
 #include "dsp/arrays_internal.h"
 
 void* DspScratchTake(size_t bytes);
-bool DspScratchOwns(const void* block);
 
 namespace {
 
-long g_failAfter = -1;
-
-// The scratch of the active scope, and every scratch that holds storage (blocks carved from
-// one may be released after its scope has ended). The library runs on one thread at a time.
-DspScratch* g_activeScratch = nullptr;
-constexpr int kMaxScratches = 8;
-const DspScratch* g_scratches[kMaxScratches] = {};
+// Per thread: analyses on different threads (independent effect instances) each have their
+// own scratch and their own failure countdown.
+thread_local long t_failAfter = -1;
+thread_local DspScratch* t_activeScratch = nullptr;
 
 // Scratch blocks keep the alignment the heap would give.
 constexpr size_t kScratchAlign = alignof(std::max_align_t);
 
+// Every block starts with a header that says where it came from, so a release needs no table
+// of scratches shared between threads: a scratch block is left to its scratch, a heap block
+// goes back to the heap. The header keeps the heap's alignment for the block behind it.
+constexpr size_t kHeaderBytes = kScratchAlign;
+enum BlockOrigin : unsigned char { kFromHeap = 1, kFromScratch = 2 };
+
+unsigned char* HeaderOf(void* block) {
+    return static_cast<unsigned char*>(block) - kHeaderBytes;
+}
+
 // The failure hook counts heap blocks only: with it at 0, a call that still succeeds took
 // every block from the scratch.
 void* AllocateZeroed(size_t bytes) {
-    if (g_activeScratch != nullptr) {
-        if (void* block = DspScratchTake(bytes))
-            return block;
+    // Callers keep `bytes` within PTRDIFF_MAX, so the header always fits beside it.
+    const size_t total = bytes + kHeaderBytes;
+    if (t_activeScratch != nullptr) {
+        if (void* raw = DspScratchTake(total)) {
+            *static_cast<unsigned char*>(raw) = kFromScratch;
+            return static_cast<unsigned char*>(raw) + kHeaderBytes;
+        }
     }
-    if (g_failAfter == 0)
+    if (t_failAfter == 0)
         return nullptr;
-    if (g_failAfter > 0)
-        --g_failAfter;
-    return std::calloc(bytes, 1);
+    if (t_failAfter > 0)
+        --t_failAfter;
+    auto* raw = static_cast<unsigned char*>(std::calloc(total, 1));
+    if (raw == nullptr)
+        return nullptr;
+    *raw = kFromHeap;
+    return raw + kHeaderBytes;
+}
+
+bool FromScratch(void* block) {
+    return *HeaderOf(block) == kFromScratch;
 }
 
 void ReleaseBlock(void* block) {
-    if (!DspScratchOwns(block))
-        std::free(block);
+    if (!FromScratch(block))
+        std::free(HeaderOf(block));
 }
 
 // Number of elements of lo..hi, or -1 when the range is malformed.
@@ -92,8 +110,8 @@ void* AllocateOffset(size_t elementSize, long lo, size_t bytes) {
         if (offset != 0)
             return reinterpret_cast<void*>(offset);
         // A scratch block is simply left behind; the next one has another address.
-        if (!DspScratchOwns(block)) {
-            void* kept = std::realloc(block, 1);
+        if (!FromScratch(block)) {
+            void* kept = std::realloc(HeaderOf(block), kHeaderBytes + 1);
             (void)kept;
         }
     }
@@ -102,7 +120,7 @@ void* AllocateOffset(size_t elementSize, long lo, size_t bytes) {
 }  // namespace
 
 void* DspScratchTake(size_t bytes) {
-    DspScratch& s = *g_activeScratch;
+    DspScratch& s = *t_activeScratch;
     const size_t rounded = (bytes + kScratchAlign - 1) / kScratchAlign * kScratchAlign;
     if (rounded < bytes)
         return nullptr;
@@ -119,39 +137,19 @@ void* DspScratchTake(size_t bytes) {
     return block;
 }
 
-bool DspScratchOwns(const void* block) {
-    const auto address = reinterpret_cast<uintptr_t>(block);
-    for (const DspScratch* s : g_scratches) {
-        if (s != nullptr && s->base_ != nullptr) {
-            const auto base = reinterpret_cast<uintptr_t>(s->base_);
-            if (address >= base && address - base < s->capacity_)
-                return true;
-        }
-    }
-    return false;
-}
-
 bool DspScratch::Reserve(size_t bytes) {
     Free();
-    int slot = 0;
-    while (slot < kMaxScratches && g_scratches[slot] != nullptr)
-        ++slot;
-    if (slot == kMaxScratches || bytes == 0)
+    if (bytes == 0)
         return false;
     // malloc's alignment is already that of max_align_t.
     base_ = static_cast<unsigned char*>(std::malloc(bytes));
     if (base_ == nullptr)
         return false;
     capacity_ = bytes;
-    g_scratches[slot] = this;
     return true;
 }
 
 void DspScratch::Free() {
-    for (const DspScratch*& s : g_scratches) {
-        if (s == this)
-            s = nullptr;
-    }
     std::free(base_);
     base_ = nullptr;
     capacity_ = 0;
@@ -161,15 +159,15 @@ void DspScratch::Free() {
 DspScratchScope::DspScratchScope(DspScratch& scratch) {
     scratch.used_ = 0;
     scratch.wanted_ = 0;
-    g_activeScratch = &scratch;
+    t_activeScratch = &scratch;
 }
 
 DspScratchScope::~DspScratchScope() {
-    g_activeScratch = nullptr;
+    t_activeScratch = nullptr;
 }
 
 void SetBlockAllocationFailureAfter(long successes) {
-    g_failAfter = successes < 0 ? -1 : successes;
+    t_failAfter = successes < 0 ? -1 : successes;
 }
 
 void* allocVector(size_t elementSize, long lo, long hi) {

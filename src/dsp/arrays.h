@@ -108,12 +108,13 @@ class LibraryArray {
 };
 
 // Working storage for the library on a thread that must not allocate (a voice effect's
-// Process). While a DspScratchScope is active, every block of allocVector and allocMatrix is
-// carved from the scratch, zero-filled; releasing such a block does nothing, and the whole
-// scratch is reused by the next scope. When the scratch runs out the heap serves the rest, so
-// too small a scratch costs allocations, never results; PeakBytes tells how much a scope
-// wanted. Blocks from the scratch must be released before the scratch itself is. One thread at
-// a time, like the rest of the library.
+// Process). While a DspScratchScope is active, every block of allocVector and allocMatrix that
+// this thread takes is carved from the scratch, zero-filled; releasing such a block does
+// nothing, and the whole scratch is reused by the next scope. When the scratch runs out the
+// heap serves the rest, so too small a scratch costs allocations, never results; PeakBytes
+// tells how much a scope wanted. Blocks from the scratch must be released before the scratch
+// itself is. A scope belongs to the thread that opened it: threads that each use their own
+// scratch run the library side by side.
 class DspScratch {
   public:
     DspScratch() = default;
@@ -133,7 +134,6 @@ class DspScratch {
   private:
     friend class DspScratchScope;
     friend void* DspScratchTake(size_t bytes);
-    friend bool DspScratchOwns(const void* block);
 
     unsigned char* base_ = nullptr;
     size_t capacity_ = 0;
@@ -143,7 +143,8 @@ class DspScratch {
     size_t heapBlocks_ = 0;
 };
 
-// Makes `scratch` the library's storage until the scope ends. Scopes do not nest.
+// Makes `scratch` the calling thread's library storage until the scope ends. Scopes do not
+// nest.
 class DspScratchScope {
   public:
     explicit DspScratchScope(DspScratch& scratch);

@@ -262,10 +262,14 @@ int32_t RunPitchDuration(PitchDurationRecords& r, const int16_t* samples, int32_
     if (!(sampleRate >= 1.0f && sampleRate <= 2147483647.0f))
         return kPitchDurationNoSound;
 
-    analysisSampleRate = static_cast<int32_t>(sampleRate);
     if (!Sound_fromPcm16(&r.source, samples, byteCount, sampleRate))
         return kPitchDurationNoSound;
-    if (!Sound_to_Pitch(&r.source, &r.pitch, kPitchTimeStep, kPitchFloorHz, kPitchCeilingHz))
+    PitchSettings analysis;
+    analysis.timeStep = kPitchTimeStep;
+    analysis.minimumPitch = kPitchFloorHz;
+    analysis.ceiling = kPitchCeilingHz;
+    analysis.analysisRateHz = static_cast<int32_t>(sampleRate);
+    if (!Sound_to_PitchWith(&r.source, &r.pitch, analysis))
         return kPitchDurationNoPitch;
     if (!Sound_Pitch_to_PulseList(&r.pulses, &r.source, &r.pitch))
         return kPitchDurationNoPulses;
@@ -295,6 +299,12 @@ int32_t ChangePitchDurationPcm16(const int16_t* samples, int32_t byteCount, int1
     PitchDurationRecords r;
     const int32_t code = RunPitchDuration(r, samples, byteCount, sampleRate, durationFactor,
                                           pitchFactor, bitsPerSample);
+    // This form still leaves its rate as the library's default, for callers that analyse the
+    // same sound further; the effects use the form below, which shares nothing.
+    if (code != kPitchDurationBadWidth && code != kPitchDurationBadFactor &&
+        code != kPitchDurationTooLong && sampleRate >= 1.0f && sampleRate <= 2147483647.0f) {
+        analysisSampleRate = static_cast<int32_t>(sampleRate);
+    }
     if (code != kPitchDurationDone)
         return code;
     if (output == nullptr)

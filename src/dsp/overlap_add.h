@@ -33,8 +33,8 @@ inline constexpr float kMaxPitchFactor = 100.0f;
 // (0.1..2.5; target length / source length, at most twice the source). *output receives a new
 // buffer (release with delete[]) of 16-bit samples clipped to +-32767; the result is its size in
 // bytes, or a PitchDurationResult code (nothing written to *output). Checks run in this order:
-// bits, duration factor, byte count, pitch factor. Sets analysisSampleRate. Allocates; uses the
-// library-wide analysis rate, so one call at a time.
+// bits, duration factor, byte count, pitch factor. Once they pass and the rate is usable it
+// also stores the rate as the library's analysisSampleRate. Allocates.
 int32_t ChangePitchDurationPcm16(const int16_t* samples, int32_t byteCount, int16_t** output,
                                  float sampleRate, float durationFactor, float pitchFactor,
                                  int32_t bitsPerSample);
@@ -42,7 +42,8 @@ int32_t ChangePitchDurationPcm16(const int16_t* samples, int32_t byteCount, int1
 // The same change written into the caller's buffer: the first min(count, capacitySamples)
 // samples of the result go to output; the result is the byte size of the whole change, or its
 // failure code. Allocates only through the library allocator, so inside a DspScratchScope
-// with enough scratch it allocates nothing.
+// with enough scratch it allocates nothing. Touches no state of the library outside the call:
+// calls on different threads run side by side.
 int32_t ChangePitchDurationPcm16Into(const int16_t* samples, int32_t byteCount, int16_t* output,
                                      int32_t capacitySamples, float sampleRate,
                                      float durationFactor, float pitchFactor,

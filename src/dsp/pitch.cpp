@@ -345,7 +345,7 @@ bool ShapeOf(int32_t method, double periodsPerWindow, AnalysisShape& shape) {
 
 bool SettingsUsable(const Sound* sound, const Pitch* pitch, const PitchSettings& s) {
     return sound != nullptr && pitch != nullptr && sound->data != nullptr && sound->count >= 1 &&
-           sound->step > 0.0 && analysisSampleRate > 0 && s.maxCandidates >= 1 &&
+           sound->step > 0.0 && s.analysisRateHz > 0 && s.maxCandidates >= 1 &&
            AllFinite({s.timeStep, s.minimumPitch, s.periodsPerWindow, s.silenceThreshold,
                       s.voicingThreshold, s.octaveCost, s.octaveJumpCost, s.voicedUnvoicedCost,
                       s.ceiling, sound->step, sound->firstTime}) &&
@@ -443,7 +443,7 @@ class PitchAnalyser {
           pitch_(pitch),
           settings_(settings),
           ceiling_(ceiling),
-          rate_(analysisSampleRate),
+          rate_(settings.analysisRateHz),
           sizes_(sizes),
           samples_(sound->data[1]),
           sampleCount_(sound->count),
@@ -800,12 +800,16 @@ int Sound_to_PitchWith(Sound* sound, Pitch* pitch, const PitchSettings& settings
 
 int PitchAnalysis(Sound* sound, Pitch* pitch, const PitchSettings& requested,
                   PitchAnalysisPath path) {
-    if (!SettingsUsable(sound, pitch, requested))
+    PitchSettings settings = requested;
+    // Read once: the rate stays the same for the whole analysis whatever another caller
+    // stores in the library's default meanwhile.
+    if (settings.analysisRateHz == 0)
+        settings.analysisRateHz = analysisSampleRate;
+    if (!SettingsUsable(sound, pitch, settings))
         return 0;
     AnalysisShape shape;
     if (!ShapeOf(requested.method, requested.periodsPerWindow, shape))
         return 0;
-    PitchSettings settings = requested;
     settings.periodsPerWindow = shape.periodsPerWindow;
     if (settings.timeStep <= 0.0)
         settings.timeStep = 1.0 / settings.minimumPitch;
@@ -819,7 +823,7 @@ int PitchAnalysis(Sound* sound, Pitch* pitch, const PitchSettings& requested,
         return 0;
     }
 
-    const double R = analysisSampleRate;
+    const double R = settings.analysisRateHz;
     // Nothing above the Nyquist frequency of the analysis rate can be a pitch.
     const double ceiling = std::min(settings.ceiling, 0.5 * R);
     PitchAnalysisSizes sizes;

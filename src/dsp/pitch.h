@@ -4,9 +4,11 @@
 
 #include "dsp/sound.h"
 
-// Sampling rate, in Hz, of the sound being analysed. Every sample count and lag-to-frequency
-// conversion of the pitch analysis uses it, not the sound's own spacing; the entry point that
-// builds the sound sets it first. One value for the whole library: one analysis at a time.
+// The library's default sampling rate, in Hz, of the sound being analysed: every sample count
+// and lag-to-frequency conversion of an analysis whose settings name no rate uses it, not the
+// sound's own spacing. Callers that rely on it set it before they analyse; the library's own
+// entry points pass their rate in the settings instead, so analyses on different threads at
+// different rates never meet here.
 extern int32_t analysisSampleRate;
 
 struct PitchCandidate {
@@ -48,6 +50,7 @@ struct PitchSettings {
     double octaveJumpCost = 0.35;      // per octave of pitch change between frames
     double voicedUnvoicedCost = 0.14;  // per switch between voiced and unvoiced
     double ceiling = 400.0;            // Hz; lowered to half the analysis rate when above it
+    int32_t analysisRateHz = 0;        // the sound's rate; 0: the library's analysisSampleRate
 };
 
 // The short form: time step, floor and ceiling; the other settings as PitchSettings' defaults
@@ -59,7 +62,7 @@ int Sound_to_Pitch(Sound* sound, Pitch* pitch, double timeStep, double minimumPi
 
 // The analysis with every setting. Other methods than 0 and 1 are refused. Refuses (returns 0)
 // non-finite or non-positive sizes, non-finite costs, maxCandidates < 1, a sound without
-// samples, analysisSampleRate <= 0 and a window longer than the sound. A floor too low for the
+// samples, an analysis rate <= 0 and a window longer than the sound. A floor too low for the
 // sound's length also prints one message on standard output (the library's only message).
 // After a failure frames already made stay with the record.
 int Sound_to_PitchWith(Sound* sound, Pitch* pitch, const PitchSettings& settings);

@@ -14,9 +14,9 @@
 // comes out a quarter block late. Only the first channel is used; every channel of the output
 // carries the same signal. 16-bit PCM only.
 //
-// Threading: one user at a time, Process on the effect stage's streaming thread. The library
-// calls of a block share one library-wide analysis rate, so two instances must not process at
-// the same time.
+// Threading: one user at a time, Process on the effect stage's streaming thread. Instances
+// share nothing: each has its own scratch and passes its own rate to the library, so
+// instances on different threads process side by side.
 class MaleToFemaleEffect : public VoiceEffect {
   public:
     MaleToFemaleEffect();
