@@ -19,7 +19,7 @@ FLOORS = [
     {"skin"},
     {"ui"},
     {"app"},
-    {"cli", "tools"},
+    {"cli", "tools", "lv2"},
 ]
 FLOOR_OF = {folder: level for level, folders in enumerate(FLOORS) for folder in folders}
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"/]+)/')

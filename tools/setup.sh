@@ -20,6 +20,8 @@ PACKAGES=(
   mpg123 sox
   xdotool imagemagick zip
   libpulse-dev pulseaudio pulseaudio-utils
+  lv2-dev liblilv-dev lilv-utils sordi
+  pipewire pipewire-pulse wireplumber dbus-x11
 )
 
 missing=()
