@@ -2,9 +2,9 @@
 # The bundle as hosts and packagers meet it: it installs with the tool, validates against the
 # LV2 schemas, exports one symbol, lists every voice with its ports, and lv2apply renders a file
 # through each plugin that matches `quillmar render` once shifted by the reported latency.
-#   lv2_bundle_test.sh BUILD_DIR QUILLMAR LV2_LATENCY SAMPLE_WAV
+#   lv2_bundle_test.sh BUILD_DIR QUILLMAR BUNDLE_TOOL SAMPLE_WAV
 set -eu
-build="$1" quillmar="$2" latency_tool="$3" sample="$4"
+build="$1" quillmar="$2" bundle_tool="$3" sample="$4"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -50,6 +50,8 @@ done
 # input's right channel is the left one inverted at half level, so a swap or a mix shows.
 sox "$sample" -b 16 "$work/in.wav" gain -6
 sox "$work/in.wav" "$work/in2.wav" remix 1 1v-0.5
+# The latency each plugin reports: the figure its run() writes to the latency port.
+"$bundle_tool" --latency 44100 >"$work/latency"
 for uri in $listed; do
   voice="${uri#urn:quillmar:voice:}"
   input="$work/in.wav"
@@ -60,7 +62,7 @@ for uri in $listed; do
   [ -n "$name" ] || fail "no voice of the tool is called $voice"
   lv2apply -i "$input" -o "$work/lv2.wav" "$uri" || fail "lv2apply $uri"
   "$quillmar" render --effect "$name" "$input" "$work/render.wav" >/dev/null
-  frames="$("$latency_tool" "$uri" 44100)"
+  frames="$(awk -v u="$uri" '$1 == u {print $2}' "$work/latency")"
   python3 - "$work/lv2.wav" "$work/render.wav" "$frames" "$voice" <<'PY' || exit 1
 import array, sys, wave
 def read(path):
