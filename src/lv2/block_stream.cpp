@@ -1,6 +1,7 @@
 #include "lv2/block_stream.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "effects/effect_latency.h"
 #include "effects/pcm_convert.h"

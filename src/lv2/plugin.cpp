@@ -7,6 +7,7 @@
 #include <cmath>
 #include <memory>
 #include <new>
+#include <span>
 #include <vector>
 
 #include "effects/effect_instances.h"

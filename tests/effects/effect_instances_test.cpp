@@ -77,25 +77,6 @@ TEST_P(EffectInstances, TwoRatesOnTwoThreadsGiveEachTheLoneOutput) {
     }
 }
 
-// An instance is a new object of the registry's voice: changing its parameters leaves the
-// registry's object (the one EnumEffect hands out) as it was.
-TEST_P(EffectInstances, AreNewObjectsOfTheRegistrysVoice) {
-    VoiceEffect* shared = EffectRegistry::Instance().Effects()[GetParam()];
-    auto own = NewEffectInstance(GetParam());
-    ASSERT_NE(own.get(), shared);
-    EXPECT_TRUE(SameGuid(*own->GetGUID(), *shared->GetGUID()));
-    EffectParam* mine[4] = {};
-    EffectParam* theirs[4] = {};
-    uint32_t count = 4;
-    own->GetParams(mine, &count);
-    shared->GetParams(theirs, &count);
-    for (uint32_t i = 0; i < count; ++i) {
-        const int32_t before = theirs[i]->GetValue();
-        mine[i]->SetValue(before + 1);
-        EXPECT_EQ(theirs[i]->GetValue(), before) << theirs[i]->GetName();
-    }
-}
-
 INSTANTIATE_TEST_SUITE_P(EveryVoice, EffectInstances,
                          testing::Range<uint32_t>(0, EffectRegistry::kEffectCount),
                          [](const testing::TestParamInfo<uint32_t>& info) {
@@ -104,9 +85,5 @@ INSTANTIATE_TEST_SUITE_P(EveryVoice, EffectInstances,
                              std::erase(name, ' ');
                              return name;
                          });
-
-TEST(EffectInstances, NoVoicePastTheLast) {
-    EXPECT_EQ(NewEffectInstance(EffectRegistry::kEffectCount), nullptr);
-}
 
 }  // namespace
