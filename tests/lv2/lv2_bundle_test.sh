@@ -16,8 +16,10 @@ for f in quillmar.so manifest.ttl quillmar.ttl; do
 done
 export LV2_PATH="$work/usr/lib/lv2:/usr/lib/lv2"
 
-# Every statement checked against the schemas of lv2-dev.
-report="$(sord_validate $(find /usr/lib/lv2 -name '*.ttl') "$bundle"/*.ttl 2>&1)" ||
+# Every statement checked against the schemas of lv2-dev (only those: other plugins installed
+# on the machine are not ours to judge).
+schemas="$(dpkg -L lv2-dev 2>/dev/null | grep '^/usr/lib/lv2/.*\.ttl$')" || schemas="$(find /usr/lib/lv2 -name '*.ttl')"
+report="$(sord_validate $schemas "$bundle"/*.ttl 2>&1)" ||
   fail "sord_validate: $report"
 grep -q "^Found 0 errors" <<<"$report" || fail "sord_validate: $report"
 
