@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "capture/capture_devices.h"
 #include "platform/lang_strings.h"
@@ -354,6 +355,22 @@ LRESULT RecorderDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
                 HideNotice();
                 return TRUE;
             }
+            if (wParam == kElapsedTimer) {
+                // A tick the program's own loop took is done. One that a loop of the system's
+                // dispatched (the window being dragged, a menu open) never passed that way:
+                // the time display and the four-hour stop go on from here.
+                if (!std::exchange(tickPretranslated_, false) && recording_)
+                    OnElapsedTick();
+                return TRUE;
+            }
+            break;
+        case kButtonMessage:
+            // Reaches the window only when a loop of the system's dispatched it: the time
+            // limit's stop must not be lost there.
+            if (wParam == kRecordButton && lParam == kTimeLimitStop) {
+                ToggleRecording(true);
+                return TRUE;
+            }
             break;
         default:
             break;
@@ -389,8 +406,10 @@ bool RecorderDialog::PreTranslateMessage(MSG& msg) {
         case WM_TIMER:
             // Only the window's own timer, and only while recording: other windows of the chain
             // may use the same number, and an idle tick would measure from start tick 0.
-            if (msg.hwnd == hwnd_ && msg.wParam == kElapsedTimer && recording_)
+            if (msg.hwnd == hwnd_ && msg.wParam == kElapsedTimer && recording_) {
                 OnElapsedTick();
+                tickPretranslated_ = true;
+            }
             return false;
         case kOpenFolderMessage:
             if (msg.hwnd == hwnd_)

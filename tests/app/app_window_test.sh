@@ -321,6 +321,32 @@ crop limit-after 42 42 212 148 limit-button
 same limit-button idle-button || fail "Record is not idle after the limit"
 stop_app
 
+echo "== a drag held during a recording, up to the four-hour stop"
+# While the window is dragged the system's move loop runs, not the program's: the time must
+# still count, and the limit's stop still come.
+before=$(opens)
+start "$app" QUILLMAR_CLOCK_AHEAD_MS=14396000 || exit 1
+watch_times 8000 drag
+watcher=$!
+sleep 0.5
+click 233 169
+sleep 0.3
+xdotool mousemove $((x + 5)) $((y + 100)) mousedown 1  # the background left of the panel
+for i in $(seq 30); do
+  sleep 0.15
+  xdotool mousemove $((x + 5 + i % 2 * 2)) $((y + 100))
+done
+stopped_during_drag=$(($(opens) - before))
+xdotool mouseup 1
+wait "$watcher"
+shown=$(times_shown drag)
+note "held 4.5 s: the display showed $shown"
+[ "$(echo "$shown" | wc -w)" -ge 4 ] || fail "the time display stood still while the window was dragged ($shown)"
+[ "$stopped_during_drag" -eq 1 ] || fail "the four-hour stop waited for the drag to end"
+eval "$(xdotool getwindowgeometry --shell "$win")"
+x=$X y=$Y
+stop_app
+
 echo "== bad files beside the program"
 bad=$work/bad
 cp -r "$app" "$bad"
