@@ -15,6 +15,7 @@
 #include "ui/content_browser_rule.h"
 #include "ui/recorder_elapsed.h"
 #include "ui/recorder_resources.h"
+#include "winbase/text.h"
 
 namespace qm::ui {
 namespace {
@@ -185,9 +186,9 @@ BOOL RecorderDialog::OnInitDialog() {
 }
 
 void RecorderDialog::LoadTheme() {
-    char folder[MAX_PATH] = {};
-    ModulePathOf("UI\\Themes\\Default\\", folder);
-    const std::string theme = folder;
+    wchar_t folder[MAX_PATH] = {};
+    ModulePathOf(L"UI\\Themes\\Default\\", folder);
+    const std::string theme = win::NarrowUtf8(folder);  // any folder name, see win::WidenUtf8
     frameBitmap_.Attach(theme + "Frame.bmp", 0);
     contentBitmap_.Attach(theme + "Content.bmp", 0);
     skin::ThemeFrameBrush().Reset();
@@ -220,8 +221,8 @@ void RecorderDialog::BuildEffectPanel() {
     if (!effectPanel_.Create(hwnd_, kEffectPanelId))
         return;
     effectPanelReady_ = true;
-    char effects[MAX_PATH] = {};
-    effectPanel_.AddCatalogue(ModulePathOf("Effects\\", effects));
+    wchar_t effects[MAX_PATH] = {};
+    effectPanel_.AddCatalogue(win::NarrowUtf8(ModulePathOf(L"Effects\\", effects)));
     PostMessageW(effectPanel_.Handle(), kShowCategoryMessage, 0, 0);
 }
 
@@ -504,8 +505,8 @@ void RecorderDialog::OnEffectSelected(int32_t removed, int32_t index) {
         return;
     if (!category->List().EntryAt(index, item))
         return;
-    const int number =
-        static_cast<int>(GetPrivateProfileIntA("Content", "IID", 0, item.contentPath.c_str()));
+    const int number = static_cast<int>(
+        GetPrivateProfileIntW(L"Content", L"IID", 0, win::WidenUtf8(item.contentPath).c_str()));
     control->SelectEffect(number, 0);
 }
 

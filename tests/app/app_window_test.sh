@@ -371,14 +371,27 @@ sleep 2
 kill -0 "$pid" 2>/dev/null || fail "the window with bad files ended"
 stop_app
 
-echo "== a folder name outside ASCII (within the ANSI code page, as the theme and catalogue paths are)"
-cp -r "$app" "$work/Récorder"
-start "$work/Récorder" || exit 1
+echo "== folder names outside ASCII: Latin-1, Cyrillic, Chinese"
+# The theme, the buttons and the catalogue (its thumbnails) load from any folder name: the
+# window looks as it does from the plain folder.
+start "$app" || exit 1
 away
-shot accented
-crop accented 42 42 212 148 accented-button
-same accented-button idle-button || fail "the buttons do not load from a folder named outside ASCII"
+shot plain-folder
+crop plain-folder 440 100 10 40 plain-panel
 stop_app
+for name in Récorder Запись 录音; do
+  cp -a "$app" "$work/$name"  # the same times: the catalogue orders by them
+  start "$work/$name" || exit 1
+  away
+  shot "folder-$name"
+  crop "folder-$name" 42 42 212 148 "folder-$name-button"
+  crop "folder-$name" 440 100 10 40 "folder-$name-panel"
+  same "folder-$name-button" idle-button || fail "the buttons do not load from a folder named $name"
+  same "folder-$name-panel" plain-panel || fail "the theme or the thumbnails do not load from a folder named $name"
+  read -r r g b < <(rgb "folder-$name" 200 190)
+  [ "$r" -gt 10 ] && [ "$r" -lt 90 ] || fail "no frame pattern from a folder named $name ($r $g $b)"
+  stop_app
+done
 
 echo "== GetUpdate.exe"
 for request in -ABOUT -R -P -X; do
