@@ -33,6 +33,7 @@ constexpr COLORREF kTimeColour = RGB(230, 230, 230);
 constexpr char kZeroTime[] = "00:00:00";
 // Short enough for the time field.
 constexpr char kNoMicrophone[] = "No mic";
+constexpr char kDiskFull[] = "Disk full";
 
 struct ButtonSpec {
     UINT id;
@@ -557,6 +558,12 @@ void RecorderDialog::StopRecording() {
 }
 
 void RecorderDialog::OnElapsedTick() {
+    if (recorder_.OutOfRoom()) {
+        // Stopped while the file can still be finished: everything recorded is kept.
+        StopRecording();
+        ShowNotice(kDiskFull);
+        return;
+    }
     const ElapsedTime t = ElapsedBetween(startTick_, clock_.Now());
     char text[16];
     FormatElapsed(t, text, sizeof(text));

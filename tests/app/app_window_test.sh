@@ -347,6 +347,43 @@ eval "$(xdotool getwindowgeometry --shell "$win")"
 x=$X y=$Y
 stop_app
 
+echo "== a disk that fills up during a recording"
+# The recording folder on a small disk of its own: the recording stops while the file can
+# still be finished, the time field says so for three seconds, and the file plays whole.
+if mount -t tmpfs -o size=160k tmpfs "$recordings" 2>/dev/null; then
+  before=$(opens)
+  start "$app" || exit 1
+  watch_times 16000 full
+  watcher=$!
+  click 233 169
+  for _ in $(seq 30); do [ "$(opens)" -gt "$before" ] && break; sleep 0.5; done
+  [ "$(opens)" -gt "$before" ] || fail "the recording did not stop on a full disk"
+  sleep 3.5
+  away
+  shot full-later
+  crop full-later 80 24 264 166 full-later-time
+  same full-later-time idle-time || fail "the full disk's notice stays"
+  wait "$watcher"
+  note "the time field showed: $(grep -oE '[0-9]{2}:[0-9]{2}:[0-9]{2}|Disk full' "$work/full-texts.txt" | uniq | tr '\n' ' ')"
+  grep -q 'Disk full' "$work/full-texts.txt" || fail "a full disk said nothing in the window"
+  full=$(ls "$recordings"/Aud*.mp3 2>/dev/null | head -1)
+  if [ -z "$full" ] || ! mpg123 -q -w "$work/full.wav" "$full" 2>/dev/null; then
+    fail "the recording on the full disk does not decode"
+  else
+    read -r length _ < <(python3 "$here/app_pitch.py" "$work/full.wav")
+    # mpg123's progress line: the time played and the time left by the Info frame.
+    claimed=$(mpg123 -t -v "$full" 2>&1 | tr '\r' '\n' | grep -m1 -oE '[0-9]+:[0-9.]+\+[0-9]+:[0-9.]+' |
+      awk -F'[:+]' '{ print $1 * 60 + $2 + $3 * 60 + $4 }')
+    note "the full disk kept $length s; its Info frame claims $claimed s"
+    awk -v l="$length" -v c="$claimed" 'BEGIN { exit !(l > 2 && c - l < 0.1 && l - c < 0.1) }' ||
+      fail "the full disk's recording holds $length s and claims $claimed s"
+  fi
+  stop_app
+  umount "$recordings"
+else
+  note "no tmpfs could be mounted: the full disk is not tried"
+fi
+
 echo "== bad files beside the program"
 bad=$work/bad
 cp -r "$app" "$bad"
