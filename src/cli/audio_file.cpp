@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <iterator>
 #include <memory>
 
@@ -136,9 +135,10 @@ bool WriteAllAt(int fd, const uint8_t* data, size_t size, off_t at) {
     return true;
 }
 
-// Copies the whole of `fd` into a new file at `to`; a copy cut short is removed.
+// Copies the whole of `fd` into a new file at `to` (never over an existing one); a copy cut
+// short is removed.
 bool CopyFile(int fd, const std::string& to) {
-    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (out < 0)
         return false;
     uint8_t buffer[65536];
@@ -444,11 +444,13 @@ bool AudioFileWriter::PutInPlace(std::string& error) {
     const size_t slash = path_.find_last_of('/');
     const std::string name = path_.substr(slash == std::string::npos ? 0 : slash + 1);
     const char* tmp = std::getenv("TMPDIR");
-    const std::string elsewhere =
-        std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/" + name;
+    const std::string tmpFolder = tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp";
+    const std::string elsewhere = tmpFolder + "/" + name;
     if (!linked)
         ::mkdir(folder_.c_str(), 0755);  // a folder removed under the file: make it again
-    for (const std::string& to : {path_, elsewhere}) {
+    // A file of that name already in $TMPDIR is someone else's: the copy gets its own name.
+    for (const std::string& to :
+         {path_, elsewhere, tmpFolder + "/" + std::to_string(::getpid()) + "-" + name}) {
         if (CopyFile(fd_, to)) {
             kept_ = to;
             if (linked)
