@@ -359,6 +359,7 @@ echo "== a disk that fills up during a recording"
 # The recording folder on a small disk of its own: the recording stops while the file can
 # still be finished, the time field says so for three seconds, and the file plays whole.
 if mount -t tmpfs -o size=160k tmpfs "$recordings" 2>/dev/null; then
+  trap 'umount "$recordings" 2>/dev/null' EXIT  # never left behind on an early exit
   before=$(opens)
   start "$app" || exit 1
   watch_times 16000 full
@@ -388,6 +389,7 @@ if mount -t tmpfs -o size=160k tmpfs "$recordings" 2>/dev/null; then
   fi
   stop_app
   umount "$recordings"
+  trap - EXIT
 else
   note "no tmpfs could be mounted: the full disk is not tried"
 fi
