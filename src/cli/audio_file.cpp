@@ -412,7 +412,9 @@ bool AudioFileWriter::Write(std::span<const uint8_t> pcm, std::string& error) {
             }
             written = sf_write_short(file_, shorts_, static_cast<sf_count_t>(samples));
         }
-        if (written != static_cast<sf_count_t>(samples)) {
+        // The MP3 encoder takes every sample even when the disk refuses its frames; the
+        // library still records the refusal.
+        if (written != static_cast<sf_count_t>(samples) || sf_error(file_) != SF_ERR_NO_ERROR) {
             const int cause = errno;
             fault_ = FaultOfErrno(cause);
             error = "cannot write '" + path_ + "': " +
