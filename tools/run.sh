@@ -21,6 +21,9 @@ unzip -q "$zip" -d build/windows/run
 wine_run=$PWD/build/windows/wine-run.sh
 bash build/windows/wine-prefix.sh >/dev/null
 "$wine_run" regsvr32 /s "Z:$PWD/build/windows/bin/quillmar_vmic.dll"
+# The prefix set-up and regsvr32 ran without the virtual display: a Wine server still running
+# from them would serve the window on no display, so it must end before the window starts.
+WINEPREFIX="$PWD/build/windows/wineprefix" wineserver -w
 export QUILLMAR_VMIC_WAV="Z:$PWD/assets/samples/sample_voice.wav"
 
 if [ -n "${DISPLAY:-}" ] && xdotool getdisplaygeometry >/dev/null 2>&1; then

@@ -32,3 +32,7 @@ cmake --preset windows
 cmake --build --preset windows -j "$jobs"
 # UI tests need a display; Xvfb gives every run its own.
 xvfb-run -a ctest --preset windows -j "$jobs"
+
+echo "== run command"
+# Last, the README's first command as a newcomer runs it: no display, a new Wine prefix.
+bash tools/check-run.sh

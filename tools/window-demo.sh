@@ -14,7 +14,8 @@ rm -f "$out/shell.log"
 "$wine_run" "$program/QuillmarRecorder.exe" &
 pid=$!
 win=""
-for _ in $(seq 200); do
+# A first start on a fresh prefix sets up Wine's own parts first: give it time.
+for _ in $(seq 1200); do
   win=$(xdotool search --onlyvisible --name '^Corvessa$' 2>/dev/null | head -1) && [ -n "$win" ] && break
   sleep 0.05
 done

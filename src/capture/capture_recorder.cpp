@@ -18,6 +18,11 @@ namespace {
 constexpr long kCompletionWaitMs = 3000;
 // The pause after a recording before the dialog is told and opens the folder in the shell.
 constexpr DWORD kAfterStopMs = 800;
+// The room the end of a recording takes beyond a few seconds of its stream: the encoder's
+// last frames and the file stage's tag.
+constexpr uint64_t kFinishRoomBytes = 32768;
+// Seconds of the stream kept free: the one until the next look, and what the effect holds.
+constexpr uint64_t kRoomSeconds = 3;
 
 RecordingStartTime LocalStartTime() {
     SYSTEMTIME now{};
@@ -75,6 +80,7 @@ int CaptureRecorder::Init(HWND notifyWindow) {
 
 int CaptureRecorder::Start() {
     Teardown();
+    lastFileBytes_ = 0;
     const RecordingStartTime start = clock_ != nullptr ? clock_() : LocalStartTime();
     // A folder that leaves no room for the name refuses the start rather than write a cut
     // (and so different) path.
@@ -116,6 +122,20 @@ void CaptureRecorder::Stop() {
     Teardown();
     Sleep(kAfterStopMs);
     PostMessageA(notifyWindow_, kRecordingStoppedMessage, 0, 0);
+}
+
+bool CaptureRecorder::OutOfRoom() {
+    WIN32_FILE_ATTRIBUTE_DATA file{};
+    ULARGE_INTEGER available{};
+    if (outputPath_[0] == '\0' ||
+        !GetFileAttributesExA(outputPath_, GetFileExInfoStandard, &file) ||
+        !GetDiskFreeSpaceExA(Folders().recording, &available, nullptr, nullptr)) {
+        return false;
+    }
+    const uint64_t bytes = uint64_t{file.nFileSizeHigh} << 32 | file.nFileSizeLow;
+    const uint64_t perSecond = bytes > lastFileBytes_ ? bytes - lastFileBytes_ : 0;
+    lastFileBytes_ = bytes;
+    return available.QuadPart < kRoomSeconds * perSecond + kFinishRoomBytes;
 }
 
 int CaptureRecorder::Shutdown() {

@@ -42,6 +42,11 @@ class CaptureRecorder {
     void Stop();
     // Tears down and lets the filter go. Always 1; Start is not called again.
     int Shutdown();
+    // True when the recording's disk has no room left for what the next second writes and for
+    // finishing the file (the audio the effect holds, the encoder's last frames): stopped now,
+    // the recording is still complete. Measures the file's growth since the last call; call it
+    // about once a second while recording.
+    bool OutOfRoom();
 
     // The effect stage's control, for SelectEffect; null before Init and after Shutdown.
     IVoiceEffectControl* EffectControl() const { return effectControl_.Get(); }
@@ -74,4 +79,5 @@ class CaptureRecorder {
     // The same object as the two references above; valid while they are held.
     VoiceEffectFilter* effectStage_ = nullptr;
     RecordingStartTime (*clock_)() = nullptr;
+    uint64_t lastFileBytes_ = 0;
 };

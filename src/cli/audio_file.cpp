@@ -1,16 +1,20 @@
 #include "cli/audio_file.h"
 
+#include <fcntl.h>
 #include <sndfile.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <iterator>
 #include <memory>
 
@@ -86,15 +90,23 @@ int SubformatFor(const std::string& ext, SampleWidth width) {
     }
 }
 
-// Puts the recording tags in front of the MP3 stream libsndfile wrote to `temp`.
-bool PrependId3Tag(const std::string& temp, const std::string& path, const std::string& voice) {
-    std::vector<uint8_t> stream;
-    {
-        std::ifstream in(temp, std::ios::binary);
-        stream.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (in.bad())
-            return false;
-    }
+// Room kept at the start of an MP3 file for its ID3 tag, so that the tag goes in at the end
+// without moving the audio (and without needing more disk than the file already has). Until
+// then the room holds an empty tag of that size, which decoders skip.
+constexpr size_t kTagRoom = 4096;
+
+// An ID3v2.4 tag made exactly `room` bytes long by padding; empty when it does not fit.
+std::vector<uint8_t> PadId3Tag(std::vector<uint8_t> tag, size_t room) {
+    if (tag.size() < 10 || tag.size() > room)
+        return {};
+    tag.resize(room, 0);
+    const size_t body = room - 10;
+    for (int i = 0; i < 4; ++i)
+        tag[6 + i] = static_cast<uint8_t>((body >> (7 * (3 - i))) & 0x7F);
+    return tag;
+}
+
+RecordingTags TagsFor(const std::string& path, const std::string& voice) {
     RecordingTags tags;
     const size_t slash = path.find_last_of('/');
     tags.title = path.substr(slash == std::string::npos ? 0 : slash + 1);
@@ -106,13 +118,69 @@ bool PrependId3Tag(const std::string& temp, const std::string& path, const std::
         std::strftime(recorded, sizeof recorded, "%Y-%m-%dT%H:%M:%S", &local);
     tags.recorded = recorded;
     tags.voice = voice;
-    const std::vector<uint8_t> tag = WriteId3v24(tags);
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(tag.data()), static_cast<std::streamsize>(tag.size()));
-    out.write(reinterpret_cast<const char*>(stream.data()),
-              static_cast<std::streamsize>(stream.size()));
-    out.close();
-    return !out.fail();
+    return tags;
+}
+
+bool WriteAllAt(int fd, const uint8_t* data, size_t size, off_t at) {
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, data, size, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+        at += n;
+    }
+    return true;
+}
+
+// Copies the whole of `fd` into a new file at `to` (never over an existing one); a copy cut
+// short is removed.
+bool CopyFile(int fd, const std::string& to) {
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (out < 0)
+        return false;
+    uint8_t buffer[65536];
+    bool ok = true;
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(fd, buffer, sizeof buffer, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        if (!WriteAllAt(out, buffer, static_cast<size_t>(n), at)) {
+            ok = false;
+            break;
+        }
+        at += n;
+    }
+    ok = ::close(out) == 0 && ok;
+    if (!ok)
+        std::remove(to.c_str());
+    return ok;
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+WriteFault FaultOfErrno(int error) {
+    switch (error) {
+        case ENOSPC:
+        case EFBIG:
+        case EDQUOT:
+            return WriteFault::kDiskFull;
+        case EROFS:
+        case EACCES:
+        case EPERM:
+            return WriteFault::kFolderLocked;
+        default:
+            return WriteFault::kError;
+    }
 }
 
 }  // namespace
@@ -191,6 +259,10 @@ void AudioFileWriter::Abandon() {
         sf_close(file_);
         file_ = nullptr;
     }
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
     if (!temp_.empty()) {
         std::remove(temp_.c_str());
         temp_.clear();
@@ -241,21 +313,71 @@ bool AudioFileWriter::Open(const std::string& path, const WaveFormat& format, st
         return false;
     }
     fchmod(fd, 0644);
-    file_ = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
+    fd_ = fd;
+    temp_ = temp;
+    mp3_ = ext == "mp3";
+    if (mp3_) {
+        // The encoder writes after the tag's room: it takes the descriptor's position as the
+        // start of its stream.
+        const std::vector<uint8_t> room = PadId3Tag(WriteId3v24({}), kTagRoom);
+        if (!WriteAllAt(fd, room.data(), room.size(), 0) || ::lseek(fd, 0, SEEK_END) < 0) {
+            error = "cannot write '" + path + "': " + std::strerror(errno);
+            Abandon();
+            return false;
+        }
+    }
+    file_ = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
     if (file_ == nullptr) {
-        ::close(fd);
-        std::remove(temp.c_str());
         error = "cannot write '" + path + "': " + sf_strerror(nullptr);
+        Abandon();
         return false;
     }
     // Floats beyond full scale clip in whole-number files instead of wrapping round.
     sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    fd_ = fd;
-    temp_ = temp;
     path_ = path;
+    folder_ = FolderOf(path);
+    kept_.clear();
+    fault_ = WriteFault::kNone;
     bits_ = format.bitsPerSample;
     channels_ = format.channels;
+    storedBytes_ = static_cast<uint16_t>(std::max<int>(2, (width.bits + 7) / 8));
+    // Finishing writes the encoder's last block (FLAC's is 4096 frames, MP3's a few frames)
+    // and rewrites headers in place.
+    finishRoom_ = 16384 + uint64_t{4096} * channels_ * 4;
+    struct rlimit limit {};
+    sizeLimit_ = getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
+                     ? static_cast<uint64_t>(limit.rlim_cur)
+                     : UINT64_MAX;
     return true;
+}
+
+// Whether `bytes` more can go into the file with the room to finish it left over, and the
+// folder is still there to take it.
+WriteFault AudioFileWriter::CheckRoom(uint64_t bytes) const {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0)
+        return WriteFault::kError;
+    // Removed with its folder: the data is still ours, but no longer in any folder.
+    if (st.st_nlink == 0)
+        return WriteFault::kFolderGone;
+    if (::access(folder_.c_str(), W_OK) != 0)
+        return errno == ENOENT ? WriteFault::kFolderGone : WriteFault::kFolderLocked;
+    const uint64_t need = bytes + finishRoom_;
+    if (static_cast<uint64_t>(st.st_size) + need > sizeLimit_)
+        return WriteFault::kDiskFull;
+    struct statvfs vfs {};
+    if (::fstatvfs(fd_, &vfs) == 0) {
+        const uint64_t blocks = ::geteuid() == 0 ? vfs.f_bfree : vfs.f_bavail;
+        if (blocks * vfs.f_frsize < need)
+            return WriteFault::kDiskFull;
+    }
+    return WriteFault::kNone;
+}
+
+bool AudioFileWriter::Refuse(WriteFault fault, std::string& error) {
+    fault_ = fault;
+    error = "cannot write '" + path_ + "': " + DescribeWriteFault(fault, path_);
+    return false;
 }
 
 bool AudioFileWriter::Write(std::span<const uint8_t> pcm, std::string& error) {
@@ -263,13 +385,21 @@ bool AudioFileWriter::Write(std::span<const uint8_t> pcm, std::string& error) {
         error = "no file is open";
         return false;
     }
+    if (fault_ != WriteFault::kNone)
+        return Refuse(fault_, error);
     const size_t bytesPerSample = bits_ / 8;
     const uint8_t* in = pcm.data();
     // Whole frames per call: the library refuses part of one.
     const size_t chunk = kChunkSamples / channels_ * channels_;
     for (size_t done = 0; done < pcm.size() / bytesPerSample;) {
         const size_t samples = std::min(chunk, pcm.size() / bytesPerSample - done);
+        // No encoder here makes more bytes than the samples take stored plainly.
+        if (const WriteFault fault = CheckRoom(uint64_t{samples} * storedBytes_);
+            fault != WriteFault::kNone) {
+            return Refuse(fault, error);
+        }
         sf_count_t written = 0;
+        errno = 0;
         if (bits_ == 32) {
             std::memcpy(floats_, in + 4 * done, samples * 4);
             written = sf_write_float(file_, floats_, static_cast<sf_count_t>(samples));
@@ -282,8 +412,14 @@ bool AudioFileWriter::Write(std::span<const uint8_t> pcm, std::string& error) {
             }
             written = sf_write_short(file_, shorts_, static_cast<sf_count_t>(samples));
         }
-        if (written != static_cast<sf_count_t>(samples)) {
-            error = "cannot write '" + path_ + "': " + sf_strerror(file_);
+        // The MP3 encoder takes every sample even when the disk refuses its frames; the
+        // library still records the refusal.
+        if (written != static_cast<sf_count_t>(samples) || sf_error(file_) != SF_ERR_NO_ERROR) {
+            const int cause = errno;
+            fault_ = FaultOfErrno(cause);
+            error = "cannot write '" + path_ + "': " +
+                    (fault_ == WriteFault::kError ? std::string(sf_strerror(file_))
+                                                  : DescribeWriteFault(fault_, path_));
             return false;
         }
         done += samples;
@@ -293,7 +429,41 @@ bool AudioFileWriter::Write(std::span<const uint8_t> pcm, std::string& error) {
 
 uint64_t AudioFileWriter::FileBytes() const {
     struct stat st {};
-    return file_ != nullptr && fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    return fd_ >= 0 && fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+// Renames the finished temporary file to its name, or, where its folder can no longer take
+// it, copies it out under the same name: back into the folder made again, else into $TMPDIR.
+bool AudioFileWriter::PutInPlace(std::string& error) {
+    struct stat st {};
+    const bool linked = ::fstat(fd_, &st) == 0 && st.st_nlink > 0;
+    if (linked && std::rename(temp_.c_str(), path_.c_str()) == 0) {
+        temp_.clear();
+        kept_ = path_;
+        return true;
+    }
+    const int renameError = errno;
+    const size_t slash = path_.find_last_of('/');
+    const std::string name = path_.substr(slash == std::string::npos ? 0 : slash + 1);
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string tmpFolder = tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp";
+    const std::string elsewhere = tmpFolder + "/" + name;
+    if (!linked)
+        ::mkdir(folder_.c_str(), 0755);  // a folder removed under the file: make it again
+    // A file of that name already in $TMPDIR is someone else's: the copy gets its own name.
+    for (const std::string& to :
+         {path_, elsewhere, tmpFolder + "/" + std::to_string(::getpid()) + "-" + name}) {
+        if (CopyFile(fd_, to)) {
+            kept_ = to;
+            if (linked)
+                std::remove(temp_.c_str());
+            temp_.clear();
+            return true;
+        }
+    }
+    error = "cannot write '" + path_ + "': " + std::strerror(linked ? renameError : ENOENT) +
+            ", nor a copy in '" + elsewhere + "'";
+    return false;
 }
 
 bool AudioFileWriter::Finish(std::string& error, const std::string& voiceRecipe) {
@@ -301,23 +471,49 @@ bool AudioFileWriter::Finish(std::string& error, const std::string& voiceRecipe)
         error = "no file is open";
         return false;
     }
-    // Closing flushes the encoder; only then is the file complete.
+    // Closing flushes the encoder and completes the header; only then is the file complete.
+    // After a refused write it completes what was taken: the room for that was kept.
     const int closed = sf_close(file_);
     file_ = nullptr;
-    if (closed == 0 && LowerExtension(path_) == "mp3" &&
-        !PrependId3Tag(temp_, path_, voiceRecipe)) {
-        error = "cannot write '" + path_ + "': its tags could not be written";
+    if (closed != 0 && fault_ == WriteFault::kNone) {
+        error = "cannot write '" + path_ + "': the file could not be completed";
         Abandon();
         return false;
     }
-    if (closed != 0 || std::rename(temp_.c_str(), path_.c_str()) != 0) {
-        error = "cannot write '" + path_ +
-                "': " + (closed != 0 ? "the file could not be completed" : std::strerror(errno));
+    if (mp3_) {
+        // A tag that does not fit its room leaves the empty one: the audio is what matters.
+        const std::vector<uint8_t> tag =
+            PadId3Tag(WriteId3v24(TagsFor(path_, voiceRecipe)), kTagRoom);
+        if (!tag.empty() && !WriteAllAt(fd_, tag.data(), tag.size(), 0) &&
+            fault_ == WriteFault::kNone) {
+            error = "cannot write '" + path_ + "': its tags could not be written";
+            Abandon();
+            return false;
+        }
+    }
+    if (!PutInPlace(error)) {
         Abandon();
         return false;
     }
-    temp_.clear();
+    ::close(fd_);
+    fd_ = -1;
     return true;
+}
+
+std::string DescribeWriteFault(WriteFault fault, const std::string& path) {
+    switch (fault) {
+        case WriteFault::kNone:
+            return "no fault";
+        case WriteFault::kDiskFull:
+            return "the disk is full";
+        case WriteFault::kFolderGone:
+            return "its folder '" + FolderOf(path) + "' was removed";
+        case WriteFault::kFolderLocked:
+            return "its folder '" + FolderOf(path) + "' can no longer be written";
+        case WriteFault::kError:
+            break;
+    }
+    return "the disk refused a write";
 }
 
 bool WriteAudioFile(const std::string& path, const AudioData& audio, std::string& error,

@@ -50,10 +50,24 @@ bool IsWritableAudioPath(const std::string& path, std::string& error);
 bool WriteAudioFile(const std::string& path, const AudioData& audio, std::string& error,
                     const std::string& voiceRecipe = {});
 
+// Why a file stopped taking audio before its end.
+enum class WriteFault {
+    kNone,
+    kDiskFull,      // the disk, or the file-size limit, cannot take more and still finish it
+    kFolderGone,    // the file's folder was removed
+    kFolderLocked,  // the file's folder can no longer be written
+    kError,         // the disk refused a write for another reason
+};
+
 // Writes one file piece by piece, as WriteAudioFile does in one go: the data goes to a
 // temporary file beside `path`, which Finish renames into place once the encoder is flushed.
 // Until then the temporary file is removed by Abandon or the destructor. Not thread-safe;
 // Write may block on the disk.
+//
+// What was written is never lost to a full disk or a vanished folder: each Write first makes
+// sure the disk keeps the room that finishing the file needs (the encoder's last frames, the
+// header, the tags), and refuses once it would not, so Finish can still complete the file with
+// everything written before.
 class AudioFileWriter {
   public:
     AudioFileWriter() = default;
@@ -66,25 +80,46 @@ class AudioFileWriter {
     // where its type allows (FLAC keeps at most 24 bits, MP3 none), else the data's own.
     bool Open(const std::string& path, const WaveFormat& format, std::string& error,
               const SampleWidth* stored = nullptr);
-    // Appends interleaved PCM of the format given to Open (whole samples).
+    // Appends interleaved PCM of the format given to Open (whole samples). The first write
+    // that cannot be made returns false, sets `error` and Fault(), and writes nothing; every
+    // later one is refused the same way.
     bool Write(std::span<const uint8_t> pcm, std::string& error);
-    // An MP3 file also gets its ID3 tags, with `voiceRecipe` as the voice that made it.
+    // Completes the file with what it holds, after a refused write too, and puts it in place.
+    // An MP3 file also gets its ID3 tags, with `voiceRecipe` as the voice that made it. When
+    // the folder can no longer take the file, it is kept under the same name in $TMPDIR (or
+    // /tmp): KeptPath() says where. False (`error` set) when nothing could be kept.
     bool Finish(std::string& error, const std::string& voiceRecipe = {});
     void Abandon();
     // Bytes of the file on disk so far.
     uint64_t FileBytes() const;
+    WriteFault Fault() const { return fault_; }
+    const std::string& KeptPath() const { return kept_; }
 
   private:
     static constexpr size_t kChunkSamples = 4096;
+    WriteFault CheckRoom(uint64_t bytes) const;
+    bool Refuse(WriteFault fault, std::string& error);
+    bool PutInPlace(std::string& error);
+
     struct sf_private_tag* file_ = nullptr;
     int fd_ = -1;
     uint16_t bits_ = 16;
     uint16_t channels_ = 1;
+    uint16_t storedBytes_ = 2;  // per sample in the file, at most
+    bool mp3_ = false;
+    uint64_t finishRoom_ = 0;
+    uint64_t sizeLimit_ = UINT64_MAX;
+    WriteFault fault_ = WriteFault::kNone;
     std::string path_;
+    std::string folder_;
     std::string temp_;
+    std::string kept_;
     short shorts_[kChunkSamples];
     float floats_[kChunkSamples];
 };
+
+// One line for a fault, as "the disk is full".
+std::string DescribeWriteFault(WriteFault fault, const std::string& path);
 
 // The first channel as 16-bit samples, converted the way the voice effect stage converts:
 // 8-bit (b - 128) * 256, float * 32768 truncated and clipped to +-32767. False (with `error`

@@ -31,16 +31,20 @@ int Fail(const std::string& message) {
     return ReportFailure(nullptr, message);
 }
 
-// Renders one file through one effect; the output file exists only on success. The effect
-// gets the input at its own width, or else converted to the other widths effects take
-// (16-bit, then float); the output keeps `width` (null: the input's) where its type allows.
-bool RenderFile(VoiceEffect& effect, const std::string& in, const std::string& out,
+// Renders one file through one effect (null: none, the voice unchanged); the output file
+// exists only on success. The effect gets the input at its own width, or else converted to
+// the other widths effects take (16-bit, then float); the output keeps `width` (null: the
+// input's) where its type allows.
+bool RenderFile(VoiceEffect* chosen, const std::string& in, const std::string& out,
                 const SampleWidth* width, std::string& error) {
     AudioData audio;
     if (!IsWritableAudioPath(out, error) || !ReadAudioFile(in, audio, error))
         return false;
     if (width != nullptr)
         audio.stored = *width;
+    if (chosen == nullptr)
+        return WriteAudioFile(out, audio, error, VoiceRecipeOf(nullptr));
+    VoiceEffect& effect = *chosen;
     const uint16_t own = audio.format.bitsPerSample;
     std::string firstError;
     ProgressBar progress(effect.GetName());
@@ -71,25 +75,28 @@ bool RenderFile(VoiceEffect& effect, const std::string& in, const std::string& o
 
 // Renders one file through the effect stage as a recording would; the output starts with the
 // stage's silent lead-in. `index` (1..5) selects as the recorder does, else `effect` is used.
-bool RenderFileThroughStage(VoiceEffect& effect, int32_t index, size_t bufferBytes,
+bool RenderFileThroughStage(VoiceEffect* effect, int32_t index, size_t bufferBytes,
                             const std::string& in, const std::string& out, std::string& error) {
     AudioData audio;
     if (!ReadAudioFile(in, audio, error))
         return false;
+    // With no effect the stage is not in the path: the recording is the input as it came.
+    if (effect == nullptr)
+        return WriteAudioFile(out, audio, error, VoiceRecipeOf(nullptr));
     EffectStage stage;
     if (index != 0) {
         stage.SelectEffect(index);
     } else {
-        stage.SetEffect(&effect);
+        stage.SetEffect(effect);
     }
     StageRenderResult rendered = RenderThroughStage(stage, audio.format, audio.pcm, bufferBytes);
     if (!rendered.ok) {
-        error = "effect '" + std::string(effect.GetName()) + "' failed on '" + in +
-                "' in the effect stage: " + rendered.error;
+        error = "effect '" + std::string(effect != nullptr ? effect->GetName() : "none") +
+                "' failed on '" + in + "' in the effect stage: " + rendered.error;
         return false;
     }
     audio.pcm = std::move(rendered.pcm);
-    return WriteAudioFile(out, audio, error, VoiceRecipeOf(&effect));
+    return WriteAudioFile(out, audio, error, VoiceRecipeOf(effect));
 }
 
 }  // namespace
@@ -131,7 +138,7 @@ int CommandList(const std::vector<std::string>& args) {
 
 const OptionSpec kRenderOptions[] = {
     {"--effect", OptionKind::kText, "NAME|INDEX", 0, 0, nullptr,
-     "effect name (see 'quillmar list') or recorder index 1..5"},
+     "effect name (see 'quillmar list'), recorder index 1..5 or none"},
     {"--param", OptionKind::kText, "NAME=VALUE", 0, 0, nullptr,
      "sets an effect parameter within its range", true},
     {"--out-dir", OptionKind::kText, "DIR", 0, 0, nullptr,
@@ -188,10 +195,10 @@ void RemovePartial(const std::string& out) {
 
 // Renders every input into `outs` with up to `jobs` worker processes, each with effects of its
 // own; prints each output written. Each output is complete or absent.
-int RenderMany(VoiceEffect& effect, const std::vector<std::string>& ins,
+int RenderMany(VoiceEffect* effect, const std::vector<std::string>& ins,
                const std::vector<std::string>& outs, const SampleWidth* width, int jobs) {
     std::vector<std::pair<pid_t, size_t>> running;
-    int failures = 0;
+    std::vector<size_t> failed;
     size_t next = 0;
     ProgressBar progress("render");
     while (next < ins.size() || !running.empty()) {
@@ -211,7 +218,8 @@ int RenderMany(VoiceEffect& effect, const std::vector<std::string>& ins,
                     std::fflush(stderr);
                     ::_exit(ok ? 0 : 1);
                 }
-                failures += ok ? 0 : 1;
+                if (!ok)
+                    failed.push_back(next);
                 progress.Update(static_cast<double>(++next) / static_cast<double>(ins.size()));
                 continue;
             }
@@ -226,7 +234,7 @@ int RenderMany(VoiceEffect& effect, const std::vector<std::string>& ins,
         if (it == running.end())
             continue;
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-            ++failures;
+            failed.push_back(it->second);
             if (!WIFEXITED(status)) {
                 RemovePartial(outs[it->second]);
                 ReportFailure("render", "rendering '" + ins[it->second] + "' crashed");
@@ -236,7 +244,15 @@ int RenderMany(VoiceEffect& effect, const std::vector<std::string>& ins,
         progress.Update(static_cast<double>(next - running.size()) /
                         static_cast<double>(ins.size()));
     }
-    return failures == 0 ? kExitOk : kExitFailure;
+    if (failed.empty())
+        return kExitOk;
+    std::sort(failed.begin(), failed.end());
+    std::string names;
+    for (const size_t i : failed)
+        names += (names.empty() ? "'" : ", '") + ins[i] + "'";
+    return ReportFailure("render", std::to_string(failed.size()) + " of " +
+                                       std::to_string(ins.size()) +
+                                       " files failed and have no output: " + names);
 }
 
 int CommandRender(const std::vector<std::string>& args) {
@@ -273,6 +289,8 @@ int CommandRender(const std::vector<std::string>& args) {
     if (!stage)
         index = 0;
     for (const std::string& assignment : parsed.All("--param")) {
+        if (effect == nullptr)
+            return ReportUsageError("render", "--param needs an effect other than none");
         if (!ApplyParam(*effect, assignment, error))
             return ReportUsageError("render", error);
     }
@@ -287,12 +305,12 @@ int CommandRender(const std::vector<std::string>& args) {
         if (::mkdir(outDir.c_str(), 0755) != 0 && errno != EEXIST)
             return Fail("cannot create '" + outDir + "': " + std::strerror(errno));
         const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-        return RenderMany(*effect, files, outs, chosenWidth,
+        return RenderMany(effect, files, outs, chosenWidth,
                           static_cast<int>(parsed.Number("-j", cores)));
     }
     const bool rendered =
-        stage ? RenderFileThroughStage(*effect, index, bufferBytes, files[0], files[1], error)
-              : RenderFile(*effect, files[0], files[1], chosenWidth, error);
+        stage ? RenderFileThroughStage(effect, index, bufferBytes, files[0], files[1], error)
+              : RenderFile(effect, files[0], files[1], chosenWidth, error);
     if (!rendered)
         return Fail(error);
     return 0;
@@ -331,7 +349,7 @@ int CommandDemo(const std::vector<std::string>& args) {
         const std::string out = outDir + "/" + fileName + ".mp3";
         effect->Reset();
         std::string error;
-        if (RenderFile(*effect, sample, out, nullptr, error)) {
+        if (RenderFile(effect, sample, out, nullptr, error)) {
             std::printf("  %-14s %s\n", effect->GetName(), out.c_str());
         } else {
             std::printf("  %-14s failed: %s\n", effect->GetName(), error.c_str());

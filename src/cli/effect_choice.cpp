@@ -35,6 +35,10 @@ std::vector<EffectParam*> ParamsOf(VoiceEffect& effect) {
 bool ChooseEffect(const std::string& nameOrIndex, VoiceEffect*& effect, int32_t& index,
                   std::string& error) {
     index = 0;
+    if (EqualsIgnoringCase(nameOrIndex, "none")) {
+        effect = nullptr;
+        return true;
+    }
     effect = EffectRegistry::Instance().FindByName(nameOrIndex.c_str());
     int32_t number = 0;
     if (effect == nullptr && ParseInt32(nameOrIndex, number)) {
@@ -44,8 +48,8 @@ bool ChooseEffect(const std::string& nameOrIndex, VoiceEffect*& effect, int32_t&
     }
     if (effect == nullptr) {
         error = "unknown effect '" + nameOrIndex +
-                "': give a name from 'quillmar list' or a "
-                "recorder index 1..5";
+                "': give a name from 'quillmar list', a "
+                "recorder index 1..5 or none";
         return false;
     }
     effect->Reset();

@@ -409,9 +409,6 @@ int LiveSession::Run() {
                 "the capture source delivered no audio for 2 s; the recording so far is "
                 "kept");
             break;
-        case Stop::kWriteFailed:
-            rc = Fail(writeError_ + "; what was written is kept");
-            break;
         case Stop::kInputEnded:
             std::fprintf(stderr, "quillmar %s: the capture source went away; the recording ends\n",
                          r_.command);
@@ -447,17 +444,29 @@ int LiveSession::Run() {
                      r_.command, captureMs + effectMs + queueMs + playbackMs, captureMs, effectMs,
                      queueMs, playbackMs);
     }
+    std::string kept;
     for (AudioFileWriter* w : {&raw_, &out_}) {
         const std::string& path = w == &out_ ? r_.out : r_.raw;
         if (path.empty())
             continue;
         std::string finishError;
-        // The raw take carries no voice: it is the microphone's own.
+        // The raw take carries no voice: it is the microphone's own. After a refused write
+        // this still completes the file with everything written before.
         if (!w->Finish(finishError, w == &out_ ? VoiceRecipeOf(r_.effect) : std::string())) {
             rc = Fail(finishError);
             continue;
         }
-        std::printf("%s\n", path.c_str());
+        std::printf("%s\n", w->KeptPath().c_str());
+        kept += (kept.empty() ? "'" : " and '") + w->KeptPath() + "'";
+    }
+    if (why == Stop::kWriteFailed) {
+        const AudioFileWriter& failed = out_.Fault() != WriteFault::kNone ? out_ : raw_;
+        const std::string cause =
+            failed.Fault() == WriteFault::kError
+                ? writeError_
+                : DescribeWriteFault(failed.Fault(), &failed == &out_ ? r_.out : r_.raw);
+        rc = Fail(kept.empty() ? cause + ": nothing could be kept"
+                               : cause + ": the recording so far is kept in " + kept);
     }
     return rc;
 }
@@ -466,7 +475,7 @@ int LiveSession::Run() {
 constexpr size_t kLiveOptionCount = 6;
 const OptionSpec kRecordOptions[] = {
     {"--effect", OptionKind::kText, "NAME|INDEX", 0, 0, "none",
-     "effect name (see 'quillmar list') or recorder index 1..5"},
+     "effect name (see 'quillmar list'), recorder index 1..5 or none"},
     {"--param", OptionKind::kText, "NAME=VALUE", 0, 0, nullptr,
      "sets an effect parameter within its range", true},
     {"--device", OptionKind::kText, "NAME", 0, 0, "the default source",
@@ -508,7 +517,7 @@ bool ReadLiveRequest(const ParsedArgs& parsed, LiveRequest& r, std::string& erro
         return false;
     const std::vector<std::string> params = parsed.All("--param");
     if (!params.empty() && r.effect == nullptr) {
-        error = "--param needs --effect";
+        error = "--param needs --effect with an effect other than none";
         return false;
     }
     for (const std::string& assignment : params) {

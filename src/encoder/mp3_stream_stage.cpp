@@ -262,9 +262,13 @@ HRESULT Mp3StreamStage::ProcessSample(IMediaSample* sample) {
     if (sample->GetMediaTime(&takenBefore, &takenAfter) == S_OK && takenAfter >= 0) {
         head_.SetSamplesTaken(static_cast<uint64_t>(takenAfter));
     }
-    const uint64_t offset = head_.NextOffset();
-    head_.AddFrames(bytes);
-    return DeliverBytes(bytes, offset);
+    // Counted only once written: a file that refused them (a full disk) must not have its
+    // Info frame claim them, and the next frames go where these would have.
+    const HRESULT hr = DeliverBytes(bytes, head_.NextOffset());
+    if (hr == S_OK) {
+        head_.AddFrames(bytes);
+    }
+    return hr;
 }
 
 HRESULT Mp3StreamStage::FinishStream() {

@@ -3,6 +3,7 @@
 #include <gdiplus.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -14,7 +15,7 @@ namespace qm::skin {
 namespace {
 
 HBITMAP LoadBitmapFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(std::filesystem::path(qm::win::WidenUtf8(path)), std::ios::binary);
     if (!in)
         return nullptr;
     const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
@@ -22,7 +23,7 @@ HBITMAP LoadBitmapFile(const std::string& path) {
     if (!BitmapFileIsWhole(bytes))
         return nullptr;
     return static_cast<HBITMAP>(
-        LoadImageA(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE));
+        LoadImageW(nullptr, qm::win::WidenUtf8(path).c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE));
 }
 
 struct GdipImage {
@@ -43,7 +44,7 @@ struct GdipGraphics {
 HBITMAP RenderPicture(const std::string& path, COLORREF fillColour) {
     using namespace Gdiplus::DllExports;
     GdipImage picture;
-    const std::wstring wide = qm::win::Widen(path);
+    const std::wstring wide = qm::win::WidenUtf8(path);
     if (GdipLoadImageFromFile(wide.c_str(), &picture.image) != Gdiplus::Ok)
         return nullptr;
     UINT width = 0, height = 0;

@@ -15,7 +15,8 @@ namespace qm::skin {
 class SkinBitmap {
   public:
     // The loaded bitmap (the caller owns it), or none for an unsupported kind, a missing,
-    // truncated or empty picture. fillColour -1 leaves transparent parts as they come.
+    // truncated or empty picture. `path` is UTF-8 (win::WidenUtf8). fillColour -1 leaves
+    // transparent parts as they come.
     static HBITMAP LoadFromFile(const std::string& path, COLORREF fillColour);
     // Frees the held bitmap, then holds the result of LoadFromFile (possibly none).
     bool Attach(const std::string& path, COLORREF fillColour);

@@ -3,6 +3,7 @@
 #include <windowsx.h>
 
 #include "skin/theme.h"
+#include "winbase/text.h"
 
 namespace qm::ui {
 
@@ -21,8 +22,9 @@ bool CategoryStrip::Create(HWND parent, int id, int iconSize) {
 }
 
 bool CategoryStrip::AddCategory(const std::string& iconPath, const std::wstring& name) {
-    win::Icon icon(static_cast<HICON>(
-        LoadImageA(nullptr, iconPath.c_str(), IMAGE_ICON, iconSize_, iconSize_, LR_LOADFROMFILE)));
+    win::Icon icon(
+        static_cast<HICON>(LoadImageW(nullptr, win::WidenUtf8(iconPath).c_str(), IMAGE_ICON,
+                                      iconSize_, iconSize_, LR_LOADFROMFILE)));
     if (!icon || ImageList_AddIcon(icons_.Get(), icon.Get()) < 0)
         return false;
     names_.push_back(name);

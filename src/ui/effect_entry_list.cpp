@@ -38,7 +38,7 @@ HBITMAP LoadThumbnail(const std::string& path) {
     if (path.empty())
         return nullptr;
     Gdiplus::GpImage* image = nullptr;
-    if (GdipLoadImageFromFile(qm::win::Widen(path).c_str(), &image) != Gdiplus::Ok)
+    if (GdipLoadImageFromFile(qm::win::WidenUtf8(path).c_str(), &image) != Gdiplus::Ok)
         return nullptr;
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
@@ -102,7 +102,7 @@ bool EffectEntryList::LoadCategory(const std::string& categoryPath) {
 
 void EffectEntryList::ReloadVisible() {
     for (int k = 0; k < kPageEntries; ++k) {
-        captions_[k] = qm::win::Widen(catalogue_.CaptionAt(k));
+        captions_[k] = qm::win::WidenUtf8(catalogue_.CaptionAt(k));  // from a file name
         // A picture that fails to load leaves an empty cell, never the last page's picture.
         hasPicture_[k] = false;
         if (k >= catalogue_.VisibleCount() || !pictures_)

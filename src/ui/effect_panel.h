@@ -26,7 +26,8 @@ class EffectPanel : public win::Window {
     // The category's icon goes into the strip (nothing added when it cannot be loaded) and its
     // record under its number; a second record of a number leaves the first in place.
     void AddCategory(const catalogue::CategoryRecord& record);
-    // Admits the category files under the module folder's "Effects\".
+    // Admits the category files under the module folder's "Effects\" (a UTF-8 path, as every
+    // catalogue path is: see win::WidenUtf8).
     void AddCatalogue(const std::string& effectsFolder);
 
     // The category number at a strip position, -1 past the end.

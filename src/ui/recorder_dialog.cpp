@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "capture/capture_devices.h"
 #include "platform/lang_strings.h"
@@ -14,6 +15,7 @@
 #include "ui/content_browser_rule.h"
 #include "ui/recorder_elapsed.h"
 #include "ui/recorder_resources.h"
+#include "winbase/text.h"
 
 namespace qm::ui {
 namespace {
@@ -31,6 +33,7 @@ constexpr COLORREF kTimeColour = RGB(230, 230, 230);
 constexpr char kZeroTime[] = "00:00:00";
 // Short enough for the time field.
 constexpr char kNoMicrophone[] = "No mic";
+constexpr char kDiskFull[] = "Disk full";
 
 struct ButtonSpec {
     UINT id;
@@ -184,9 +187,9 @@ BOOL RecorderDialog::OnInitDialog() {
 }
 
 void RecorderDialog::LoadTheme() {
-    char folder[MAX_PATH] = {};
-    ModulePathOf("UI\\Themes\\Default\\", folder);
-    const std::string theme = folder;
+    wchar_t folder[MAX_PATH] = {};
+    ModulePathOf(L"UI\\Themes\\Default\\", folder);
+    const std::string theme = win::NarrowUtf8(folder);  // any folder name, see win::WidenUtf8
     frameBitmap_.Attach(theme + "Frame.bmp", 0);
     contentBitmap_.Attach(theme + "Content.bmp", 0);
     skin::ThemeFrameBrush().Reset();
@@ -219,8 +222,8 @@ void RecorderDialog::BuildEffectPanel() {
     if (!effectPanel_.Create(hwnd_, kEffectPanelId))
         return;
     effectPanelReady_ = true;
-    char effects[MAX_PATH] = {};
-    effectPanel_.AddCatalogue(ModulePathOf("Effects\\", effects));
+    wchar_t effects[MAX_PATH] = {};
+    effectPanel_.AddCatalogue(win::NarrowUtf8(ModulePathOf(L"Effects\\", effects)));
     PostMessageW(effectPanel_.Handle(), kShowCategoryMessage, 0, 0);
 }
 
@@ -354,6 +357,22 @@ LRESULT RecorderDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
                 HideNotice();
                 return TRUE;
             }
+            if (wParam == kElapsedTimer) {
+                // A tick the program's own loop took is done. One that a loop of the system's
+                // dispatched (the window being dragged, a menu open) never passed that way:
+                // the time display and the four-hour stop go on from here.
+                if (!std::exchange(tickPretranslated_, false) && recording_)
+                    OnElapsedTick();
+                return TRUE;
+            }
+            break;
+        case kButtonMessage:
+            // Reaches the window only when a loop of the system's dispatched it: the time
+            // limit's stop must not be lost there.
+            if (wParam == kRecordButton && lParam == kTimeLimitStop) {
+                ToggleRecording(true);
+                return TRUE;
+            }
             break;
         default:
             break;
@@ -389,8 +408,10 @@ bool RecorderDialog::PreTranslateMessage(MSG& msg) {
         case WM_TIMER:
             // Only the window's own timer, and only while recording: other windows of the chain
             // may use the same number, and an idle tick would measure from start tick 0.
-            if (msg.hwnd == hwnd_ && msg.wParam == kElapsedTimer && recording_)
+            if (msg.hwnd == hwnd_ && msg.wParam == kElapsedTimer && recording_) {
                 OnElapsedTick();
+                tickPretranslated_ = true;
+            }
             return false;
         case kOpenFolderMessage:
             if (msg.hwnd == hwnd_)
@@ -485,8 +506,8 @@ void RecorderDialog::OnEffectSelected(int32_t removed, int32_t index) {
         return;
     if (!category->List().EntryAt(index, item))
         return;
-    const int number =
-        static_cast<int>(GetPrivateProfileIntA("Content", "IID", 0, item.contentPath.c_str()));
+    const int number = static_cast<int>(
+        GetPrivateProfileIntW(L"Content", L"IID", 0, win::WidenUtf8(item.contentPath).c_str()));
     control->SelectEffect(number, 0);
 }
 
@@ -537,6 +558,12 @@ void RecorderDialog::StopRecording() {
 }
 
 void RecorderDialog::OnElapsedTick() {
+    if (recorder_.OutOfRoom()) {
+        // Stopped while the file can still be finished: everything recorded is kept.
+        StopRecording();
+        ShowNotice(kDiskFull);
+        return;
+    }
     const ElapsedTime t = ElapsedBetween(startTick_, clock_.Now());
     char text[16];
     FormatElapsed(t, text, sizeof(text));

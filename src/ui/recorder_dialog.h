@@ -118,6 +118,8 @@ class RecorderDialog : public win::ModalDialog {
     bool recorderReady_ = false;
     bool recorderClosed_ = false;
     bool limitStopPosted_ = false;
+    // The last elapsed-time tick was taken in pre-translation, before its dispatch.
+    bool tickPretranslated_ = false;
     uint32_t startTick_ = 0;
 };
 

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "winbase/text.h"
+
 namespace qm::ui {
 namespace {
 
@@ -43,25 +45,26 @@ class FileHandle {
 bool WindowsCatalogueFiles::List(const std::string& folder,
                                  std::vector<FolderEntry>& entries) const {
     entries.clear();
-    WIN32_FIND_DATAA found{};
-    const std::string pattern = folder + "*.*";
-    FindHandle find(FindFirstFileA(pattern.c_str(), &found));
+    // Paths are UTF-8 (see win::WidenUtf8): every name the folder holds comes through.
+    WIN32_FIND_DATAW found{};
+    const std::wstring pattern = win::WidenUtf8(folder + "*.*");
+    FindHandle find(FindFirstFileW(pattern.c_str(), &found));
     if (find.Get() == INVALID_HANDLE_VALUE)
         return false;
     do {
         FolderEntry entry;
-        entry.name = found.cFileName;
+        entry.name = win::NarrowUtf8(found.cFileName);
         entry.folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         entry.link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
         entries.push_back(std::move(entry));
-    } while (FindNextFileA(find.Get(), &found));
+    } while (FindNextFileW(find.Get(), &found));
     return true;
 }
 
 bool WindowsCatalogueFiles::Read(const std::string& path, size_t maxBytes,
                                  std::string& bytes) const {
-    FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle file(CreateFileW(win::WidenUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size{};
     if (file.Get() == INVALID_HANDLE_VALUE || !GetFileSizeEx(file.Get(), &size) ||
         size.QuadPart < 0 || static_cast<uint64_t>(size.QuadPart) > maxBytes)
@@ -78,7 +81,7 @@ bool WindowsCatalogueFiles::Read(const std::string& path, size_t maxBytes,
 
 bool WindowsCatalogueFiles::ModifiedSeconds(const std::string& path, int64_t& seconds) const {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+    if (!GetFileAttributesExW(win::WidenUtf8(path).c_str(), GetFileExInfoStandard, &data))
         return false;
     const int64_t ticks = static_cast<int64_t>(uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32 |
                                                data.ftLastWriteTime.dwLowDateTime);

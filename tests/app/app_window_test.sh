@@ -321,6 +321,79 @@ crop limit-after 42 42 212 148 limit-button
 same limit-button idle-button || fail "Record is not idle after the limit"
 stop_app
 
+echo "== the menu open and a drag held during a recording, up to the four-hour stop"
+# While the menu is open or the window is dragged the system's loops run, not the program's:
+# the time must still count, and the limit's stop still come.
+before=$(opens)
+start "$app" QUILLMAR_CLOCK_AHEAD_MS=14394000 || exit 1
+watch_times 10000 drag
+watcher=$!
+sleep 0.5
+click 233 169
+click 22 20  # the menu
+sleep 0.5
+shot menu-1
+sleep 1.2
+shot menu-2
+crop menu-1 80 24 264 166 menu-time1
+crop menu-2 80 24 264 166 menu-time2
+same menu-time1 menu-time2 && fail "the time display stood still while the menu was open"
+xdotool key Escape
+xdotool mousemove $((x + 5)) $((y + 100)) mousedown 1  # the background left of the panel
+for i in $(seq 35); do
+  sleep 0.15
+  xdotool mousemove $((x + 5 + i % 2 * 2)) $((y + 100))
+done
+stopped_during_drag=$(($(opens) - before))
+xdotool mouseup 1
+wait "$watcher"
+shown=$(times_shown drag)
+note "menu open 1.7 s, then a drag held 5 s: the display showed $shown"
+[ "$(echo "$shown" | wc -w)" -ge 6 ] || fail "the time display stood still while the window was dragged ($shown)"
+[ "$stopped_during_drag" -eq 1 ] || fail "the four-hour stop waited for the drag to end"
+eval "$(xdotool getwindowgeometry --shell "$win")"
+x=$X y=$Y
+stop_app
+
+echo "== a disk that fills up during a recording"
+# The recording folder on a small disk of its own: the recording stops while the file can
+# still be finished, the time field says so for three seconds, and the file plays whole.
+if mount -t tmpfs -o size=160k tmpfs "$recordings" 2>/dev/null; then
+  trap 'umount "$recordings" 2>/dev/null' EXIT  # never left behind on an early exit
+  before=$(opens)
+  start "$app" || exit 1
+  watch_times 16000 full
+  watcher=$!
+  click 233 169
+  for _ in $(seq 30); do [ "$(opens)" -gt "$before" ] && break; sleep 0.5; done
+  [ "$(opens)" -gt "$before" ] || fail "the recording did not stop on a full disk"
+  sleep 3.5
+  away
+  shot full-later
+  crop full-later 80 24 264 166 full-later-time
+  same full-later-time idle-time || fail "the full disk's notice stays"
+  wait "$watcher"
+  note "the time field showed: $(grep -oE '[0-9]{2}:[0-9]{2}:[0-9]{2}|Disk full' "$work/full-texts.txt" | uniq | tr '\n' ' ')"
+  grep -q 'Disk full' "$work/full-texts.txt" || fail "a full disk said nothing in the window"
+  full=$(ls "$recordings"/Aud*.mp3 2>/dev/null | head -1)
+  if [ -z "$full" ] || ! mpg123 -q -w "$work/full.wav" "$full" 2>/dev/null; then
+    fail "the recording on the full disk does not decode"
+  else
+    read -r length _ < <(python3 "$here/app_pitch.py" "$work/full.wav")
+    # mpg123's progress line: the time played and the time left by the Info frame.
+    claimed=$(mpg123 -t -v "$full" 2>&1 | tr '\r' '\n' | grep -m1 -oE '[0-9]+:[0-9.]+\+[0-9]+:[0-9.]+' |
+      awk -F'[:+]' '{ print $1 * 60 + $2 + $3 * 60 + $4 }')
+    note "the full disk kept $length s; its Info frame claims $claimed s"
+    awk -v l="$length" -v c="$claimed" 'BEGIN { exit !(l > 2 && c - l < 0.1 && l - c < 0.1) }' ||
+      fail "the full disk's recording holds $length s and claims $claimed s"
+  fi
+  stop_app
+  umount "$recordings"
+  trap - EXIT
+else
+  note "no tmpfs could be mounted: the full disk is not tried"
+fi
+
 echo "== bad files beside the program"
 bad=$work/bad
 cp -r "$app" "$bad"
@@ -345,14 +418,27 @@ sleep 2
 kill -0 "$pid" 2>/dev/null || fail "the window with bad files ended"
 stop_app
 
-echo "== a folder name outside ASCII (within the ANSI code page, as the theme and catalogue paths are)"
-cp -r "$app" "$work/Récorder"
-start "$work/Récorder" || exit 1
+echo "== folder names outside ASCII: Latin-1, Cyrillic, Chinese"
+# The theme, the buttons and the catalogue (its thumbnails) load from any folder name: the
+# window looks as it does from the plain folder.
+start "$app" || exit 1
 away
-shot accented
-crop accented 42 42 212 148 accented-button
-same accented-button idle-button || fail "the buttons do not load from a folder named outside ASCII"
+shot plain-folder
+crop plain-folder 440 100 10 40 plain-panel
 stop_app
+for name in Récorder Запись 录音; do
+  cp -a "$app" "$work/$name"  # the same times: the catalogue orders by them
+  start "$work/$name" || exit 1
+  away
+  shot "folder-$name"
+  crop "folder-$name" 42 42 212 148 "folder-$name-button"
+  crop "folder-$name" 440 100 10 40 "folder-$name-panel"
+  same "folder-$name-button" idle-button || fail "the buttons do not load from a folder named $name"
+  same "folder-$name-panel" plain-panel || fail "the theme or the thumbnails do not load from a folder named $name"
+  read -r r g b < <(rgb "folder-$name" 200 190)
+  [ "$r" -gt 10 ] && [ "$r" -lt 90 ] || fail "no frame pattern from a folder named $name ($r $g $b)"
+  stop_app
+done
 
 echo "== GetUpdate.exe"
 for request in -ABOUT -R -P -X; do

@@ -153,7 +153,7 @@ try:
     # The server killed mid-recording: exit 1 within a second, the file so far decodes.
     out = work + "/killed.mp3"
     p = start_record("--seconds", "30", out)
-    wait_for(lambda: part_bytes(out) > 4000, 15)
+    wait_for(lambda: part_bytes(out) > 4096 + 4000, 15)  # frames past the tags' room
     server.kill()
     killed = time.monotonic()
     p.wait(timeout=10)

@@ -47,6 +47,15 @@ expect_failure "retune without factors" "--pitch FACTOR" 2 retune "$sample" "$wo
 
 expect_failure "record without a server" "no sound server" 1 record --seconds 1 "$work/rec.mp3"
 expect_failure "devices without a server" "no sound server" 1 devices
+# "none", the default the help names, is an effect choice everywhere: the live commands get as
+# far as the server, and a render leaves the voice as it was.
+expect_failure "monitor --effect none without a server" "no sound server" 1 monitor --effect none
+expect_failure "record --effect none without a server" "no sound server" 1 record --effect None "$work/rec.wav"
+expect_failure "--param with no effect" "other than none" 2 render --effect none --param PitchShift=12 "$sample" "$work/out.wav"
+"$tool" render --effect none "$sample" "$work/plain.wav" >/dev/null &&
+  cmp -s <(sox "$sample" -t raw -) <(sox "$work/plain.wav" -t raw -) ||
+  fail "render --effect none does not give the input back"
+rm -f "$work/plain.wav"
 expect_failure "record into a missing folder" "cannot write into" 1 record "$work/none/rec.mp3"
 
 [ "$("$tool" --version)" = "quillmar $version" ] || fail "--version does not say $version"
