@@ -131,37 +131,36 @@ float PhaseVocoder::ModulatedFactor(const BlockContext& context) const {
 }
 
 void PhaseVocoder::ProcessBlock(std::span<float> samples, const BlockContext& context) {
-    if (!Prepared() || samples.size() < frameLength_ || context.sampleRateHz == 0 ||
-        context.channels == 0) {
+    if (!Prepared() || samples.size() < frameLength_)
         return;
-    }
+    // A block is its `oversampling` hops run one after another: the block and the hop-fed
+    // stream give the same output.
+    for (uint32_t start = 0; start + hop_ <= frameLength_; start += hop_)
+        ProcessHop(samples.subspan(start, hop_), context);
+}
+
+void PhaseVocoder::ProcessHop(std::span<float> hop, const BlockContext& context) {
+    if (!Prepared() || hop.size() < hop_ || context.sampleRateHz == 0 || context.channels == 0)
+        return;
     const uint32_t n = frameLength_;
     const double binWidth = static_cast<double>(context.sampleRateHz) / n;
-    float phaseStep = 0.0f;
-    if (settings_.modulator != Modulator::kNone) {
-        phaseStep = vocoder::ModulatorStep(context.modulatorRateHz, n, context.sampleRateHz,
-                                           context.channels);
-    }
     if (settings_.mapping == BinMapping::kLimited) {
         limit_ = vocoder::LimitBin(n, context.sampleRateHz, context.channels, settings_.limitHz);
         UpdateLimitWeights(limit_);
     }
-    // The FIFO's rover restarts at N - hop on every block, so each block runs exactly
-    // `oversampling` frames, one per hop of new samples.
-    for (uint32_t start = 0; start + hop_ <= n; start += hop_) {
-        std::memcpy(fifo_ + (n - hop_), samples.data() + start, hop_ * sizeof(float));
-        FrameStep(samples.data(), start + hop_ - 1, binWidth, ModulatedFactor(context));
-        if (settings_.modulator != Modulator::kNone) {
-            phi_ += phaseStep;
-            const bool wrap =
-                settings_.modulator == Modulator::kVibrato ? phi_ >= kTwoPi : phi_ > kTwoPi;
-            if (wrap)
-                phi_ = static_cast<float>(phi_ - kTwoPi);
-        }
+    std::memcpy(fifo_ + (n - hop_), hop.data(), hop_ * sizeof(float));
+    FrameStep(hop.data(), binWidth, ModulatedFactor(context));
+    if (settings_.modulator != Modulator::kNone) {
+        phi_ += vocoder::ModulatorStep(context.modulatorRateHz, n, context.sampleRateHz,
+                                       context.channels);
+        const bool wrap =
+            settings_.modulator == Modulator::kVibrato ? phi_ >= kTwoPi : phi_ > kTwoPi;
+        if (wrap)
+            phi_ = static_cast<float>(phi_ - kTwoPi);
     }
 }
 
-void PhaseVocoder::FrameStep(float* samples, uint32_t lastQueued, double binWidth, float m) {
+void PhaseVocoder::FrameStep(float* hopOut, double binWidth, float m) {
     const uint32_t n = frameLength_;
     const uint32_t bins = n / 2 + 1;
     float* re = spectrum_;
@@ -192,8 +191,8 @@ void PhaseVocoder::FrameStep(float* samples, uint32_t lastQueued, double binWidt
     const float* scale = overlapScale_.Data();
     for (uint32_t k = 0; k < n; ++k)
         accumulator_[k] += re[k] * scale[k];
-    // The hop ending at the sample just queued is finished: hand it out, then move on a hop.
-    std::memcpy(samples + (lastQueued + 1 - hop_), accumulator_, hop_ * sizeof(float));
+    // The oldest hop of the accumulator is finished: hand it out, then move on a hop.
+    std::memcpy(hopOut, accumulator_, hop_ * sizeof(float));
     std::memmove(accumulator_, accumulator_ + hop_, n * sizeof(float));
     std::memmove(fifo_, fifo_ + hop_, (n - hop_) * sizeof(float));
 }

@@ -12,8 +12,12 @@
 // frame's spectrum is re-mapped, and the frames are transformed back and overlap-added. The
 // output lags the input by N - hop samples.
 //
-// Prepare and Release allocate and free; ProcessBlock and ClearState allocate nothing and never
-// block. One user at a time (the effect stage's streaming thread).
+// The engine can be fed a block (N samples) or a hop at a time: a block is its hops in order,
+// so both give the same output stream, and hop by hop each hop of output leaves as soon as the
+// frame ending with its input is done (one frame of look-ahead instead of two).
+//
+// Prepare and Release allocate and free; ProcessBlock, ProcessHop and ClearState allocate
+// nothing and never block. One user at a time (the streaming thread).
 
 enum class AnalysisPhase {
     kMeasured,  // the bin's own phase: pitch moves, timbre is kept
@@ -69,6 +73,8 @@ class PhaseVocoder {
     bool Prepared() const { return frameLength_ != 0; }
     uint32_t FrameLength() const { return frameLength_; }
     uint32_t Oversampling() const { return settings_.oversampling; }
+    // Samples per hop, N / oversampling; 0 when not prepared.
+    uint32_t HopLength() const { return hop_; }
 
     // Input history, phases, output accumulator and modulator back to silence; the random
     // phases restart from their seed.
@@ -79,9 +85,13 @@ class PhaseVocoder {
 
     // Runs the block's `oversampling` frames over `samples` (N entries) in place.
     void ProcessBlock(std::span<float> samples, const BlockContext& context);
+    // Runs one frame over the next hop of the stream (`hop`, HopLength entries) in place: the
+    // hop comes out replaced by the next HopLength samples of the output stream. The
+    // modulators advance one hop.
+    void ProcessHop(std::span<float> hop, const BlockContext& context);
 
   private:
-    void FrameStep(float* samples, uint32_t lastQueued, double binWidth, float m);
+    void FrameStep(float* hopOut, double binWidth, float m);
     void Analyse(double binWidth);
     // Moves analysis bin k to synthesis bin idx at frequency factor `factor`.
     void Deposit(uint32_t k, uint32_t idx, float factor);
