@@ -20,6 +20,7 @@ PACKAGES=(
   mpg123 sox
   xdotool imagemagick zip
   libpulse-dev pulseaudio pulseaudio-utils
+  pipewire pipewire-pulse wireplumber dbus-x11
 )
 
 missing=()

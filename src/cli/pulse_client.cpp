@@ -1,10 +1,13 @@
 #include "cli/pulse_client.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
 
 constexpr double kOperationSeconds = 5.0;
+// A capture filter works on pieces of at most this many bytes of the server's audio.
+constexpr size_t kScratchBytes = 16384;
 
 std::string ServerError(pa_context* c) {
     return pa_strerror(pa_context_errno(c));
@@ -196,16 +199,33 @@ void PulseStream::OnState(pa_stream* s, void* self) {
         static_cast<PulseStream*>(self)->ended_.store(true, std::memory_order_release);
 }
 
+// Into the ring, through the filter when there is one; a hole (data null) is silence.
+void PulseStream::Store(const uint8_t* data, size_t bytes) {
+    size_t stored = 0;
+    if (filter_ == nullptr) {
+        stored = data == nullptr ? ring_->Fill(0, bytes) : ring_->Write({data, bytes});
+    } else {
+        for (size_t at = 0; at < bytes;) {
+            const size_t n = std::min(bytes - at, kScratchBytes);
+            if (data == nullptr)
+                std::memset(scratch_.get(), 0, n);
+            else
+                std::memcpy(scratch_.get(), data + at, n);
+            filter_->Filter({scratch_.get(), n});
+            stored += ring_->Write({scratch_.get(), n});
+            at += n;
+        }
+    }
+    if (stored < bytes)
+        lostBytes_.fetch_add(bytes - stored, std::memory_order_relaxed);
+}
+
 void PulseStream::OnRead(pa_stream* s, size_t, void* self) {
     auto* me = static_cast<PulseStream*>(self);
     const void* data = nullptr;
     size_t bytes = 0;
     while (pa_stream_peek(s, &data, &bytes) == 0 && bytes > 0) {
-        const size_t stored = data == nullptr
-                                  ? me->ring_->Fill(0, bytes)
-                                  : me->ring_->Write({static_cast<const uint8_t*>(data), bytes});
-        if (stored < bytes)
-            me->lostBytes_.fetch_add(bytes - stored, std::memory_order_relaxed);
+        me->Store(static_cast<const uint8_t*>(data), bytes);
         pa_stream_drop(s);
     }
     me->lastDataNs_.store(MonotonicNs(), std::memory_order_release);
@@ -217,6 +237,7 @@ void PulseStream::OnWrite(pa_stream* s, size_t bytes, void* self) {
     if (pa_stream_begin_write(s, &data, &bytes) < 0 || data == nullptr)
         return;
     auto* out = static_cast<uint8_t*>(data);
+    me->requested_.store(true, std::memory_order_release);
     if (const size_t queued = me->ring_->Readable(); queued > 3 * me->targetBytes_) {
         me->dropped_.fetch_add(me->ring_->Discard(queued - me->targetBytes_),
                                std::memory_order_relaxed);
@@ -233,7 +254,11 @@ void PulseStream::OnWrite(pa_stream* s, size_t bytes, void* self) {
 }
 
 bool PulseStream::OpenRecord(const std::string& device, const WaveFormat& format,
-                             uint32_t fragmentBytes, SpscRing& ring, std::string& error) {
+                             uint32_t fragmentBytes, SpscRing& ring, std::string& error,
+                             CaptureFilter* filter) {
+    filter_ = filter;
+    if (filter_ != nullptr && scratch_ == nullptr)
+        scratch_ = std::make_unique<uint8_t[]>(kScratchBytes);
     return Open(true, device, format, fragmentBytes, ring, error);
 }
 
@@ -266,8 +291,14 @@ bool PulseStream::Open(bool record, const std::string& device, const WaveFormat&
         PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
     {
         PulseClient::Lock lock(client_);
-        stream_ =
-            pa_stream_new(client_.Context(), record ? "Recording" : "Monitor", &spec, nullptr);
+        // PipeWire's pulse server takes the buffer attributes only as a hint; the node
+        // latency, in frames of the stream's rate, is what sizes its graph cycle.
+        pa_proplist* props = pa_proplist_new();
+        const uint32_t frames = bufferBytes / pa_frame_size(&spec);
+        pa_proplist_setf(props, "node.latency", "%u/%u", frames > 0 ? frames : 1u, spec.rate);
+        stream_ = pa_stream_new_with_proplist(client_.Context(), record ? "Recording" : "Monitor",
+                                              &spec, nullptr, props);
+        pa_proplist_free(props);
         if (stream_ == nullptr) {
             error = "cannot open a stream: " + ServerError(client_.Context());
             return false;
