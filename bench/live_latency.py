@@ -124,7 +124,7 @@ def centroid(x, a, b):
     return sum(i * float(v) * v for i, v in enumerate(x[a:b], a)) / energy
 
 
-def measure(tool, kind, effect, seconds):
+def measure(tool, kind, effect, seconds, extra=()):
     work = tempfile.mkdtemp()
     server = Server(kind, work)
     procs = []
@@ -144,7 +144,7 @@ def measure(tool, kind, effect, seconds):
             ["parecord", "--device=meas.monitor", "--rate", str(RATE), "--channels=2",
              "--format=s16le", "--file-format=wav", "--latency-msec=10", heard], env=server.env))
         monitor = subprocess.Popen([tool, "monitor", "--effect", effect, "--device", "mic",
-                                    "--seconds", str(seconds + 1)], env=server.env,
+                                    "--seconds", str(seconds + 1), *extra], env=server.env,
                                    stderr=subprocess.PIPE, text=True)
         time.sleep(0.5)
         procs.append(subprocess.Popen(["paplay", "--device=meas", "--channel-map=front-left",
@@ -185,12 +185,14 @@ def main():
     parser.add_argument("--effects", default="Baby,Robot,Male2Female")
     parser.add_argument("--seconds", type=float, default=8.0)
     parser.add_argument("--verbose", action="store_true")
+    parser.add_argument("--monitor-args", default="", help="more options for the monitor")
     a = parser.parse_args()
     print("| server | effect | measured end to end | monitor reports | bursts |")
     print("|---|---|---|---|---|")
     for kind in a.servers.split(","):
         for effect in a.effects.split(","):
-            measured, count, reported, lines = measure(a.tool, kind, effect, a.seconds)
+            measured, count, reported, lines = measure(a.tool, kind, effect, a.seconds,
+                                                       a.monitor_args.split())
             print(f"| {'PulseAudio' if kind == 'pulse' else 'PipeWire'} | {effect} | "
                   f"{measured:.0f} ms | {reported:.0f} ms | {count} |", flush=True)
             if a.verbose:

@@ -8,6 +8,11 @@ namespace {
 constexpr double kOperationSeconds = 5.0;
 // A capture filter works on pieces of at most this many bytes of the server's audio.
 constexpr size_t kScratchBytes = 16384;
+// Playback catching up: audio whose peak stays below -36 dBFS counts as a pause, looked at in
+// pieces of 2.5 ms; a backlog of this many buffers is dropped whatever it holds.
+constexpr int kQuietPeak = 512;
+constexpr uint32_t kQuietPiecesPerSecond = 400;
+constexpr size_t kBacklogLimitBuffers = 20;
 
 std::string ServerError(pa_context* c) {
     return pa_strerror(pa_context_errno(c));
@@ -231,17 +236,43 @@ void PulseStream::OnRead(pa_stream* s, size_t, void* self) {
     me->lastDataNs_.store(MonotonicNs(), std::memory_order_release);
 }
 
+// The playback side recovers latency a late capture delivery added, but only in quiet
+// moments: while the ring holds more than two buffers, its oldest audio is dropped a short
+// piece at a time as long as each piece is near silence, so a word is never cut. Only a
+// backlog beyond the hard limit (a server stall) is dropped whatever it holds. `scratch` is
+// the server's buffer, not yet written.
+void PulseStream::CatchUp(std::span<uint8_t> scratch) {
+    const size_t piece = std::min(scratch.size(), quietPieceBytes_);
+    if (piece == 0)
+        return;
+    size_t queued = ring_->Readable();
+    if (queued > kBacklogLimitBuffers * targetBytes_) {
+        dropped_.fetch_add(ring_->Discard(queued - targetBytes_), std::memory_order_relaxed);
+        return;
+    }
+    while (queued > targetBytes_ + piece) {
+        const size_t got = ring_->Peek(scratch.first(piece));
+        int peak = 0;
+        for (size_t i = 0; i + 1 < got; i += 2) {
+            int16_t v = 0;
+            std::memcpy(&v, scratch.data() + i, 2);
+            peak = std::max(peak, v < 0 ? -static_cast<int>(v) : static_cast<int>(v));
+        }
+        if (peak > kQuietPeak)
+            return;
+        shortened_.fetch_add(ring_->Discard(got), std::memory_order_relaxed);
+        queued -= got;
+    }
+}
+
 void PulseStream::OnWrite(pa_stream* s, size_t bytes, void* self) {
     auto* me = static_cast<PulseStream*>(self);
     void* data = nullptr;
     if (pa_stream_begin_write(s, &data, &bytes) < 0 || data == nullptr)
         return;
     auto* out = static_cast<uint8_t*>(data);
-    me->requested_.store(true, std::memory_order_release);
-    if (const size_t queued = me->ring_->Readable(); queued > 3 * me->targetBytes_) {
-        me->dropped_.fetch_add(me->ring_->Discard(queued - me->targetBytes_),
-                               std::memory_order_relaxed);
-    }
+    me->requested_.fetch_add(bytes, std::memory_order_release);
+    me->CatchUp({out, bytes});
     const size_t got = me->ring_->Read({out, bytes});
     if (got < bytes) {
         std::memset(out + got, 0, bytes - got);
@@ -272,6 +303,9 @@ bool PulseStream::Open(bool record, const std::string& device, const WaveFormat&
     Close();
     ring_ = &ring;
     targetBytes_ = bufferBytes;
+    quietPieceBytes_ =
+        std::max<size_t>(format.blockAlign, format.avgBytesPerSec / kQuietPiecesPerSecond /
+                                                format.blockAlign * format.blockAlign);
     pa_sample_spec spec{};
     spec.format = PA_SAMPLE_S16LE;
     spec.rate = format.samplesPerSec;

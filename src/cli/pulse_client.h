@@ -87,8 +87,9 @@ class CaptureFilter {
 // One audio stream in either direction between the server and a ring. Recording: the server's
 // data goes into `ring` in the read callback (holes as silence); what does not fit is counted
 // in LostBytes. Playback: the write callback takes what `ring` holds and pads with silence;
-// when the ring holds more than three buffers (the capture side delivered a burst), the oldest
-// audio is dropped down to one buffer, so that the latency stays bounded (DroppedBytes).
+// when the ring holds more than two buffers (the capture side delivered late, in a burst), the
+// oldest audio is dropped in its quiet moments until the latency is back (ShortenedBytes), and
+// a backlog of twenty buffers is dropped at once (DroppedBytes).
 // A capture stream may pass its audio through a CaptureFilter on the way into the ring, so that
 // a monitor needs no thread and no second ring between microphone and output.
 // The callbacks allocate nothing and never wait.
@@ -116,8 +117,10 @@ class PulseStream {
     uint64_t LostBytes() const { return lostBytes_.load(std::memory_order_relaxed); }
     uint64_t Underruns() const { return underruns_.load(std::memory_order_relaxed); }
     uint64_t DroppedBytes() const { return dropped_.load(std::memory_order_relaxed); }
-    // Playback: true once the server has asked for audio (the output is running).
-    bool Requested() const { return requested_.load(std::memory_order_acquire); }
+    uint64_t ShortenedBytes() const { return shortened_.load(std::memory_order_relaxed); }
+    // Playback: true once the server has asked for more than its first buffer, so the output
+    // is playing (an idle sink may take a while to wake after the stream's first request).
+    bool Running() const { return requested_.load(std::memory_order_acquire) > targetBytes_; }
     // The server's latency for this stream in microseconds, or -1 when unknown.
     int64_t LatencyUs();
 
@@ -125,6 +128,7 @@ class PulseStream {
     bool Open(bool record, const std::string& device, const WaveFormat& format,
               uint32_t bufferBytes, SpscRing& ring, std::string& error);
     void Store(const uint8_t* data, size_t bytes);
+    void CatchUp(std::span<uint8_t> scratch);
     static void OnState(pa_stream* s, void* self);
     static void OnRead(pa_stream* s, size_t bytes, void* self);
     static void OnWrite(pa_stream* s, size_t bytes, void* self);
@@ -137,8 +141,10 @@ class PulseStream {
     std::atomic<uint64_t> lostBytes_{0};
     std::atomic<uint64_t> underruns_{0};
     std::atomic<uint64_t> dropped_{0};
-    std::atomic<bool> requested_{false};
+    std::atomic<uint64_t> shortened_{0};
+    std::atomic<uint64_t> requested_{0};
     size_t targetBytes_ = 0;
+    size_t quietPieceBytes_ = 0;
     CaptureFilter* filter_ = nullptr;
     std::unique_ptr<uint8_t[]> scratch_;  // the filter's copy of the server's audio
 };

@@ -48,7 +48,7 @@ constexpr long kRecordPeriodNs = 20000000;
 constexpr uint32_t kMonitorFragmentsPerSecond = 200;
 constexpr uint32_t kRecordFragmentsPerSecond = 25;
 constexpr uint32_t kPlaybackFragments = 3;
-constexpr double kOutputStartSeconds = 2.0;
+constexpr double kOutputStartSeconds = 3.0;
 
 std::atomic<int> gStopRequests{0};
 
@@ -282,7 +282,6 @@ bool LiveSession::Prepare(std::string& error) {
     if (r_.monitor && r_.effect != nullptr && r_.rateHz == 0)
         format_.samplesPerSec = QuickestRate(*r_.effect, format_);
     format_.avgBytesPerSec = format_.samplesPerSec * format_.blockAlign;
-    monitorOnly_ = r_.monitor && r_.out.empty() && r_.raw.empty();
 
     if (r_.effect != nullptr) {
         if (!live_.Prepare(*r_.effect, format_)) {
@@ -294,6 +293,9 @@ bool LiveSession::Prepare(std::string& error) {
         skipBytes_ = live_.DelayBytes();
         effectDelayBytes_ = skipBytes_;
     }
+    // A block effect's long steps would stall the server's thread: it runs on this one.
+    monitorOnly_ =
+        r_.monitor && r_.out.empty() && r_.raw.empty() && (r_.effect == nullptr || live_.ByHops());
     if (r_.seconds > 0.0)
         limitBytes_ = static_cast<uint64_t>(std::llround(r_.seconds * format_.samplesPerSec)) *
                       format_.blockAlign;
@@ -323,7 +325,7 @@ bool LiveSession::Prepare(std::string& error) {
         }
         // Capture starts once the output runs: audio gathered while the output still starts
         // would pile up in the ring and be skipped as a burst, and the first word with it.
-        client_.WaitUntil([&] { return playback_.Requested() || !client_.Alive(); },
+        client_.WaitUntil([&] { return playback_.Running() || !client_.Alive(); },
                           kOutputStartSeconds);
     }
     if (monitorOnly_)
@@ -471,6 +473,12 @@ int LiveSession::Run() {
     if (const uint64_t dropped = playback_.DroppedBytes(); dropped > 0) {
         std::fprintf(stderr, "quillmar %s: the monitor skipped %.0f ms to keep its latency low\n",
                      r_.command, 1000.0 * static_cast<double>(dropped) / format_.avgBytesPerSec);
+    }
+    if (const uint64_t shortened = playback_.ShortenedBytes(); shortened > 0) {
+        std::fprintf(stderr,
+                     "quillmar %s: the monitor shortened pauses by %.0f ms to keep its latency "
+                     "low\n",
+                     r_.command, 1000.0 * static_cast<double>(shortened) / format_.avgBytesPerSec);
     }
     if (latency.count > 0) {
         const double effectMs =

@@ -39,6 +39,8 @@ class EffectStream {
     // Bytes gathered before each run of the effect: a hop, or a block.
     uint32_t StepBytes() const { return stepBytes_; }
     uint64_t RefusedSteps() const { return refused_; }
+    // True when the effect runs hop by hop: short, even steps, fit for a server's callback.
+    bool ByHops() const { return vocoder_ != nullptr; }
 
   private:
     void RunStep(uint8_t* step);
