@@ -92,10 +92,15 @@ class PhaseVocoder {
 
   private:
     void FrameStep(float* hopOut, double binWidth, float m);
-    void Analyse(double binWidth);
+    // The leading analysis bins the frame at factor m needs: all, except where the uniform
+    // mapping sends the upper bins above `audible_`, which the weights silence for good.
+    uint32_t NeededBins(float m) const;
+    void Analyse(double binWidth, uint32_t needed);
+    // The last frame's phases of bins phasesKnown_..count-1, from its kept spectrum.
+    void RecoverLastPhases(uint32_t count);
     // Moves analysis bin k to synthesis bin idx at frequency factor `factor`.
     void Deposit(uint32_t k, uint32_t idx, float factor);
-    void MapUniform(float factor);
+    void MapUniform(float factor, uint32_t needed);
     void MapLimited(float m);
     void Synthesise(double binWidth);
     void UpdateLimitWeights(uint32_t limit);
@@ -106,7 +111,14 @@ class PhaseVocoder {
     uint32_t hop_ = 0;
     uint32_t limit_ = 0;
     uint32_t weightLimit_ = 0;  // L the limit weights were computed for; 0 = none yet
-    float phi_ = 0.0f;          // modulator phase, radians
+    // Synthesis bins that can ever carry sound (N/2 + 1 unless the weights end below that).
+    // Above them nothing is computed that only they would use; the analysis then skips the
+    // bins mapped there, and their phases are taken from the kept spectrum when a lower
+    // factor needs them again, so the output is the same as with every bin computed.
+    uint32_t audible_ = 0;
+    uint32_t phasesKnown_ = 0;    // leading bins whose last phase is the last frame's
+    FixedArray<float> previous_;  // the last frame's spectrum: real parts, then imaginary
+    float phi_ = 0.0f;            // modulator phase, radians
     vocoder::PhaseRandom random_;
 
     // The one state allocation, in this order: window (N), input FIFO (N), FFT workspace (2N),
