@@ -279,7 +279,8 @@ bool LiveSession::Prepare(std::string& error) {
             format_.channels = 2;
     }
     format_.blockAlign = static_cast<uint16_t>(format_.channels * 2);
-    if (r_.monitor && r_.effect != nullptr && r_.rateHz == 0)
+    // A recording keeps the source's rate; only what is heard and not kept may move.
+    if (r_.monitor && r_.out.empty() && r_.effect != nullptr && r_.rateHz == 0)
         format_.samplesPerSec = QuickestRate(*r_.effect, format_);
     format_.avgBytesPerSec = format_.samplesPerSec * format_.blockAlign;
 
@@ -410,7 +411,8 @@ int LiveSession::Run() {
     }
     status_.Start(format_, r_.out.empty() ? nullptr : &out_);
     Stop why = Stop::kNone;
-    const long periodNs = r_.monitor ? kMonitorPeriodNs : kRecordPeriodNs;
+    // With the monitor's audio moved by the server's thread, this one only watches.
+    const long periodNs = r_.monitor && !monitorOnly_ ? kMonitorPeriodNs : kRecordPeriodNs;
     LatencySums latency;
     while (why == Stop::kNone) {
         struct timespec pause = {0, periodNs};
