@@ -237,8 +237,9 @@ void PulseStream::OnRead(pa_stream* s, size_t, void* self) {
 }
 
 // The playback side recovers latency a late capture delivery added, but only in quiet
-// moments: while the ring holds more than two buffers, its oldest audio is dropped a short
-// piece at a time as long as each piece is near silence, so a word is never cut. Only a
+// moments: while the ring holds more than two short pieces (5 ms; the server's own buffer
+// rides out the next late wake-up), its oldest audio is dropped a piece at a time as long as
+// each piece is near silence, so a word is never cut. Only a
 // backlog beyond the hard limit (a server stall) is dropped whatever it holds. `scratch` is
 // the server's buffer, not yet written.
 void PulseStream::CatchUp(std::span<uint8_t> scratch) {
@@ -250,7 +251,7 @@ void PulseStream::CatchUp(std::span<uint8_t> scratch) {
         dropped_.fetch_add(ring_->Discard(queued - targetBytes_), std::memory_order_relaxed);
         return;
     }
-    while (queued > targetBytes_ + piece) {
+    while (queued > 2 * piece) {
         const size_t got = ring_->Peek(scratch.first(piece));
         int peak = 0;
         for (size_t i = 0; i + 1 < got; i += 2) {
@@ -328,7 +329,9 @@ bool PulseStream::Open(bool record, const std::string& device, const WaveFormat&
         // PipeWire's pulse server takes the buffer attributes only as a hint; the node
         // latency, in frames of the stream's rate, is what sizes its graph cycle.
         pa_proplist* props = pa_proplist_new();
-        const uint32_t frames = bufferBytes / pa_frame_size(&spec);
+        // A playback stream's cycle is a third of the buffer it keeps, so that a late wake-up
+        // still finds two cycles queued.
+        const uint32_t frames = bufferBytes / (record ? 1 : 3) / pa_frame_size(&spec);
         pa_proplist_setf(props, "node.latency", "%u/%u", frames > 0 ? frames : 1u, spec.rate);
         stream_ = pa_stream_new_with_proplist(client_.Context(), record ? "Recording" : "Monitor",
                                               &spec, nullptr, props);

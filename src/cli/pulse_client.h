@@ -87,9 +87,9 @@ class CaptureFilter {
 // One audio stream in either direction between the server and a ring. Recording: the server's
 // data goes into `ring` in the read callback (holes as silence); what does not fit is counted
 // in LostBytes. Playback: the write callback takes what `ring` holds and pads with silence;
-// when the ring holds more than two buffers (the capture side delivered late, in a burst), the
-// oldest audio is dropped in its quiet moments until the latency is back (ShortenedBytes), and
-// a backlog of twenty buffers is dropped at once (DroppedBytes).
+// when audio waits in the ring (the capture side delivered late, in a burst), the oldest is
+// dropped in its quiet moments until the latency is back (ShortenedBytes), and a backlog of
+// twenty buffers is dropped at once (DroppedBytes).
 // A capture stream may pass its audio through a CaptureFilter on the way into the ring, so that
 // a monitor needs no thread and no second ring between microphone and output.
 // The callbacks allocate nothing and never wait.
