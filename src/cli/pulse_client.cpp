@@ -104,7 +104,7 @@ bool PulseClient::RunOperation(pa_operation* op, const char* what, std::string& 
 
 bool PulseClient::ServerDefaults(std::string& source, std::string& sink, std::string& error) {
     struct Defaults {
-        std::string source, sink;
+        std::string source, sink, server;
     } defaults;
     pa_operation* op = nullptr;
     {
@@ -117,6 +117,8 @@ bool PulseClient::ServerDefaults(std::string& source, std::string& sink, std::st
                     out->source = i->default_source_name;
                 if (i != nullptr && i->default_sink_name != nullptr)
                     out->sink = i->default_sink_name;
+                if (i != nullptr && i->server_name != nullptr)
+                    out->server = i->server_name;
             },
             &defaults);
     }
@@ -124,6 +126,8 @@ bool PulseClient::ServerDefaults(std::string& source, std::string& sink, std::st
         return false;
     source = defaults.source;
     sink = defaults.sink;
+    // PipeWire's pulse server names itself "PulseAudio (on PipeWire x.y.z)".
+    onPipeWire_ = defaults.server.find("PipeWire") != std::string::npos;
     return true;
 }
 
@@ -237,9 +241,9 @@ void PulseStream::OnRead(pa_stream* s, size_t, void* self) {
 }
 
 // The playback side recovers latency a late capture delivery added, but only in quiet
-// moments: while the ring holds more than two short pieces (5 ms; the server's own buffer
-// rides out the next late wake-up), its oldest audio is dropped a piece at a time as long as
-// each piece is near silence, so a word is never cut. Only a
+// moments: while the ring holds more than a buffer, its oldest audio is dropped a short piece
+// at a time as long as each piece is near silence, so a word is never cut. (Emptying it
+// further starves the output in the next word: the server fills the gaps with silence.) Only a
 // backlog beyond the hard limit (a server stall) is dropped whatever it holds. `scratch` is
 // the server's buffer, not yet written.
 void PulseStream::CatchUp(std::span<uint8_t> scratch) {
@@ -251,7 +255,7 @@ void PulseStream::CatchUp(std::span<uint8_t> scratch) {
         dropped_.fetch_add(ring_->Discard(queued - targetBytes_), std::memory_order_relaxed);
         return;
     }
-    while (queued > 2 * piece) {
+    while (queued > targetBytes_ + piece) {
         const size_t got = ring_->Peek(scratch.first(piece));
         int peak = 0;
         for (size_t i = 0; i + 1 < got; i += 2) {

@@ -43,6 +43,9 @@ class PulseClient {
     // The server's name for the default output, or empty.
     bool DefaultSinkName(std::string& name, std::string& error);
 
+    // True when the server is PipeWire's pulse server (known after any query above).
+    bool OnPipeWire() const { return onPipeWire_; }
+
     // False once the connection has failed or ended (the server went away). Any thread.
     bool Alive() const { return alive_.load(std::memory_order_acquire); }
 
@@ -72,6 +75,7 @@ class PulseClient {
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
     std::atomic<bool> alive_{false};
+    bool onPipeWire_ = false;
 };
 
 // Runs inside a capture stream's read callback, on the main loop's thread, before the audio

@@ -43,11 +43,13 @@ constexpr double kMonitorRingSeconds = 1.0;
 constexpr long kMonitorPeriodNs = 5000000;
 constexpr long kRecordPeriodNs = 20000000;
 // The server's buffers, asked for explicitly: a monitor gathers 5 ms per capture delivery and
-// keeps three of them queued for the output (enough to ride out a late wake-up); a plain
-// recording takes 40 ms at a time, which costs fewer wake-ups.
+// keeps two of them queued for the output, three on PipeWire, whose pulse server adds its own
+// cycle's jitter (with two, its output runs dry in most words); a plain recording takes 40 ms
+// at a time, which costs fewer wake-ups.
 constexpr uint32_t kMonitorFragmentsPerSecond = 200;
 constexpr uint32_t kRecordFragmentsPerSecond = 25;
-constexpr uint32_t kPlaybackFragments = 3;
+constexpr uint32_t kPlaybackFragments = 2;
+constexpr uint32_t kPipeWirePlaybackFragments = 3;
 constexpr double kOutputStartSeconds = 3.0;
 
 std::atomic<int> gStopRequests{0};
@@ -320,8 +322,9 @@ bool LiveSession::Prepare(std::string& error) {
             return false;
         monitorRing_ = std::make_unique<SpscRing>(
             static_cast<size_t>(kMonitorRingSeconds * format_.avgBytesPerSec));
-        if (!playback_.OpenPlayback(sink, format_, kPlaybackFragments * fragment, *monitorRing_,
-                                    error)) {
+        const uint32_t fragments =
+            client_.OnPipeWire() ? kPipeWirePlaybackFragments : kPlaybackFragments;
+        if (!playback_.OpenPlayback(sink, format_, fragments * fragment, *monitorRing_, error)) {
             return false;
         }
         // Capture starts once the output runs: audio gathered while the output still starts

@@ -121,15 +121,4 @@ INSTANTIATE_TEST_SUITE_P(Effects, StreamAgainstBlocks, ::testing::ValuesIn(Strea
                                     std::to_string(info.param.channels) + "ch";
                          });
 
-// A format the effect refuses leaves nothing prepared, and an unprepared stream leaves the
-// audio as it is.
-TEST(EffectStream, RefusedFormatLeavesTheAudioAlone) {
-    VoiceEffect& effect = *EffectRegistry::Instance().FindByName("Baby");
-    EffectStream stream;
-    EXPECT_FALSE(stream.Prepare(effect, Pcm16(44100, 9)));
-    std::vector<uint8_t> audio(4096, 0x37);
-    stream.Transform(audio);
-    EXPECT_EQ(audio, std::vector<uint8_t>(4096, 0x37));
-}
-
 }  // namespace
