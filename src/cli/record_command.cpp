@@ -384,8 +384,13 @@ void LiveSession::Finish(Stop why) {
             const size_t n = static_cast<size_t>(std::min<uint64_t>(left, chunk_.size()));
             std::fill_n(chunk_.begin(), n, 0);
             live_.Transform({chunk_.data(), n});
-            if (monitorRing_ != nullptr)
+            if (monitorRing_ != nullptr) {
+                // At the pace the output plays: all at once, a long delay (Male2Female's 0.2 s)
+                // would be a backlog the output drops, and the last words with it.
+                client_.WaitUntil([&] { return monitorRing_->Readable() < n || !client_.Alive(); },
+                                  kMonitorRingSeconds);
                 monitorRing_->Write({chunk_.data(), n});
+            }
             const size_t skip = static_cast<size_t>(std::min<uint64_t>(skipBytes_, n));
             skipBytes_ -= skip;
             if (!r_.out.empty())
