@@ -529,7 +529,8 @@ const OptionSpec kRecordOptions[] = {
     {"--seconds", OptionKind::kNumber, "S", 0.01, 86400, "until Ctrl-C",
      "stop after S seconds of audio"},
     {"--rate", OptionKind::kInt, "HZ", 8000, 192000,
-     "the source's; for MP3 48000 when the source's is no MPEG rate",
+     "the source's; for MP3 48000 when the source's is no MPEG rate; for monitor the one "
+     "that gives the effect its shortest delay",
      "sampling rate asked of the server"},
     {"--channels", OptionKind::kInt, "N", 1, 8, "the source's; for MP3 at most 2",
      "channels asked of the server"},
