@@ -53,10 +53,17 @@ try:
         print(f"record --effect Baby 48 kHz {channels} ch: CPU {100 * cpu / seconds:.2f} % of "
               f"one core over {seconds:.0f} s of audio ({wall:.1f} s wall), peak RSS "
               f"{rss / 1024:.1f} MiB (largest child so far)")
+    for effect in ("Baby", None):
+        args = ["--effect", effect] if effect else []
+        wall, cpu, _, _ = timed(["record", *args, "--seconds", str(seconds), "--rate", "48000",
+                                 "--channels", "1", work + "/rec.wav"])
+        print(f"record {'--effect ' + effect if effect else '(no effect)'} 48 kHz 1 ch to WAV: "
+              f"CPU {100 * cpu / seconds:.2f} % of one core")
     wall, cpu, _, err = timed(["monitor", "--effect", "Baby", "--seconds", str(seconds),
                                "--rate", "48000", "--channels", "1"])
     line = re.search(r"capture-to-monitor latency.*", err)
-    print(f"monitor --effect Baby 48 kHz mono: {line.group(0) if line else 'no latency figure'}")
+    print(f"monitor --effect Baby 48 kHz mono: CPU {100 * cpu / seconds:.2f} % of one core, "
+          f"{line.group(0) if line else 'no latency figure'}")
     for i in range(8):
         subprocess.run(sox + ["-c", "1", work + f"/in{i}.wav", "synth", "20", "sine",
                               str(150 + 10 * i), "vol", "0.5"], check=True)

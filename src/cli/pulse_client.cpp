@@ -1,10 +1,18 @@
 #include "cli/pulse_client.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
 
 constexpr double kOperationSeconds = 5.0;
+// A capture filter works on pieces of at most this many bytes of the server's audio.
+constexpr size_t kScratchBytes = 16384;
+// Playback catching up: audio whose peak stays below -36 dBFS counts as a pause, looked at in
+// pieces of 2.5 ms; a backlog of this many buffers is dropped whatever it holds.
+constexpr int kQuietPeak = 512;
+constexpr uint32_t kQuietPiecesPerSecond = 400;
+constexpr size_t kBacklogLimitBuffers = 20;
 
 std::string ServerError(pa_context* c) {
     return pa_strerror(pa_context_errno(c));
@@ -96,7 +104,7 @@ bool PulseClient::RunOperation(pa_operation* op, const char* what, std::string& 
 
 bool PulseClient::ServerDefaults(std::string& source, std::string& sink, std::string& error) {
     struct Defaults {
-        std::string source, sink;
+        std::string source, sink, server;
     } defaults;
     pa_operation* op = nullptr;
     {
@@ -109,6 +117,8 @@ bool PulseClient::ServerDefaults(std::string& source, std::string& sink, std::st
                     out->source = i->default_source_name;
                 if (i != nullptr && i->default_sink_name != nullptr)
                     out->sink = i->default_sink_name;
+                if (i != nullptr && i->server_name != nullptr)
+                    out->server = i->server_name;
             },
             &defaults);
     }
@@ -116,6 +126,8 @@ bool PulseClient::ServerDefaults(std::string& source, std::string& sink, std::st
         return false;
     source = defaults.source;
     sink = defaults.sink;
+    // PipeWire's pulse server names itself "PulseAudio (on PipeWire x.y.z)".
+    onPipeWire_ = defaults.server.find("PipeWire") != std::string::npos;
     return true;
 }
 
@@ -196,19 +208,66 @@ void PulseStream::OnState(pa_stream* s, void* self) {
         static_cast<PulseStream*>(self)->ended_.store(true, std::memory_order_release);
 }
 
+// Into the ring, through the filter when there is one; a hole (data null) is silence.
+void PulseStream::Store(const uint8_t* data, size_t bytes) {
+    size_t stored = 0;
+    if (filter_ == nullptr) {
+        stored = data == nullptr ? ring_->Fill(0, bytes) : ring_->Write({data, bytes});
+    } else {
+        for (size_t at = 0; at < bytes;) {
+            const size_t n = std::min(bytes - at, kScratchBytes);
+            if (data == nullptr)
+                std::memset(scratch_.get(), 0, n);
+            else
+                std::memcpy(scratch_.get(), data + at, n);
+            filter_->Filter({scratch_.get(), n});
+            stored += ring_->Write({scratch_.get(), n});
+            at += n;
+        }
+    }
+    if (stored < bytes)
+        lostBytes_.fetch_add(bytes - stored, std::memory_order_relaxed);
+}
+
 void PulseStream::OnRead(pa_stream* s, size_t, void* self) {
     auto* me = static_cast<PulseStream*>(self);
     const void* data = nullptr;
     size_t bytes = 0;
     while (pa_stream_peek(s, &data, &bytes) == 0 && bytes > 0) {
-        const size_t stored = data == nullptr
-                                  ? me->ring_->Fill(0, bytes)
-                                  : me->ring_->Write({static_cast<const uint8_t*>(data), bytes});
-        if (stored < bytes)
-            me->lostBytes_.fetch_add(bytes - stored, std::memory_order_relaxed);
+        me->Store(static_cast<const uint8_t*>(data), bytes);
         pa_stream_drop(s);
     }
     me->lastDataNs_.store(MonotonicNs(), std::memory_order_release);
+}
+
+// The playback side recovers latency a late capture delivery added, but only in quiet
+// moments: while the ring holds more than a buffer, its oldest audio is dropped a short piece
+// at a time as long as each piece is near silence, so a word is never cut. (Emptying it
+// further starves the output in the next word: the server fills the gaps with silence.) Only a
+// backlog beyond the hard limit (a server stall) is dropped whatever it holds. `scratch` is
+// the server's buffer, not yet written.
+void PulseStream::CatchUp(std::span<uint8_t> scratch) {
+    const size_t piece = std::min(scratch.size(), quietPieceBytes_);
+    if (piece == 0)
+        return;
+    size_t queued = ring_->Readable();
+    if (queued > kBacklogLimitBuffers * targetBytes_) {
+        dropped_.fetch_add(ring_->Discard(queued - targetBytes_), std::memory_order_relaxed);
+        return;
+    }
+    while (queued > targetBytes_ + piece) {
+        const size_t got = ring_->Peek(scratch.first(piece));
+        int peak = 0;
+        for (size_t i = 0; i + 1 < got; i += 2) {
+            int16_t v = 0;
+            std::memcpy(&v, scratch.data() + i, 2);
+            peak = std::max(peak, v < 0 ? -static_cast<int>(v) : static_cast<int>(v));
+        }
+        if (peak > kQuietPeak)
+            return;
+        shortened_.fetch_add(ring_->Discard(got), std::memory_order_relaxed);
+        queued -= got;
+    }
 }
 
 void PulseStream::OnWrite(pa_stream* s, size_t bytes, void* self) {
@@ -217,10 +276,8 @@ void PulseStream::OnWrite(pa_stream* s, size_t bytes, void* self) {
     if (pa_stream_begin_write(s, &data, &bytes) < 0 || data == nullptr)
         return;
     auto* out = static_cast<uint8_t*>(data);
-    if (const size_t queued = me->ring_->Readable(); queued > 3 * me->targetBytes_) {
-        me->dropped_.fetch_add(me->ring_->Discard(queued - me->targetBytes_),
-                               std::memory_order_relaxed);
-    }
+    me->requested_.fetch_add(bytes, std::memory_order_release);
+    me->CatchUp({out, bytes});
     const size_t got = me->ring_->Read({out, bytes});
     if (got < bytes) {
         std::memset(out + got, 0, bytes - got);
@@ -233,7 +290,11 @@ void PulseStream::OnWrite(pa_stream* s, size_t bytes, void* self) {
 }
 
 bool PulseStream::OpenRecord(const std::string& device, const WaveFormat& format,
-                             uint32_t fragmentBytes, SpscRing& ring, std::string& error) {
+                             uint32_t fragmentBytes, SpscRing& ring, std::string& error,
+                             CaptureFilter* filter) {
+    filter_ = filter;
+    if (filter_ != nullptr && scratch_ == nullptr)
+        scratch_ = std::make_unique<uint8_t[]>(kScratchBytes);
     return Open(true, device, format, fragmentBytes, ring, error);
 }
 
@@ -247,6 +308,9 @@ bool PulseStream::Open(bool record, const std::string& device, const WaveFormat&
     Close();
     ring_ = &ring;
     targetBytes_ = bufferBytes;
+    quietPieceBytes_ =
+        std::max<size_t>(format.blockAlign, format.avgBytesPerSec / kQuietPiecesPerSecond /
+                                                format.blockAlign * format.blockAlign);
     pa_sample_spec spec{};
     spec.format = PA_SAMPLE_S16LE;
     spec.rate = format.samplesPerSec;
@@ -266,8 +330,16 @@ bool PulseStream::Open(bool record, const std::string& device, const WaveFormat&
         PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
     {
         PulseClient::Lock lock(client_);
-        stream_ =
-            pa_stream_new(client_.Context(), record ? "Recording" : "Monitor", &spec, nullptr);
+        // PipeWire's pulse server takes the buffer attributes only as a hint; the node
+        // latency, in frames of the stream's rate, is what sizes its graph cycle.
+        pa_proplist* props = pa_proplist_new();
+        // A playback stream's cycle is a third of the buffer it keeps, so that a late wake-up
+        // still finds two cycles queued.
+        const uint32_t frames = bufferBytes / (record ? 1 : 3) / pa_frame_size(&spec);
+        pa_proplist_setf(props, "node.latency", "%u/%u", frames > 0 ? frames : 1u, spec.rate);
+        stream_ = pa_stream_new_with_proplist(client_.Context(), record ? "Recording" : "Monitor",
+                                              &spec, nullptr, props);
+        pa_proplist_free(props);
         if (stream_ == nullptr) {
             error = "cannot open a stream: " + ServerError(client_.Context());
             return false;

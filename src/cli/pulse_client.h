@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -41,6 +43,9 @@ class PulseClient {
     // The server's name for the default output, or empty.
     bool DefaultSinkName(std::string& name, std::string& error);
 
+    // True when the server is PipeWire's pulse server (known after any query above).
+    bool OnPipeWire() const { return onPipeWire_; }
+
     // False once the connection has failed or ended (the server went away). Any thread.
     bool Alive() const { return alive_.load(std::memory_order_acquire); }
 
@@ -70,13 +75,27 @@ class PulseClient {
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
     std::atomic<bool> alive_{false};
+    bool onPipeWire_ = false;
+};
+
+// Runs inside a capture stream's read callback, on the main loop's thread, before the audio
+// is stored: may change the audio in place; must not allocate, lock or wait.
+class CaptureFilter {
+  public:
+    virtual void Filter(std::span<uint8_t> audio) = 0;
+
+  protected:
+    ~CaptureFilter() = default;
 };
 
 // One audio stream in either direction between the server and a ring. Recording: the server's
 // data goes into `ring` in the read callback (holes as silence); what does not fit is counted
 // in LostBytes. Playback: the write callback takes what `ring` holds and pads with silence;
-// when the ring holds more than three buffers (the capture side delivered a burst), the oldest
-// audio is dropped down to one buffer, so that the latency stays bounded (DroppedBytes).
+// when audio waits in the ring (the capture side delivered late, in a burst), the oldest is
+// dropped in its quiet moments until the latency is back (ShortenedBytes), and a backlog of
+// twenty buffers is dropped at once (DroppedBytes).
+// A capture stream may pass its audio through a CaptureFilter on the way into the ring, so that
+// a monitor needs no thread and no second ring between microphone and output.
 // The callbacks allocate nothing and never wait.
 class PulseStream {
   public:
@@ -87,8 +106,10 @@ class PulseStream {
 
     // `fragmentBytes` is how much the server gathers before each delivery (capture) or the
     // buffer it keeps ahead (playback): the latency.
+    // The server is asked for exactly these buffers: PulseAudio's buffer attributes, and on
+    // PipeWire the node latency of the same length.
     bool OpenRecord(const std::string& device, const WaveFormat& format, uint32_t fragmentBytes,
-                    SpscRing& ring, std::string& error);
+                    SpscRing& ring, std::string& error, CaptureFilter* filter = nullptr);
     bool OpenPlayback(const std::string& device, const WaveFormat& format, uint32_t targetBytes,
                       SpscRing& ring, std::string& error);
     void Close();
@@ -100,12 +121,18 @@ class PulseStream {
     uint64_t LostBytes() const { return lostBytes_.load(std::memory_order_relaxed); }
     uint64_t Underruns() const { return underruns_.load(std::memory_order_relaxed); }
     uint64_t DroppedBytes() const { return dropped_.load(std::memory_order_relaxed); }
+    uint64_t ShortenedBytes() const { return shortened_.load(std::memory_order_relaxed); }
+    // Playback: true once the server has asked for more than its first buffer, so the output
+    // is playing (an idle sink may take a while to wake after the stream's first request).
+    bool Running() const { return requested_.load(std::memory_order_acquire) > targetBytes_; }
     // The server's latency for this stream in microseconds, or -1 when unknown.
     int64_t LatencyUs();
 
   private:
     bool Open(bool record, const std::string& device, const WaveFormat& format,
               uint32_t bufferBytes, SpscRing& ring, std::string& error);
+    void Store(const uint8_t* data, size_t bytes);
+    void CatchUp(std::span<uint8_t> scratch);
     static void OnState(pa_stream* s, void* self);
     static void OnRead(pa_stream* s, size_t bytes, void* self);
     static void OnWrite(pa_stream* s, size_t bytes, void* self);
@@ -118,7 +145,12 @@ class PulseStream {
     std::atomic<uint64_t> lostBytes_{0};
     std::atomic<uint64_t> underruns_{0};
     std::atomic<uint64_t> dropped_{0};
+    std::atomic<uint64_t> shortened_{0};
+    std::atomic<uint64_t> requested_{0};
     size_t targetBytes_ = 0;
+    size_t quietPieceBytes_ = 0;
+    CaptureFilter* filter_ = nullptr;
+    std::unique_ptr<uint8_t[]> scratch_;  // the filter's copy of the server's audio
 };
 
 int64_t MonotonicNs();

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cmath>
@@ -22,7 +23,7 @@
 #include "cli/pulse_client.h"
 #include "cli/spsc_ring.h"
 #include "cli/status_line.h"
-#include "effects/effect_latency.h"
+#include "effects/effect_stream.h"
 #include "encoder/voice_recipe.h"
 
 namespace {
@@ -41,6 +42,15 @@ constexpr double kMonitorRingSeconds = 1.0;
 // keeps a plain recording cheap.
 constexpr long kMonitorPeriodNs = 5000000;
 constexpr long kRecordPeriodNs = 20000000;
+// The server's buffers, asked for explicitly: a monitor gathers 5 ms per capture delivery and
+// keeps two of them queued for the output, three on PipeWire, whose pulse server adds its own
+// cycle's jitter (with two, its output runs dry in most words); a plain recording takes 40 ms
+// at a time, which costs fewer wake-ups.
+constexpr uint32_t kMonitorFragmentsPerSecond = 200;
+constexpr uint32_t kRecordFragmentsPerSecond = 25;
+constexpr uint32_t kPlaybackFragments = 2;
+constexpr uint32_t kPipeWirePlaybackFragments = 3;
+constexpr double kOutputStartSeconds = 3.0;
 
 std::atomic<int> gStopRequests{0};
 
@@ -137,62 +147,62 @@ struct LiveRequest {
     std::string raw;  // empty: no raw take
 };
 
-// The effect run block by block with the least delay it allows: the output is the input delayed
-// by one block, and the effect's own delay within it. (The recorder's effect stage keeps a
-// second of lead-in for its graph; a monitor cannot wait that long.) Allocates in Prepare only.
-class LiveEffect {
+// The rate at which the effect hears soonest. Frames are a power of two near a fixed duration,
+// so the rounding differs between rates: Baby's frame is 1024 samples (23 ms) at 44.1 kHz but
+// 2048 (43 ms) at 48 kHz. The server converts the source's rate as it delivers, so a monitor
+// may ask for whichever of the common rates gives the shortest delay; ties keep the source's.
+uint32_t QuickestRate(VoiceEffect& effect, WaveFormat format) {
+    const uint32_t sourceHz = format.samplesPerSec;
+    uint32_t best = sourceHz;
+    double bestSeconds = 0.0;
+    for (const uint32_t hz : {sourceHz, 44100u, 48000u}) {
+        format.samplesPerSec = hz;
+        format.avgBytesPerSec = hz * format.blockAlign;
+        EffectStream trial;
+        if (!trial.Prepare(effect, format))
+            continue;
+        const double seconds = static_cast<double>(trial.DelayBytes()) / format.avgBytesPerSec;
+        if (bestSeconds == 0.0 || seconds < bestSeconds) {
+            best = hz;
+            bestSeconds = seconds;
+        }
+    }
+    return best;
+}
+
+// The monitor's whole path when no file is written: inside the capture callback the input is
+// measured, counted and transformed, and goes straight into the playback ring, so the voice
+// waits for no thread and passes one ring. Allocates nothing, never waits.
+class MonitorTap : public CaptureFilter {
   public:
-    LiveEffect() = default;
-    ~LiveEffect() {
+    explicit MonitorTap(EffectStream* effect) : effect_(effect) {}
+
+    void Filter(std::span<uint8_t> audio) override {
+        int peak = 0;
+        for (size_t i = 0; i + 1 < audio.size(); i += 2) {
+            int16_t v = 0;
+            std::memcpy(&v, audio.data() + i, 2);
+            peak = std::max(peak, v < 0 ? -static_cast<int>(v) : static_cast<int>(v));
+        }
+        if (peak > peak_.load(std::memory_order_relaxed))
+            peak_.store(peak, std::memory_order_relaxed);
         if (effect_ != nullptr)
-            effect_->Release();
+            effect_->Transform(audio);
+        taken_.fetch_add(audio.size(), std::memory_order_release);
     }
-    LiveEffect(const LiveEffect&) = delete;
-    LiveEffect& operator=(const LiveEffect&) = delete;
-
-    bool Prepare(VoiceEffect& effect, const WaveFormat& format) {
-        const uint32_t blockBytes = effect.GetBlockSize(&format);
-        if (blockBytes == 0 || blockBytes % format.blockAlign != 0 ||
-            effect.Prepare(&format) == 0) {
-            effect.Release();
-            return false;
-        }
-        effect_ = &effect;
-        format_ = format;
-        in_.assign(blockBytes, 0);
-        out_.assign(blockBytes, 0);
-        return true;
-    }
-    uint64_t DelayBytes() const { return in_.size() + EffectLatencyBytes(*effect_, format_); }
-    uint64_t RefusedBlocks() const { return refused_; }
-
-    // Replaces `chunk` by the same length of the output stream.
-    void Transform(std::span<uint8_t> chunk) {
-        const uint32_t blockBytes = static_cast<uint32_t>(in_.size());
-        for (size_t at = 0; at < chunk.size();) {
-            const size_t n = std::min(chunk.size() - at, in_.size() - fill_);
-            // The input goes into the block being filled; the processed block comes out.
-            std::memcpy(in_.data() + fill_, chunk.data() + at, n);
-            std::memcpy(chunk.data() + at, out_.data() + fill_, n);
-            fill_ += n;
-            at += n;
-            if (fill_ == in_.size()) {
-                // A refused block passes unchanged: the take goes on, and the count says so.
-                if (effect_->Process(&format_, in_.data(), &blockBytes) == 0)
-                    ++refused_;
-                in_.swap(out_);
-                fill_ = 0;
-            }
-        }
+    uint64_t TakenBytes() const { return taken_.load(std::memory_order_acquire); }
+    // The input's peak since the last call, as 16-bit PCM for the status line.
+    std::array<uint8_t, 2> TakePeak() {
+        const auto peak = static_cast<int16_t>(std::min(peak_.exchange(0), 32767));
+        std::array<uint8_t, 2> pcm{};
+        std::memcpy(pcm.data(), &peak, 2);
+        return pcm;
     }
 
   private:
-    VoiceEffect* effect_ = nullptr;
-    WaveFormat format_{};
-    std::vector<uint8_t> in_;   // the block being filled
-    std::vector<uint8_t> out_;  // the last processed block, being handed out
-    size_t fill_ = 0;
-    uint64_t refused_ = 0;
+    EffectStream* effect_;
+    std::atomic<uint64_t> taken_{0};
+    std::atomic<int> peak_{0};
 };
 
 // Averages of the monitor's latency parts over a session, in microseconds.
@@ -215,7 +225,11 @@ enum class Stop { kNone, kSeconds, kSignal, kInputEnded, kServerLost, kStalled, 
 // runs the effect stage, feeds the monitor and writes the files.
 class LiveSession {
   public:
-    explicit LiveSession(const LiveRequest& r) : r_(r), record_(client_), playback_(client_) {}
+    explicit LiveSession(const LiveRequest& r)
+        : r_(r),
+          record_(client_),
+          playback_(client_),
+          tap_(r.effect != nullptr ? &live_ : nullptr) {}
 
     int Run();
 
@@ -233,7 +247,10 @@ class LiveSession {
     WaveFormat format_{};
     std::unique_ptr<SpscRing> capture_;
     std::unique_ptr<SpscRing> monitorRing_;
-    LiveEffect live_;
+    EffectStream live_;
+    MonitorTap tap_;
+    // No file is written: the capture callback runs the effect and feeds the playback ring.
+    bool monitorOnly_ = false;
     AudioFileWriter out_;
     AudioFileWriter raw_;
     std::vector<uint8_t> chunk_;
@@ -264,6 +281,9 @@ bool LiveSession::Prepare(std::string& error) {
             format_.channels = 2;
     }
     format_.blockAlign = static_cast<uint16_t>(format_.channels * 2);
+    // A recording keeps the source's rate; only what is heard and not kept may move.
+    if (r_.monitor && r_.out.empty() && r_.effect != nullptr && r_.rateHz == 0)
+        format_.samplesPerSec = QuickestRate(*r_.effect, format_);
     format_.avgBytesPerSec = format_.samplesPerSec * format_.blockAlign;
 
     if (r_.effect != nullptr) {
@@ -276,11 +296,16 @@ bool LiveSession::Prepare(std::string& error) {
         skipBytes_ = live_.DelayBytes();
         effectDelayBytes_ = skipBytes_;
     }
+    // A block effect's long steps would stall the server's thread: it runs on this one.
+    monitorOnly_ =
+        r_.monitor && r_.out.empty() && r_.raw.empty() && (r_.effect == nullptr || live_.ByHops());
     if (r_.seconds > 0.0)
         limitBytes_ = static_cast<uint64_t>(std::llround(r_.seconds * format_.samplesPerSec)) *
                       format_.blockAlign;
-    capture_ =
-        std::make_unique<SpscRing>(static_cast<size_t>(kRingSeconds * format_.avgBytesPerSec));
+    if (!monitorOnly_) {
+        capture_ =
+            std::make_unique<SpscRing>(static_cast<size_t>(kRingSeconds * format_.avgBytesPerSec));
+    }
     chunk_.resize(std::max<size_t>(
         format_.blockAlign, format_.avgBytesPerSec / 50 / format_.blockAlign * format_.blockAlign));
     if (!r_.out.empty() && !out_.Open(r_.out, format_, error))
@@ -288,16 +313,27 @@ bool LiveSession::Prepare(std::string& error) {
     if (!r_.raw.empty() && !raw_.Open(r_.raw, format_, error))
         return false;
     const uint32_t fragment =
-        format_.avgBytesPerSec / (r_.monitor ? 100 : 25) / format_.blockAlign * format_.blockAlign;
+        format_.avgBytesPerSec /
+        (r_.monitor ? kMonitorFragmentsPerSecond : kRecordFragmentsPerSecond) / format_.blockAlign *
+        format_.blockAlign;
     if (r_.monitor) {
         std::string sink;
         if (!client_.DefaultSinkName(sink, error))
             return false;
         monitorRing_ = std::make_unique<SpscRing>(
             static_cast<size_t>(kMonitorRingSeconds * format_.avgBytesPerSec));
-        if (!playback_.OpenPlayback(sink, format_, 2 * fragment, *monitorRing_, error))
+        const uint32_t fragments =
+            client_.OnPipeWire() ? kPipeWirePlaybackFragments : kPlaybackFragments;
+        if (!playback_.OpenPlayback(sink, format_, fragments * fragment, *monitorRing_, error)) {
             return false;
+        }
+        // Capture starts once the output runs: audio gathered while the output still starts
+        // would pile up in the ring and be skipped as a burst, and the first word with it.
+        client_.WaitUntil([&] { return playback_.Running() || !client_.Alive(); },
+                          kOutputStartSeconds);
     }
+    if (monitorOnly_)
+        return record_.OpenRecord(source.name, format_, fragment, *monitorRing_, error, &tap_);
     return record_.OpenRecord(source.name, format_, fragment, *capture_, error);
 }
 
@@ -317,6 +353,13 @@ void LiveSession::Consume(std::span<uint8_t> chunk) {
 
 // Takes everything the capture ring holds (up to the --seconds limit) through the session.
 Stop LiveSession::Pump() {
+    if (monitorOnly_) {
+        // The capture callback did the work; only the count and the level are left.
+        takenBytes_ = tap_.TakenBytes();
+        const std::array<uint8_t, 2> peak = tap_.TakePeak();
+        status_.Measure(peak);
+        return takenBytes_ >= limitBytes_ ? Stop::kSeconds : Stop::kNone;
+    }
     for (;;) {
         const uint64_t room = limitBytes_ - takenBytes_;
         const size_t want = static_cast<size_t>(std::min<uint64_t>(room, chunk_.size()));
@@ -341,8 +384,13 @@ void LiveSession::Finish(Stop why) {
             const size_t n = static_cast<size_t>(std::min<uint64_t>(left, chunk_.size()));
             std::fill_n(chunk_.begin(), n, 0);
             live_.Transform({chunk_.data(), n});
-            if (monitorRing_ != nullptr)
+            if (monitorRing_ != nullptr) {
+                // At the pace the output plays: all at once, a long delay (Male2Female's 0.2 s)
+                // would be a backlog the output drops, and the last words with it.
+                client_.WaitUntil([&] { return monitorRing_->Readable() < n || !client_.Alive(); },
+                                  kMonitorRingSeconds);
                 monitorRing_->Write({chunk_.data(), n});
+            }
             const size_t skip = static_cast<size_t>(std::min<uint64_t>(skipBytes_, n));
             skipBytes_ -= skip;
             if (!r_.out.empty())
@@ -371,12 +419,13 @@ int LiveSession::Run() {
     }
     status_.Start(format_, r_.out.empty() ? nullptr : &out_);
     Stop why = Stop::kNone;
-    const long periodNs = r_.monitor ? kMonitorPeriodNs : kRecordPeriodNs;
+    // With the monitor's audio moved by the server's thread, this one only watches.
+    const long periodNs = r_.monitor && !monitorOnly_ ? kMonitorPeriodNs : kRecordPeriodNs;
     LatencySums latency;
     while (why == Stop::kNone) {
         struct timespec pause = {0, periodNs};
         nanosleep(&pause, nullptr);
-        const size_t waiting = capture_->Readable();
+        const size_t waiting = capture_ != nullptr ? capture_->Readable() : 0;
         why = Pump();
         // Once the start-up burst is past, the monitor's latency is what the server holds on
         // both streams, what waits in the rings, and the effect's own delay.
@@ -416,10 +465,10 @@ int LiveSession::Run() {
         default:
             break;
     }
-    if (r_.effect != nullptr && live_.RefusedBlocks() > 0) {
+    if (r_.effect != nullptr && live_.RefusedSteps() > 0) {
         std::fprintf(stderr,
-                     "quillmar %s: warning: the effect refused %llu blocks (kept unchanged)\n",
-                     r_.command, static_cast<unsigned long long>(live_.RefusedBlocks()));
+                     "quillmar %s: warning: the effect refused %llu steps (kept unchanged)\n",
+                     r_.command, static_cast<unsigned long long>(live_.RefusedSteps()));
     }
     const uint64_t lost = record_.LostBytes();
     if (lost > 0) {
@@ -431,6 +480,12 @@ int LiveSession::Run() {
     if (const uint64_t dropped = playback_.DroppedBytes(); dropped > 0) {
         std::fprintf(stderr, "quillmar %s: the monitor skipped %.0f ms to keep its latency low\n",
                      r_.command, 1000.0 * static_cast<double>(dropped) / format_.avgBytesPerSec);
+    }
+    if (const uint64_t shortened = playback_.ShortenedBytes(); shortened > 0) {
+        std::fprintf(stderr,
+                     "quillmar %s: the monitor shortened pauses by %.0f ms to keep its latency "
+                     "low\n",
+                     r_.command, 1000.0 * static_cast<double>(shortened) / format_.avgBytesPerSec);
     }
     if (latency.count > 0) {
         const double effectMs =
@@ -483,7 +538,8 @@ const OptionSpec kRecordOptions[] = {
     {"--seconds", OptionKind::kNumber, "S", 0.01, 86400, "until Ctrl-C",
      "stop after S seconds of audio"},
     {"--rate", OptionKind::kInt, "HZ", 8000, 192000,
-     "the source's; for MP3 48000 when the source's is no MPEG rate",
+     "the source's; for MP3 48000 when the source's is no MPEG rate; for monitor the one "
+     "that gives the effect its shortest delay",
      "sampling rate asked of the server"},
     {"--channels", OptionKind::kInt, "N", 1, 8, "the source's; for MP3 at most 2",
      "channels asked of the server"},

@@ -31,7 +31,7 @@ size_t SpscRing::Fill(uint8_t value, size_t count) {
     return Produce(count, [&](uint8_t* to, size_t, size_t n) { std::memset(to, value, n); });
 }
 
-size_t SpscRing::Read(std::span<uint8_t> out) {
+size_t SpscRing::Peek(std::span<uint8_t> out) const {
     const uint64_t tail = tail_.load(std::memory_order_relaxed);
     const uint64_t head = head_.load(std::memory_order_acquire);
     const size_t n = std::min<size_t>(out.size(), static_cast<size_t>(head - tail));
@@ -41,7 +41,12 @@ size_t SpscRing::Read(std::span<uint8_t> out) {
         std::memcpy(out.data(), storage_.get() + at, first);
     if (n > first)
         std::memcpy(out.data() + first, storage_.get(), n - first);
-    tail_.store(tail + n, std::memory_order_release);
+    return n;
+}
+
+size_t SpscRing::Read(std::span<uint8_t> out) {
+    const size_t n = Peek(out);
+    tail_.store(tail_.load(std::memory_order_relaxed) + n, std::memory_order_release);
     return n;
 }
 

@@ -32,6 +32,8 @@ class SpscRing {
 
     // Reader: copies up to out.size() bytes, oldest first, and returns the count (0 when empty).
     size_t Read(std::span<uint8_t> out);
+    // Reader: as Read, but the bytes stay in the ring.
+    size_t Peek(std::span<uint8_t> out) const;
     // Reader: drops up to `count` of the oldest bytes and returns how many it dropped.
     size_t Discard(size_t count);
     // Reader: bytes available to read now.

@@ -37,6 +37,12 @@ bool PhaseVocoder::Prepare(uint32_t frameLength) {
     // Window, FIFO, workspace (2N) and accumulator (2N); the full engine adds the two phase
     // arrays (N/2 + 1 each) and the four analysis and synthesis arrays (N each).
     const size_t stateFloats = magnitudeOnly ? 6 * n : 11 * n + 2;
+    // Baby's weights end at N/4: the bins above never sound, whatever the factor.
+    const bool quarter = settings_.mapping == BinMapping::kUniform &&
+                         settings_.phase == AnalysisPhase::kMeasured &&
+                         settings_.weight == MagnitudeWeight::kLowQuarterCosine;
+    if (quarter && !previous_.Allocate(2 * bins))
+        return false;
     if (!state_.Allocate(stateFloats) || !work_.Allocate(n) || !fft_.Init(frameLength) ||
         !expectedAdvance_.Allocate(bins) || !weights_.Allocate(bins) ||
         !overlapScale_.Allocate(n)) {
@@ -61,6 +67,7 @@ bool PhaseVocoder::Prepare(uint32_t frameLength) {
 
     frameLength_ = frameLength;
     hop_ = frameLength / osamp;
+    audible_ = static_cast<uint32_t>(quarter ? n / 4 : bins);
     const double half = static_cast<double>(n / 2);
     for (size_t k = 0; k < n; ++k) {
         // Hann window, used for analysis and synthesis; the overlap-add scale divides the
@@ -91,6 +98,8 @@ void PhaseVocoder::Release() {
     expectedAdvance_.Free();
     weights_.Free();
     overlapScale_.Free();
+    previous_.Free();
+    audible_ = phasesKnown_ = 0;
     window_ = fifo_ = spectrum_ = lastPhase_ = phaseSum_ = accumulator_ = nullptr;
     analysisFreq_ = analysisMag_ = synthesisFreq_ = synthesisMag_ = nullptr;
 }
@@ -102,6 +111,8 @@ void PhaseVocoder::ClearState() {
         return;
     // Everything after the window is processing state.
     std::fill(state_.Data() + frameLength_, state_.Data() + state_.Size(), 0.0f);
+    // Every last phase is the silent frame's, 0.
+    phasesKnown_ = frameLength_ / 2 + 1;
 }
 
 void PhaseVocoder::UpdateLimitWeights(uint32_t limit) {
@@ -131,37 +142,36 @@ float PhaseVocoder::ModulatedFactor(const BlockContext& context) const {
 }
 
 void PhaseVocoder::ProcessBlock(std::span<float> samples, const BlockContext& context) {
-    if (!Prepared() || samples.size() < frameLength_ || context.sampleRateHz == 0 ||
-        context.channels == 0) {
+    if (!Prepared() || samples.size() < frameLength_)
         return;
-    }
+    // A block is its `oversampling` hops run one after another: the block and the hop-fed
+    // stream give the same output.
+    for (uint32_t start = 0; start + hop_ <= frameLength_; start += hop_)
+        ProcessHop(samples.subspan(start, hop_), context);
+}
+
+void PhaseVocoder::ProcessHop(std::span<float> hop, const BlockContext& context) {
+    if (!Prepared() || hop.size() < hop_ || context.sampleRateHz == 0 || context.channels == 0)
+        return;
     const uint32_t n = frameLength_;
     const double binWidth = static_cast<double>(context.sampleRateHz) / n;
-    float phaseStep = 0.0f;
-    if (settings_.modulator != Modulator::kNone) {
-        phaseStep = vocoder::ModulatorStep(context.modulatorRateHz, n, context.sampleRateHz,
-                                           context.channels);
-    }
     if (settings_.mapping == BinMapping::kLimited) {
         limit_ = vocoder::LimitBin(n, context.sampleRateHz, context.channels, settings_.limitHz);
         UpdateLimitWeights(limit_);
     }
-    // The FIFO's rover restarts at N - hop on every block, so each block runs exactly
-    // `oversampling` frames, one per hop of new samples.
-    for (uint32_t start = 0; start + hop_ <= n; start += hop_) {
-        std::memcpy(fifo_ + (n - hop_), samples.data() + start, hop_ * sizeof(float));
-        FrameStep(samples.data(), start + hop_ - 1, binWidth, ModulatedFactor(context));
-        if (settings_.modulator != Modulator::kNone) {
-            phi_ += phaseStep;
-            const bool wrap =
-                settings_.modulator == Modulator::kVibrato ? phi_ >= kTwoPi : phi_ > kTwoPi;
-            if (wrap)
-                phi_ = static_cast<float>(phi_ - kTwoPi);
-        }
+    std::memcpy(fifo_ + (n - hop_), hop.data(), hop_ * sizeof(float));
+    FrameStep(hop.data(), binWidth, ModulatedFactor(context));
+    if (settings_.modulator != Modulator::kNone) {
+        phi_ += vocoder::ModulatorStep(context.modulatorRateHz, n, context.sampleRateHz,
+                                       context.channels);
+        const bool wrap =
+            settings_.modulator == Modulator::kVibrato ? phi_ >= kTwoPi : phi_ > kTwoPi;
+        if (wrap)
+            phi_ = static_cast<float>(phi_ - kTwoPi);
     }
 }
 
-void PhaseVocoder::FrameStep(float* samples, uint32_t lastQueued, double binWidth, float m) {
+void PhaseVocoder::FrameStep(float* hopOut, double binWidth, float m) {
     const uint32_t n = frameLength_;
     const uint32_t bins = n / 2 + 1;
     float* re = spectrum_;
@@ -176,12 +186,13 @@ void PhaseVocoder::FrameStep(float* samples, uint32_t lastQueued, double binWidt
             im[k] = 0.0f;
         }
     } else {
-        Analyse(binWidth);
+        const uint32_t needed = NeededBins(m);
+        Analyse(binWidth, needed);
         // Only bins 0..N/2 are ever written; the rest of both arrays stays zero.
         std::fill(synthesisMag_, synthesisMag_ + bins, 0.0f);
         std::fill(synthesisFreq_, synthesisFreq_ + bins, 0.0f);
         if (settings_.mapping == BinMapping::kUniform)
-            MapUniform(m);
+            MapUniform(m, needed);
         else
             MapLimited(m);
         Synthesise(binWidth);
@@ -192,27 +203,56 @@ void PhaseVocoder::FrameStep(float* samples, uint32_t lastQueued, double binWidt
     const float* scale = overlapScale_.Data();
     for (uint32_t k = 0; k < n; ++k)
         accumulator_[k] += re[k] * scale[k];
-    // The hop ending at the sample just queued is finished: hand it out, then move on a hop.
-    std::memcpy(samples + (lastQueued + 1 - hop_), accumulator_, hop_ * sizeof(float));
+    // The oldest hop of the accumulator is finished: hand it out, then move on a hop.
+    std::memcpy(hopOut, accumulator_, hop_ * sizeof(float));
     std::memmove(accumulator_, accumulator_ + hop_, n * sizeof(float));
     std::memmove(fifo_, fifo_ + hop_, (n - hop_) * sizeof(float));
 }
 
-void PhaseVocoder::Analyse(double binWidth) {
+uint32_t PhaseVocoder::NeededBins(float m) const {
+    const uint32_t bins = frameLength_ / 2 + 1;
+    if (audible_ >= bins || !(m > 0.0f) || !std::isfinite(m))
+        return bins;
+    // The first bin that lands at or above audible_ (or beyond N/2): MapBin's own rounding
+    // decides, the division only gives the place to start looking.
+    const auto above = [&](uint32_t k) { return k * static_cast<double>(m) + 0.5 >= audible_; };
+    const double guess = std::ceil((audible_ - 0.5) / static_cast<double>(m));
+    auto k = static_cast<uint32_t>(std::clamp(guess, 0.0, static_cast<double>(bins)));
+    while (k > 0 && above(k - 1))
+        --k;
+    while (k < bins && !above(k))
+        ++k;
+    return k;
+}
+
+void PhaseVocoder::RecoverLastPhases(uint32_t count) {
+    const uint32_t bins = frameLength_ / 2 + 1;
+    const uint32_t from = phasesKnown_;
+    // phasesKnown_ is a multiple of four, so the bins fall into the same groups of four (and
+    // the same last odd bin) as in a frame that computes all phases: the same numbers.
+    PhaseOfBins(previous_.Data() + bins + from, previous_.Data() + from, lastPhase_ + from,
+                count - from);
+}
+
+void PhaseVocoder::Analyse(double binWidth, uint32_t needed) {
     const uint32_t bins = frameLength_ / 2 + 1;
     const double toBins = settings_.oversampling / kTwoPi;
     const float* re = spectrum_;
     const float* im = spectrum_ + frameLength_;
     // The synthesis arrays are cleared after the analysis: until then they hold the phases.
     float* phase = synthesisFreq_;
+    // Phases in whole groups of four (the groups PhaseOfBins computes together).
+    const uint32_t phased = needed >= bins ? bins : std::min(bins, (needed + 3u) & ~3u);
     if (settings_.phase == AnalysisPhase::kRandom) {
         for (uint32_t k = 0; k < bins; ++k)
             phase[k] = static_cast<float>(random_.Next() * vocoder::kRandomPhaseScale);
     } else {
-        PhaseOfBins(im, re, phase, bins);
+        PhaseOfBins(im, re, phase, phased);
     }
+    if (phased > phasesKnown_)
+        RecoverLastPhases(phased);
     // Separate branch-free loops, so that each runs several bins at a time.
-    for (uint32_t k = 0; k < bins; ++k) {
+    for (uint32_t k = 0; k < needed; ++k) {
         const double r = re[k];
         const double i = im[k];
         analysisMag_[k] = static_cast<float>(kOneSidedScale * std::sqrt(r * r + i * i));
@@ -223,7 +263,7 @@ void PhaseVocoder::Analyse(double binWidth) {
     // in -pi..pi and the expected advance is at most pi * hop. A NaN (only a NaN spectrum gives
     // one) is kept out of the integer conversion and comes back as NaN, as WrapDeviation
     // leaves it.
-    const auto count = static_cast<int32_t>(bins);
+    const auto count = static_cast<int32_t>(needed);
     const float* last = lastPhase_;
     const double* expected = expectedAdvance_.Data();
     float* freq = analysisFreq_;
@@ -233,7 +273,13 @@ void PhaseVocoder::Analyse(double binWidth) {
         const double folded = vocoder::WrapSmallDeviation(foldable) + (d - foldable);
         freq[k] = static_cast<float>((static_cast<double>(k) + folded * toBins) * binWidth);
     }
-    std::memcpy(lastPhase_, phase, bins * sizeof(float));
+    std::memcpy(lastPhase_, phase, phased * sizeof(float));
+    if (phased < bins) {
+        // Kept for the phases a lower factor may need in the next frame.
+        std::memcpy(previous_.Data() + phased, re + phased, (bins - phased) * sizeof(float));
+        std::memcpy(previous_.Data() + bins + phased, im + phased, (bins - phased) * sizeof(float));
+    }
+    phasesKnown_ = phased;
 }
 
 void PhaseVocoder::Deposit(uint32_t k, uint32_t idx, float factor) {
@@ -242,9 +288,9 @@ void PhaseVocoder::Deposit(uint32_t k, uint32_t idx, float factor) {
     synthesisFreq_[idx] = static_cast<float>(static_cast<double>(factor) * analysisFreq_[k]);
 }
 
-void PhaseVocoder::MapUniform(float factor) {
+void PhaseVocoder::MapUniform(float factor, uint32_t needed) {
     const uint32_t maxBin = frameLength_ / 2;
-    for (uint32_t k = 0; k <= maxBin; ++k) {
+    for (uint32_t k = 0; k < needed; ++k) {
         uint32_t idx = 0;
         if (!vocoder::MapBin(k, factor, maxBin, idx))
             continue;
@@ -271,7 +317,8 @@ void PhaseVocoder::MapLimited(float m) {
 void PhaseVocoder::Synthesise(double binWidth) {
     const uint32_t bins = frameLength_ / 2 + 1;
     const double toPhase = kTwoPi / settings_.oversampling;
-    for (uint32_t k = 0; k < bins; ++k) {
+    // A bin that never sounds needs no phase.
+    for (uint32_t k = 0; k < audible_; ++k) {
         const double d =
             (synthesisFreq_[k] - k * binWidth) / binWidth * toPhase + expectedAdvance_[k];
         phaseSum_[k] = static_cast<float>(phaseSum_[k] + d);
@@ -280,7 +327,7 @@ void PhaseVocoder::Synthesise(double binWidth) {
     float* im = spectrum_ + frameLength_;
     // Bins above the highest one that holds a magnitude stay silent, whatever their phase:
     // Baby keeps nothing from N/4 up, the limited mappings nothing above the limit.
-    uint32_t top = bins;
+    uint32_t top = audible_;
     while (top > 0 && synthesisMag_[top - 1] == 0.0f)
         --top;
     CosSinOfPhases(phaseSum_, re, im, top);

@@ -12,8 +12,12 @@
 // frame's spectrum is re-mapped, and the frames are transformed back and overlap-added. The
 // output lags the input by N - hop samples.
 //
-// Prepare and Release allocate and free; ProcessBlock and ClearState allocate nothing and never
-// block. One user at a time (the effect stage's streaming thread).
+// The engine can be fed a block (N samples) or a hop at a time: a block is its hops in order,
+// so both give the same output stream, and hop by hop each hop of output leaves as soon as the
+// frame ending with its input is done (one frame of look-ahead instead of two).
+//
+// Prepare and Release allocate and free; ProcessBlock, ProcessHop and ClearState allocate
+// nothing and never block. One user at a time (the streaming thread).
 
 enum class AnalysisPhase {
     kMeasured,  // the bin's own phase: pitch moves, timbre is kept
@@ -69,6 +73,8 @@ class PhaseVocoder {
     bool Prepared() const { return frameLength_ != 0; }
     uint32_t FrameLength() const { return frameLength_; }
     uint32_t Oversampling() const { return settings_.oversampling; }
+    // Samples per hop, N / oversampling; 0 when not prepared.
+    uint32_t HopLength() const { return hop_; }
 
     // Input history, phases, output accumulator and modulator back to silence; the random
     // phases restart from their seed.
@@ -79,13 +85,22 @@ class PhaseVocoder {
 
     // Runs the block's `oversampling` frames over `samples` (N entries) in place.
     void ProcessBlock(std::span<float> samples, const BlockContext& context);
+    // Runs one frame over the next hop of the stream (`hop`, HopLength entries) in place: the
+    // hop comes out replaced by the next HopLength samples of the output stream. The
+    // modulators advance one hop.
+    void ProcessHop(std::span<float> hop, const BlockContext& context);
 
   private:
-    void FrameStep(float* samples, uint32_t lastQueued, double binWidth, float m);
-    void Analyse(double binWidth);
+    void FrameStep(float* hopOut, double binWidth, float m);
+    // The leading analysis bins the frame at factor m needs: all, except where the uniform
+    // mapping sends the upper bins above `audible_`, which the weights silence for good.
+    uint32_t NeededBins(float m) const;
+    void Analyse(double binWidth, uint32_t needed);
+    // The last frame's phases of bins phasesKnown_..count-1, from its kept spectrum.
+    void RecoverLastPhases(uint32_t count);
     // Moves analysis bin k to synthesis bin idx at frequency factor `factor`.
     void Deposit(uint32_t k, uint32_t idx, float factor);
-    void MapUniform(float factor);
+    void MapUniform(float factor, uint32_t needed);
     void MapLimited(float m);
     void Synthesise(double binWidth);
     void UpdateLimitWeights(uint32_t limit);
@@ -96,7 +111,14 @@ class PhaseVocoder {
     uint32_t hop_ = 0;
     uint32_t limit_ = 0;
     uint32_t weightLimit_ = 0;  // L the limit weights were computed for; 0 = none yet
-    float phi_ = 0.0f;          // modulator phase, radians
+    // Synthesis bins that can ever carry sound (N/2 + 1 unless the weights end below that).
+    // Above them nothing is computed that only they would use; the analysis then skips the
+    // bins mapped there, and their phases are taken from the kept spectrum when a lower
+    // factor needs them again, so the output is the same as with every bin computed.
+    uint32_t audible_ = 0;
+    uint32_t phasesKnown_ = 0;    // leading bins whose last phase is the last frame's
+    FixedArray<float> previous_;  // the last frame's spectrum: real parts, then imaginary
+    float phi_ = 0.0f;            // modulator phase, radians
     vocoder::PhaseRandom random_;
 
     // The one state allocation, in this order: window (N), input FIFO (N), FFT workspace (2N),

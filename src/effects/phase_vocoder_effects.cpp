@@ -170,30 +170,53 @@ void PhaseVocoderEffect::Release() {
     engine_.Release();
 }
 
-int PhaseVocoderEffect::Process(const WaveFormat* format, uint8_t* data,
-                                const uint32_t* byteCount) {
-    if (format == nullptr || data == nullptr || byteCount == nullptr || !engine_.Prepared())
-        return 0;
+bool PhaseVocoderEffect::Accepts(const WaveFormat* format, uint32_t stepSamples,
+                                 uint32_t byteCount) const {
+    if (format == nullptr || !engine_.Prepared())
+        return false;
     const uint32_t n = engine_.FrameLength();
-    // The stored frame length must still be the prepared one, and this block's format must
-    // describe frames of the same length: the buffers are sized for exactly N samples.
+    // The stored frame length must still be the prepared one, and this format must describe
+    // frames of the same length: the buffers are sized for exactly N samples.
     if (FrameLength() != n || !IsPlausibleStreamFormat(*format))
-        return 0;
+        return false;
     const double samplesPerFrame =
         static_cast<double>(format->samplesPerSec) * format->channels * kind_.frameSeconds;
     if (FrameLengthFor(samplesPerFrame) != n)
-        return 0;
-    const uint32_t blockBytes = BlockBytes(n, format->bitsPerSample);
-    if (blockBytes == 0 || *byteCount < blockBytes)
-        return 0;
+        return false;
+    const uint32_t stepBytes = BlockBytes(stepSamples, format->bitsPerSample);
+    return stepBytes != 0 && byteCount >= stepBytes;
+}
 
-    std::span<float> samples = engine_.WorkBuffer();
-    PcmToFloat(data, *byteCount, format->bitsPerSample, samples);
+template <typename Run>
+void PhaseVocoderEffect::Transform(const WaveFormat& format, uint8_t* data, uint32_t byteCount,
+                                   std::span<float> samples, Run run) {
+    PcmToFloat(data, byteCount, format.bitsPerSample, samples);
     SilenceNonFinite(samples);
-    engine_.ProcessBlock(samples, ReadParameters(*format));
+    run(samples, ReadParameters(format));
     if (HasEcho())
-        Echo(samples, *format);
-    FloatToPcm(samples, format->bitsPerSample, data, *byteCount);
+        Echo(samples, format);
+    FloatToPcm(samples, format.bitsPerSample, data, byteCount);
+}
+
+int PhaseVocoderEffect::Process(const WaveFormat* format, uint8_t* data,
+                                const uint32_t* byteCount) {
+    if (data == nullptr || byteCount == nullptr ||
+        !Accepts(format, engine_.FrameLength(), *byteCount)) {
+        return 0;
+    }
+    Transform(*format, data, *byteCount, engine_.WorkBuffer(),
+              [this](std::span<float> s, const BlockContext& c) { engine_.ProcessBlock(s, c); });
+    return 1;
+}
+
+int PhaseVocoderEffect::ProcessHop(const WaveFormat* format, uint8_t* data, uint32_t byteCount) {
+    const uint32_t hop = engine_.HopLength();
+    if (data == nullptr || !Accepts(format, hop, byteCount) ||
+        byteCount != BlockBytes(hop, format->bitsPerSample)) {
+        return 0;
+    }
+    Transform(*format, data, byteCount, engine_.WorkBuffer().first(hop),
+              [this](std::span<float> s, const BlockContext& c) { engine_.ProcessHop(s, c); });
     return 1;
 }
 

@@ -18,6 +18,11 @@
 // and never blocks. A block is refused (0, data untouched) when the effect is not prepared,
 // when the format would give another frame length than the prepared one, or when the byte
 // count is shorter than one block.
+//
+// ProcessHop is the streaming entry for live use: the same engine fed one hop (N / oversampling
+// samples) at a time. Hops fed in order give exactly the output that blocks of the same stream
+// give, each hop as soon as its input is in: the output lags the input by N - hop samples, not
+// by a whole block more. Blocks and hops may not be mixed within one stream.
 
 enum class VocoderEffectId {
     kFemaleToMale,
@@ -75,8 +80,19 @@ class PhaseVocoderEffect : public VoiceEffect {
 
     // Frames per frame length: the hop is N / oversampling.
     uint32_t Oversampling() const { return engine_.Oversampling(); }
+    // Samples of the interleaved stream per hop; 0 when not prepared.
+    uint32_t HopLength() const { return engine_.HopLength(); }
+    // Transforms the next hop of the stream, exactly HopLength samples (`byteCount` bytes), in
+    // place. Refusals as for Process (0, data untouched). Allocates nothing, never blocks.
+    int ProcessHop(const WaveFormat* format, uint8_t* data, uint32_t byteCount);
 
   private:
+    // True when `format` gives the prepared frame length; `stepSamples` must fit its bytes.
+    bool Accepts(const WaveFormat* format, uint32_t stepSamples, uint32_t byteCount) const;
+    // Converts `samples` worth of `data`, runs `run` over the float samples, converts back.
+    template <typename Run>
+    void Transform(const WaveFormat& format, uint8_t* data, uint32_t byteCount,
+                   std::span<float> samples, Run run);
     bool HasEcho() const { return kind_.echoDelayParam != kNoParam; }
     int32_t ParamValue(int8_t index) const;
     BlockContext ReadParameters(const WaveFormat& format) const;

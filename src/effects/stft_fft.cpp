@@ -73,14 +73,72 @@ namespace {
 // Four lanes of float arithmetic; GCC and Clang map it to SSE on x86-64 and to NEON on ARM.
 typedef float Lanes __attribute__((vector_size(16)));
 
-Lanes Load(const float* p) {
-    Lanes v;
-    std::memcpy(&v, p, sizeof(v));
-    return v;
+// One stage of half-span h, `Width` points at a time (h a multiple of Width).
+template <typename V, uint32_t Width>
+__attribute__((always_inline)) inline void SpanStage(float* re, float* im, uint32_t m, uint32_t h,
+                                                     const float* twr, const float* twi,
+                                                     float sign) {
+    V sv;
+    for (uint32_t i = 0; i < Width; ++i)
+        sv[i] = sign;
+    for (uint32_t start = 0; start < m; start += 2 * h) {
+        float* ar = re + start;
+        float* ai = im + start;
+        float* br = ar + h;
+        float* bi = ai + h;
+        for (uint32_t j = 0; j < h; j += Width) {
+            V wr, wi, xr, xi, yr, yi;
+            std::memcpy(&wr, twr + j, sizeof(V));
+            std::memcpy(&wi, twi + j, sizeof(V));
+            std::memcpy(&xr, br + j, sizeof(V));
+            std::memcpy(&xi, bi + j, sizeof(V));
+            std::memcpy(&yr, ar + j, sizeof(V));
+            std::memcpy(&yi, ai + j, sizeof(V));
+            wi *= sv;
+            const V tr = xr * wr - xi * wi;
+            const V ti = xr * wi + xi * wr;
+            const V br2 = yr - tr, bi2 = yi - ti, ar2 = yr + tr, ai2 = yi + ti;
+            std::memcpy(br + j, &br2, sizeof(V));
+            std::memcpy(bi + j, &bi2, sizeof(V));
+            std::memcpy(ar + j, &ar2, sizeof(V));
+            std::memcpy(ai + j, &ai2, sizeof(V));
+        }
+    }
 }
 
-void Store(float* p, Lanes v) {
-    std::memcpy(p, &v, sizeof(v));
+// The stages of half-span 4 and up, four points at a time.
+void WideStages4(float* re, float* im, uint32_t m, const float* stageRe, const float* stageIm,
+                 bool inverse) {
+    const float s = inverse ? -1.0f : 1.0f;
+    for (uint32_t h = 4; h < m; h <<= 1)
+        SpanStage<Lanes, 4>(re, im, m, h, stageRe + h, stageIm + h, s);
+}
+
+#if defined(__x86_64__) && !defined(_WIN32)
+// The same stages eight points at a time where the processor has AVX2. Every point gets the
+// same multiplications and additions in the same order (no fused multiply-add is enabled), so
+// the numbers are the same; only the width differs. Not on Windows, where GCC does not align
+// the stack for 32-byte registers.
+typedef float Lanes8 __attribute__((vector_size(32)));
+
+__attribute__((target("avx2"))) void WideStages8(float* re, float* im, uint32_t m,
+                                                 const float* stageRe, const float* stageIm,
+                                                 bool inverse) {
+    const float s = inverse ? -1.0f : 1.0f;
+    if (4 < m)
+        SpanStage<Lanes, 4>(re, im, m, 4, stageRe + 4, stageIm + 4, s);
+    for (uint32_t h = 8; h < m; h <<= 1) {
+        SpanStage<Lanes8, 8>(re, im, m, h, stageRe + h, stageIm + h, s);
+    }
+}
+#endif
+
+RealFft::StagesFunction ChooseStages() {
+#if defined(__x86_64__) && !defined(_WIN32)
+    if (__builtin_cpu_supports("avx2"))
+        return WideStages8;
+#endif
+    return WideStages4;
 }
 
 }  // namespace
@@ -117,6 +175,7 @@ bool RealFft::Init(uint32_t frameLength) {
     }
     frameLength_ = frameLength;
     half_ = m;
+    wideStages_ = ChooseStages();
     return true;
 }
 
@@ -156,29 +215,7 @@ void RealFft::Stages(float* re, float* im, bool inverse) const {
         re[i + 1] += tr;
         im[i + 1] += ti;
     }
-    const Lanes sign = inverse ? Lanes{-1.0f, -1.0f, -1.0f, -1.0f} : Lanes{1.0f, 1.0f, 1.0f, 1.0f};
-    for (uint32_t h = 4; h < m; h <<= 1) {
-        const float* twr = stageRe_.Data() + h;
-        const float* twi = stageIm_.Data() + h;
-        for (uint32_t start = 0; start < m; start += 2 * h) {
-            float* ar = re + start;
-            float* ai = im + start;
-            float* br = ar + h;
-            float* bi = ai + h;
-            for (uint32_t j = 0; j < h; j += 4) {
-                const Lanes wr = Load(twr + j);
-                const Lanes wi = Load(twi + j) * sign;
-                const Lanes xr = Load(br + j), xi = Load(bi + j);
-                const Lanes tr = xr * wr - xi * wi;
-                const Lanes ti = xr * wi + xi * wr;
-                const Lanes yr = Load(ar + j), yi = Load(ai + j);
-                Store(br + j, yr - tr);
-                Store(bi + j, yi - ti);
-                Store(ar + j, yr + tr);
-                Store(ai + j, yi + ti);
-            }
-        }
-    }
+    wideStages_(re, im, m, stageRe_.Data(), stageIm_.Data(), inverse);
 }
 
 void RealFft::ForwardWindowed(const float* window, const float* frame, float* re, float* im) {

@@ -37,11 +37,16 @@ class RealFft {
     // be `re`.
     void InverseRealPart(const float* re, const float* im, float* out);
 
+    // The stages of half-span 4 and up: the widest the processor runs (same numbers).
+    using StagesFunction = void (*)(float* re, float* im, uint32_t m, const float* stageRe,
+                                    const float* stageIm, bool inverse);
+
   private:
     void Stages(float* re, float* im, bool inverse) const;
 
     uint32_t frameLength_ = 0;
-    uint32_t half_ = 0;             // M = N/2 complex points
+    uint32_t half_ = 0;  // M = N/2 complex points
+    StagesFunction wideStages_ = nullptr;
     FixedArray<uint32_t> reverse_;  // bit reversal of M points
     FixedArray<float> stageRe_;     // stage of half-span h at [h, 2h): e^(-i pi j / h)
     FixedArray<float> stageIm_;

@@ -122,6 +122,21 @@ try:
     share = tone_share(heard[max(0, end - rate):end - rate // 10], rate, F0 * BABY)
     check(share > 0.8, f"the output carries the transformed voice ({share:.3f})")
 
+    # Nothing is skipped while the monitor starts: two seconds monitored are two seconds heard,
+    # the first word among them. (An idle null sink wakes a while after the monitor's first
+    # request; capture that started at once piled up meanwhile and was skipped.)
+    out = work + "/first.wav"
+    mon = start_record("--device", "output.monitor", "--seconds", "5", out)
+    wait_for(lambda: part_bytes(out) > 0, 10)
+    r = run("monitor", "--effect", "Baby", "--seconds", "2")
+    mon.wait(timeout=30)
+    heard, rate = samples(out) if mon.returncode == 0 else ([], 1)
+    step = rate // 100
+    loud = sum(1 for i in range(0, len(heard) - step, step)
+               if max(abs(v) for v in heard[i:i + step]) > 2000) / 100
+    check(r.returncode == 0 and "skipped" not in r.stderr and 1.95 < loud < 2.1,
+          f"the monitor plays all two seconds it took ({loud:.2f} s)")
+
     # Ctrl-C twice: the file is still finished, and it holds the last half-second spoken.
     out = work + "/stopped.wav"
     p = start_record("--effect", "Baby", out)

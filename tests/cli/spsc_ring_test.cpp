@@ -74,6 +74,9 @@ TEST(SpscRing, FullRingTakesOnlyWhatFitsAndDiscardFreesRoom) {
     EXPECT_EQ(ring.Discard(6), 6u);
     EXPECT_EQ(ring.Write(data), 5u);  // wraps
     std::vector<uint8_t> out(10, 0xEE);
+    ASSERT_EQ(ring.Peek(std::span(out).first(4)), 4u);
+    EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 4),
+              (std::vector<uint8_t>{2, 3, 1, 2}));  // across the wrap, and still there:
     ASSERT_EQ(ring.Read(out), 7u);
     EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 7),
               (std::vector<uint8_t>{2, 3, 1, 2, 3, 4, 5}));
