@@ -1,5 +1,5 @@
 // The LV2 entry points. run() is hard real-time: it reads the controls, clamps them into the
-// voice's ranges and runs the block stream, nothing else.
+// voice's ranges and runs the stream, nothing else.
 
 #include <lv2/core/lv2.h>
 
@@ -11,14 +11,14 @@
 #include <vector>
 
 #include "effects/effect_instances.h"
-#include "lv2/block_stream.h"
+#include "lv2/host_stream.h"
 #include "lv2/plugin_table.h"
 
 namespace {
 
 struct Instance {
     const PluginInfo* info = nullptr;
-    BlockStream stream;
+    HostStream stream;
     std::array<const float*, kMaxPluginChannels> inputs{};
     std::array<float*, kMaxPluginChannels> outputs{};
     std::array<const float*, kMaxPluginControls> controls{};

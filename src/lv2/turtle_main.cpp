@@ -8,7 +8,7 @@
 #include <string>
 
 #include "effects/effect_instances.h"
-#include "lv2/block_stream.h"
+#include "lv2/host_stream.h"
 #include "lv2/plugin_table.h"
 #include "lv2/turtle.h"
 
@@ -30,7 +30,7 @@ int PrintLatencies(const char* rateText) {
     char* end = nullptr;
     const unsigned long rate = std::strtoul(rateText, &end, 10);
     for (const PluginInfo& plugin : PluginTable()) {
-        BlockStream stream;
+        HostStream stream;
         if (*end != '\0' || !stream.Prepare(NewEffectInstance(plugin.voice), plugin.channels,
                                             static_cast<uint32_t>(rate))) {
             std::fprintf(stderr, "quillmar-lv2-turtle: %s does not run at %s Hz\n",
