@@ -3,7 +3,7 @@
 // Not a test: prints its figures (run: ui-test.sh bin/bench_button_bar.exe).
 #include <cstdio>
 
-#include "skin/icon_button_bar.h"
+#include "skin/win/icon_button_bar.h"
 #include "ui_fixture.h"
 
 int main() {

@@ -13,13 +13,13 @@ FLOORS = [
     {"effects"},
     {"streaming"},
     {"filter"},
-    {"encoder", "platform"},
+    {"encoder", "platform", "soundserver"},
     {"capture"},
     {"winbase"},
     {"skin"},
     {"ui"},
     {"app"},
-    {"cli", "tools"},
+    {"cli", "programs"},
 ]
 FLOOR_OF = {folder: level for level, folders in enumerate(FLOORS) for folder in folders}
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"/]+)/')

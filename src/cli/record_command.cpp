@@ -19,11 +19,11 @@
 #include "cli/cli_args.h"
 #include "cli/commands.h"
 #include "cli/effect_choice.h"
-#include "cli/pulse_client.h"
-#include "cli/spsc_ring.h"
 #include "cli/status_line.h"
 #include "effects/effect_latency.h"
 #include "encoder/voice_recipe.h"
+#include "soundserver/pulse_client.h"
+#include "soundserver/spsc_ring.h"
 
 namespace {
 

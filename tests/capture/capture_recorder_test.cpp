@@ -7,12 +7,12 @@
 
 #include <string>
 
-#include "capture/capture_recorder.h"
 #include "capture/recorder_helpers.h"
+#include "capture/win/capture_recorder.h"
 #include "graph_helpers.h"
-#include "platform/module_paths.h"
 #include "platform/path_text.h"
-#include "platform/settings.h"
+#include "platform/win/module_paths.h"
+#include "platform/win/settings.h"
 
 namespace {
 

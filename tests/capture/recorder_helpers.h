@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "capture/capture_devices.h"
 #include "capture/recording_name.h"
+#include "capture/win/capture_devices.h"
 #include "virtual_mic/virtual_mic_ids.h"
 
 // Every recording of these tests starts at 2013-02-08 09:05:03.

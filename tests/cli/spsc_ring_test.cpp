@@ -1,4 +1,4 @@
-#include "cli/spsc_ring.h"
+#include "soundserver/spsc_ring.h"
 
 #include <gtest/gtest.h>
 

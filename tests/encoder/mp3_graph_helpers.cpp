@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "encoder/encoder_ids.h"
+#include "encoder/win/encoder_ids.h"
 
 namespace {
 

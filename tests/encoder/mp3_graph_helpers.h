@@ -11,7 +11,7 @@
 
 #include "encoder/id3_tag.h"
 #include "encoder/mp3_frame.h"
-#include "streaming/com_ptr.h"
+#include "streaming/win/com_ptr.h"
 
 // Pravik.dll as the recorder uses it: loaded from the program's folder (once per process, and
 // kept loaded) and asked through its exported DllGetClassObject.

@@ -17,9 +17,9 @@
 
 #include "capture_sink.h"
 #include "filter/effect_stage.h"
-#include "filter/voice_effect_filter.h"
+#include "filter/win/voice_effect_filter.h"
 #include "graph_helpers.h"
-#include "streaming/media_type.h"
+#include "streaming/win/media_type.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/lang_strings.h"
+#include "platform/win/lang_strings.h"
 
 namespace {
 

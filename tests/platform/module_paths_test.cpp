@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/module_paths.h"
+#include "platform/win/module_paths.h"
 
 namespace {
 

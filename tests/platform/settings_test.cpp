@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/settings.h"
+#include "platform/win/settings.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "skin/icon_button_bar.h"
+#include "skin/win/icon_button_bar.h"
 #include "ui_fixture.h"
 
 namespace qm::skin {

@@ -3,7 +3,7 @@
 // no lock outstanding counts for nothing.
 #include <gtest/gtest.h>
 
-#include "streaming/class_factory.h"
+#include "streaming/win/class_factory.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ui/effect_panel.h"
+#include "ui/win/effect_panel.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/lang_strings.h"
-#include "platform/module_paths.h"
-#include "skin/theme.h"
+#include "platform/win/lang_strings.h"
+#include "platform/win/module_paths.h"
+#include "skin/win/theme.h"
 
 using namespace qm;
 

@@ -1,0 +1,140 @@
+#pragma once
+
+#include <pulse/pulseaudio.h>
+
+#include <atomic>
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "effects/wave_format.h"
+#include "soundserver/spsc_ring.h"
+
+// A connection to the sound server (PulseAudio, or PipeWire's pulse server) through libpulse's
+// threaded main loop. Every call here waits with a time limit, so a server that hangs gives an
+// error instead of a hung tool. The main loop's thread runs the stream callbacks.
+
+struct SourceInfo {
+    std::string name;
+    std::string description;
+    uint32_t rateHz = 0;
+    uint32_t channels = 0;
+    bool isDefault = false;
+    bool isMonitor = false;  // the monitor of an output, not a microphone
+};
+
+class PulseClient {
+  public:
+    PulseClient() = default;
+    // Stops the main loop and drops the connection (streams must be closed first).
+    ~PulseClient();
+    PulseClient(const PulseClient&) = delete;
+    PulseClient& operator=(const PulseClient&) = delete;
+
+    // Connects to the user's server; never starts one. The error names what is missing.
+    bool Connect(double timeoutSeconds, std::string& error);
+    // The capture sources, the default one marked.
+    bool Sources(std::vector<SourceInfo>& sources, std::string& error);
+    // One source by name, or the default source for an empty name.
+    bool Source(const std::string& name, SourceInfo& source, std::string& error);
+    // The server's name for the default output, or empty.
+    bool DefaultSinkName(std::string& name, std::string& error);
+
+    // False once the connection has failed or ended (the server went away). Any thread.
+    bool Alive() const { return alive_.load(std::memory_order_acquire); }
+
+    // Holds the main loop's lock: every libpulse call outside a callback needs it.
+    class Lock {
+      public:
+        explicit Lock(PulseClient& c) : loop_(c.loop_) { pa_threaded_mainloop_lock(loop_); }
+        ~Lock() { pa_threaded_mainloop_unlock(loop_); }
+        Lock(const Lock&) = delete;
+        Lock& operator=(const Lock&) = delete;
+
+      private:
+        pa_threaded_mainloop* loop_;
+    };
+
+    // Polls `done` under the lock until it holds or `timeoutSeconds` pass.
+    template <typename Done>
+    bool WaitUntil(Done done, double timeoutSeconds);
+
+    pa_context* Context() { return context_; }
+
+  private:
+    bool RunOperation(pa_operation* op, const char* what, std::string& error);
+    bool ServerDefaults(std::string& source, std::string& sink, std::string& error);
+    static void OnState(pa_context* c, void* self);
+
+    pa_threaded_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    std::atomic<bool> alive_{false};
+};
+
+// One audio stream in either direction between the server and a ring. Recording: the server's
+// data goes into `ring` in the read callback (holes as silence); what does not fit is counted
+// in LostBytes. Playback: the write callback takes what `ring` holds and pads with silence;
+// when the ring holds more than three buffers (the capture side delivered a burst), the oldest
+// audio is dropped down to one buffer, so that the latency stays bounded (DroppedBytes).
+// The callbacks allocate nothing and never wait.
+class PulseStream {
+  public:
+    explicit PulseStream(PulseClient& client) : client_(client) {}
+    ~PulseStream();
+    PulseStream(const PulseStream&) = delete;
+    PulseStream& operator=(const PulseStream&) = delete;
+
+    // `fragmentBytes` is how much the server gathers before each delivery (capture) or the
+    // buffer it keeps ahead (playback): the latency.
+    bool OpenRecord(const std::string& device, const WaveFormat& format, uint32_t fragmentBytes,
+                    SpscRing& ring, std::string& error);
+    bool OpenPlayback(const std::string& device, const WaveFormat& format, uint32_t targetBytes,
+                      SpscRing& ring, std::string& error);
+    void Close();
+
+    // True once the stream failed or the server ended it (its device went away).
+    bool Ended() const { return ended_.load(std::memory_order_acquire); }
+    // Monotonic nanoseconds of the last delivery.
+    int64_t LastDataNs() const { return lastDataNs_.load(std::memory_order_acquire); }
+    uint64_t LostBytes() const { return lostBytes_.load(std::memory_order_relaxed); }
+    uint64_t Underruns() const { return underruns_.load(std::memory_order_relaxed); }
+    uint64_t DroppedBytes() const { return dropped_.load(std::memory_order_relaxed); }
+    // The server's latency for this stream in microseconds, or -1 when unknown.
+    int64_t LatencyUs();
+
+  private:
+    bool Open(bool record, const std::string& device, const WaveFormat& format,
+              uint32_t bufferBytes, SpscRing& ring, std::string& error);
+    static void OnState(pa_stream* s, void* self);
+    static void OnRead(pa_stream* s, size_t bytes, void* self);
+    static void OnWrite(pa_stream* s, size_t bytes, void* self);
+
+    PulseClient& client_;
+    pa_stream* stream_ = nullptr;
+    SpscRing* ring_ = nullptr;
+    std::atomic<bool> ended_{false};
+    std::atomic<int64_t> lastDataNs_{0};
+    std::atomic<uint64_t> lostBytes_{0};
+    std::atomic<uint64_t> underruns_{0};
+    std::atomic<uint64_t> dropped_{0};
+    size_t targetBytes_ = 0;
+};
+
+int64_t MonotonicNs();
+
+template <typename Done>
+bool PulseClient::WaitUntil(Done done, double timeoutSeconds) {
+    const int64_t deadline = MonotonicNs() + static_cast<int64_t>(timeoutSeconds * 1e9);
+    for (;;) {
+        {
+            Lock lock(*this);
+            if (done())
+                return true;
+        }
+        if (MonotonicNs() > deadline)
+            return false;
+        struct timespec pause = {0, 2000000};
+        nanosleep(&pause, nullptr);
+    }
+}

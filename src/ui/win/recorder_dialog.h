@@ -1,0 +1,124 @@
+// RecorderDialog: the program's main window, a borderless skinned modal dialog made from
+// template 102. It shows the title bar, the effect panel and the capture panel with the Record
+// button and the elapsed time; it owns the capture recorder, starts and stops recordings,
+// stops one by itself at four hours, opens the recording folder after each stop and starts the
+// companion programs. Its children post their notifications; it acts on them in its message
+// pre-translation, and only on those addressed to the program's own windows.
+// GUI thread only.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "capture/win/capture_recorder.h"
+#include "skin/win/icon_button_bar.h"
+#include "skin/win/skin_bitmap.h"
+#include "skin/win/skin_label.h"
+#include "ui/win/effect_panel.h"
+#include "ui/win/recorder_seams.h"
+#include "winbase/win/browser_site.h"
+#include "winbase/win/handles.h"
+#include "winbase/win/modal_dialog.h"
+
+namespace qm::ui {
+
+inline constexpr UINT kShowCategoryMessage = WM_USER + 101;
+inline constexpr UINT kEffectSelectedMessage = WM_USER + 102;
+inline constexpr UINT kButtonMessage = WM_USER + 103;
+inline constexpr UINT kComeToFrontMessage = WM_USER + 104;
+inline constexpr UINT kOpenFolderMessage = WM_USER + 108;
+inline constexpr UINT_PTR kElapsedTimer = 23;
+inline constexpr int kWindowWidth = 465;
+inline constexpr int kWindowHeight = 200;
+
+enum ButtonId : UINT {
+    kCloseButton = 6301,
+    kMinimizeButton = 6302,
+    kHelpButton = 6303,
+    kMenuButton = 6311,
+    kRecordButton = 6501,
+    kTimeDisplay = 6508,
+};
+
+enum CommandId : UINT {
+    kRegisterCommand = 7004,
+    kPurchaseCommand = 7005,
+    kAboutCommand = 7006,
+    kUpgradeCommand = 7016,
+};
+
+class RecorderDialog : public win::ModalDialog {
+  public:
+    explicit RecorderDialog(HINSTANCE instance);
+    ~RecorderDialog() override;
+
+    // Shows the window until it is closed; the recorder is stopped and shut down before this
+    // returns, recording or not.
+    INT_PTR Run();
+
+    bool PreTranslateMessage(MSG& msg) override;
+
+  protected:
+    BOOL OnInitDialog() override;
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+  private:
+    void LoadTheme();
+    void BuildTitle();
+    void BuildEffectPanel();
+    void BuildCapturePanel();
+    void BuildContentBrowser();
+    void Layout();
+    bool OwnWindow(HWND hwnd) const;
+
+    void OnButton(UINT id, LPARAM lParam);
+    void OnCommand(UINT id);
+    void OnEffectSelected(int32_t removed, int32_t index);
+    void OnOpenFolder(WPARAM request);
+    void OnElapsedTick();
+    void ToggleRecording(bool fromTimeLimit);
+    void StartRecording();
+    void StopRecording();
+    void ShowTimeDisplay(const char* text);
+    void HideTimeDisplay();
+    void ShowNotice(const char* text);
+    void HideNotice();
+    void ShowMainMenu();
+    void StartCompanion(const char* parameters);
+    void StartUpgrade();
+    void CloseRecorder();
+    void Redraw(HWND window) const;
+    // Sets DWLP_MSGRESULT and reports the message handled, as a dialog procedure must.
+    LRESULT Result(LRESULT value);
+
+    HINSTANCE instance_;
+    win::Font font_;
+    skin::SkinBitmap frameBitmap_;
+    skin::SkinBitmap contentBitmap_;
+    CaptureRecorder recorder_;
+    EffectPanel effectPanel_;
+    bool effectPanelReady_ = false;
+    skin::IconButtonBar titleBar_;
+    skin::IconButtonBar menuBar_;
+    skin::IconButtonBar captureBar_;
+    skin::SkinLabel titleLabel_;
+    skin::SkinLabel captureLabel_;
+    skin::SkinLabel spareLabel_;
+    win::BrowserSite contentSite_;
+    // The browser control's window, or the template's place for it when there is no control.
+    HWND contentBrowser_ = nullptr;
+    HICON icon_ = nullptr;
+    std::string menuText_;
+    std::wstring buttonFolder_;
+    TickClock clock_;
+    Shell shell_;
+    bool recording_ = false;
+    bool recorderReady_ = false;
+    bool recorderClosed_ = false;
+    bool limitStopPosted_ = false;
+    uint32_t startTick_ = 0;
+};
+
+}  // namespace qm::ui
