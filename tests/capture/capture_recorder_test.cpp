@@ -29,8 +29,8 @@ class NotifyWindow {
     int TakeStopNotifications() {
         int count = 0;
         MSG message;
-        while (PeekMessageA(&message, window_, kRecordingStoppedMessage, kRecordingStoppedMessage,
-                            PM_REMOVE)) {
+        while (PeekMessageA(&message, window_, qm::kRecordingStoppedMessage,
+                            qm::kRecordingStoppedMessage, PM_REMOVE)) {
             EXPECT_EQ(message.wParam, 0u);
             EXPECT_EQ(message.lParam, 0);
             ++count;

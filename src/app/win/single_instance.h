@@ -5,10 +5,11 @@
 
 #include <windows.h>
 
+#include "platform/win/window_messages.h"
+
 namespace qm::app {
 
 inline constexpr wchar_t kMainWindowClass[] = L"QuillmarMicrophoneRecordKitWindowClass";
-inline constexpr UINT kComeToFrontMessage = WM_USER + 104;
 
 // Posts kComeToFrontMessage to a top-level window of the main class, if there is one.
 bool WakeRunningInstance();

@@ -115,7 +115,7 @@ void CaptureRecorder::Stop() {
     FinishStream();
     Teardown();
     Sleep(kAfterStopMs);
-    PostMessageA(notifyWindow_, kRecordingStoppedMessage, 0, 0);
+    PostMessageA(notifyWindow_, qm::kRecordingStoppedMessage, 0, 0);
 }
 
 int CaptureRecorder::Shutdown() {

@@ -7,12 +7,10 @@
 #include "capture/recording_name.h"
 #include "capture/win/capture_graph.h"
 #include "filter/win/voice_effect_control.h"
+#include "platform/win/window_messages.h"
 #include "streaming/win/com_ptr.h"
 
 class VoiceEffectFilter;
-
-// Posted (wParam 0, lParam 0) to the notify window at the end of every Stop.
-inline constexpr UINT kRecordingStoppedMessage = WM_USER + 106;
 
 // The recording engine of the recorder dialog. It holds one voice effect filter from Init to
 // Shutdown and keeps the encoder library loaded; each Start names a file after the local time
@@ -38,7 +36,7 @@ class CaptureRecorder {
     // what a failed start created is kept until the next Start, Stop or Shutdown.
     int Start();
     // Finishes the recording (the effect's held audio, the encoder's and the file's last
-    // frames), tears the graph down, waits 800 ms and posts kRecordingStoppedMessage.
+    // frames), tears the graph down, waits 800 ms and posts qm::kRecordingStoppedMessage.
     void Stop();
     // Tears down and lets the filter go. Always 1; Start is not called again.
     int Shutdown();

@@ -173,7 +173,7 @@ void IconButtonBar::Activate(int index) {
     Button& b = buttons_[index];
     const UINT id = b.id;
     HWND parent = GetParent(hwnd_);
-    PostMessageW(parent, kButtonActivated, id, 0);
+    PostMessageW(parent, kButtonActivatedMessage, id, 0);
     if (b.kind == kToggle && b.state == kNormal) {
         for (Button& other : buttons_) {
             if (other.id == id)
@@ -182,7 +182,7 @@ void IconButtonBar::Activate(int index) {
                 other.state = kNormal;
         }
         InvalidateRect(hwnd_, nullptr, FALSE);
-        PostMessageW(parent, kToggleSelected, id, 0);
+        PostMessageW(parent, kToggleSelectedMessage, id, 0);
     }
 }
 

@@ -2,8 +2,8 @@
 // icon faces (normal, hot, pressed, disabled) at its own rectangle, with an optional centred
 // caption and, for toggles, a sunken or raised frame. Activations reach the parent only as
 // posted messages:
-//   WM_USER+103, wParam = id: a button was activated;
-//   WM_USER+109, wParam = id: a toggle became the selected one of its group.
+//   kButtonActivatedMessage, wParam = id: a button was activated;
+//   kToggleSelectedMessage, wParam = id: a toggle became the selected one of its group.
 // The bar owns its buttons' image lists and its tooltip; it borrows ThemeFrameBrush for its
 // background. GUI thread only.
 #pragma once
@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win/window_messages.h"
 #include "skin/skin_rules.h"
 #include "skin/win/bar_tooltip.h"
 #include "winbase/win/handles.h"
@@ -18,8 +19,6 @@
 
 namespace qm::skin {
 
-constexpr UINT kButtonActivated = WM_USER + 103;
-constexpr UINT kToggleSelected = WM_USER + 109;
 constexpr UINT kBarHoverMs = 150;
 
 class IconButtonBar : public win::Window {

@@ -48,7 +48,7 @@ LRESULT CategoryStrip::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
             const int x = GET_X_LPARAM(lParam), y = GET_Y_LPARAM(lParam);
             const int position = y / cellHeight;
             if (x >= 0 && x < cellWidth && y >= 0 && position < Count()) {
-                PostMessageW(GetParent(hwnd_), kShowCategory, static_cast<WPARAM>(position),
+                PostMessageW(GetParent(hwnd_), kShowCategoryMessage, static_cast<WPARAM>(position),
                              static_cast<LPARAM>(current_));
             }
             return 0;

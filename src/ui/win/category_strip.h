@@ -1,18 +1,18 @@
 // CategoryStrip: the row of category icons (24 x 24) with their names. A click on a cell posts
-// WM_USER+101 (new position, old position) to the parent. The effect panel lays it out with no
-// width, so the user never sees or clicks it; it keeps the positions the panel switches by.
+// kShowCategoryMessage (new position, old position) to the parent. The effect panel lays it out
+// with no width, so the user never sees or clicks it; it keeps the positions the panel switches by.
 // GUI thread only.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "platform/win/window_messages.h"
 #include "winbase/win/handles.h"
 #include "winbase/win/window.h"
 
 namespace qm::ui {
 
-constexpr UINT kShowCategory = WM_USER + 101;
 constexpr int kCategoryStripId = 894;
 
 class CategoryStrip : public win::Window {

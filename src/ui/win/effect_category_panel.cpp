@@ -105,15 +105,16 @@ void EffectCategoryPanel::ShowDevice(WPARAM position) {
 }
 
 bool EffectCategoryPanel::PreTranslateMessage(MSG& msg) {
-    if (msg.message == skin::kButtonActivated && msg.hwnd == hwnd_ && msg.wParam == kDeviceButton) {
+    if (msg.message == kButtonActivatedMessage && msg.hwnd == hwnd_ &&
+        msg.wParam == kDeviceButton) {
         ShowDeviceMenu();
     } else if (msg.message == WM_COMMAND && msg.hwnd == hwnd_ &&
                LOWORD(msg.wParam) >= kFirstDeviceCommand &&
                LOWORD(msg.wParam) <= kLastDeviceCommand) {
-        PostMessageW(hwnd_, kDeviceChosen, LOWORD(msg.wParam) - kFirstDeviceCommand, 0);
-    } else if (msg.message == kDeviceChosen && msg.hwnd == hwnd_) {
+        PostMessageW(hwnd_, kDeviceChosenMessage, LOWORD(msg.wParam) - kFirstDeviceCommand, 0);
+    } else if (msg.message == kDeviceChosenMessage && msg.hwnd == hwnd_) {
         ShowDevice(msg.wParam);
-    } else if (msg.message == kPageRequest && msg.hwnd == list_.Handle()) {
+    } else if (msg.message == kPageRequestMessage && msg.hwnd == list_.Handle()) {
         list_.Page(static_cast<int>(msg.wParam));
     }
     return false;

@@ -1,16 +1,19 @@
 // EffectCategoryPanel: one category's page, the device bar ("Select Device", button 6332) on
 // top and the category's EffectEntryList below. It acts on what passes through its
 // pre-translation and lets every message go on up to the dialog:
-//   WM_USER+103 6332 from the device bar: shows the device menu (ids 7030 ...);
-//   WM_COMMAND 7030 ... 7040: posts WM_USER+111 with the device position to itself;
-//   WM_USER+111: the device at that position names the button, when it still exists;
-//   WM_USER+107 from the entry list: pages the list.
+//   kButtonActivatedMessage kDeviceButton from the device bar: shows the device menu (ids
+//   kFirstDeviceCommand ...);
+//   WM_COMMAND kFirstDeviceCommand ... kLastDeviceCommand: posts kDeviceChosenMessage with the
+//   device position to itself;
+//   kDeviceChosenMessage: the device at that position names the button, when it still exists;
+//   kPageRequestMessage from the entry list: pages the list.
 // GUI thread only.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "platform/win/window_messages.h"
 #include "skin/win/icon_button_bar.h"
 #include "ui/catalogue_rules.h"
 #include "ui/win/effect_entry_list.h"
@@ -18,10 +21,6 @@
 
 namespace qm::ui {
 
-constexpr UINT kDeviceChosen = WM_USER + 111;
-constexpr UINT kDeviceButton = 6332;
-constexpr UINT kFirstDeviceCommand = 7030;
-constexpr UINT kLastDeviceCommand = 7040;
 constexpr size_t kMenuDevices = 10;
 constexpr COLORREF kDeviceCaptionColour = RGB(230, 230, 230);
 

@@ -175,7 +175,7 @@ void EffectEntryList::OnDoubleClick(POINT point) {
     if (notice->removed >= 0)
         RedrawEntry(notice->removed);
     RedrawEntry(notice->index);
-    PostMessageW(GetParent(hwnd_), kEntryToggled, static_cast<WPARAM>(notice->removed),
+    PostMessageW(GetParent(hwnd_), kEntryToggledMessage, static_cast<WPARAM>(notice->removed),
                  notice->index);
 }
 
@@ -250,7 +250,7 @@ LRESULT EffectEntryList::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
             return 0;
         case WM_MOUSEWHEEL:
             PostMessageW(
-                hwnd_, kPageRequest,
+                hwnd_, kPageRequestMessage,
                 static_cast<WPARAM>(EffectCatalogue::WheelCommand(GET_WHEEL_DELTA_WPARAM(wParam))),
                 0);
             return 0;

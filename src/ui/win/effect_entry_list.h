@@ -1,13 +1,14 @@
 // EffectEntryList: one row of effect entries of a category, each an 80 x 60 picture with its
 // caption as tooltip, five to a page. A double click selects or deselects an entry under the
-// category's MaxUse rule and posts WM_USER+102 (wParam: the entry that left the selection,
-// -1 or -2; lParam: the entry) to the parent; the wheel posts WM_USER+107 (0 next, 1 previous)
-// to the list itself, which the category panel acts on. GUI thread only.
+// category's MaxUse rule and posts kEntryToggledMessage (wParam: the entry that left the selection,
+// -1 or -2; lParam: the entry) to the parent; the wheel posts kPageRequestMessage (0 next, 1
+// previous) to the list itself, which the category panel acts on. GUI thread only.
 #pragma once
 
 #include <array>
 #include <string>
 
+#include "platform/win/window_messages.h"
 #include "skin/win/bar_tooltip.h"
 #include "ui/catalogue_rules.h"
 #include "winbase/win/handles.h"
@@ -15,8 +16,6 @@
 
 namespace qm::ui {
 
-constexpr UINT kEntryToggled = WM_USER + 102;
-constexpr UINT kPageRequest = WM_USER + 107;
 constexpr int kEntryListId = 202;
 // The icon resource of the mark drawn over a selected entry's picture.
 constexpr int kSelectedMarkIcon = 134;

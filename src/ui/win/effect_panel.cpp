@@ -68,7 +68,7 @@ void EffectPanel::ShowCategory(int32_t newPosition, int32_t oldPosition) {
 }
 
 bool EffectPanel::PreTranslateMessage(MSG& msg) {
-    if (msg.message == kShowCategory && msg.hwnd == hwnd_)
+    if (msg.message == kShowCategoryMessage && msg.hwnd == hwnd_)
         ShowCategory(static_cast<int32_t>(msg.wParam), static_cast<int32_t>(msg.lParam));
     return false;
 }

@@ -1,7 +1,7 @@
 // EffectPanel (control id 5555): the main window's area for picking voice effects. It keeps the
 // admitted categories in the CategoryStrip and, by category number, one EffectCategoryPanel
-// each, created the first time it is shown. WM_USER+101 (new, old strip position) switches the
-// shown category; hits on its own background fall through to the main window. GUI thread only.
+// each, created the first time it is shown. kShowCategoryMessage (new, old strip position) switches
+// the shown category; hits on its own background fall through to the main window. GUI thread only.
 #pragma once
 
 #include <map>

@@ -18,13 +18,9 @@
 namespace qm::ui {
 namespace {
 
-constexpr UINT kAboutSystemCommand = 16;
 // How long the time field says why a recording did not start.
 constexpr UINT_PTR kNoticeTimer = 24;
 constexpr UINT kNoticeMs = 3000;
-// Marks the stop the window posts itself at the time limit, so that it can never start a
-// recording when a click has stopped it first.
-constexpr LPARAM kTimeLimitStop = 1;
 
 constexpr COLORREF kTitleColour = RGB(120, 120, 120);
 constexpr COLORREF kTimeColour = RGB(230, 230, 230);
@@ -369,12 +365,12 @@ bool RecorderDialog::OwnWindow(HWND hwnd) const {
 
 bool RecorderDialog::PreTranslateMessage(MSG& msg) {
     switch (msg.message) {
-        case kButtonMessage:
+        case kButtonActivatedMessage:
             if (!OwnWindow(msg.hwnd))
                 return false;
             OnButton(static_cast<UINT>(msg.wParam), msg.lParam);
             return true;
-        case kEffectSelectedMessage:
+        case kEntryToggledMessage:
             if (!OwnWindow(msg.hwnd))
                 return false;
             OnEffectSelected(static_cast<int32_t>(msg.wParam), static_cast<int32_t>(msg.lParam));
@@ -456,12 +452,17 @@ void RecorderDialog::StartUpgrade() {
 void RecorderDialog::OnOpenFolder(WPARAM request) {
     const AppFolders& folders = Folders();
     const char* folder = nullptr;
-    if (request == 0)
-        folder = folders.storedRecording;
-    else if (request == 1)
-        folder = folders.recording;
-    else if (request == 2)
-        folder = folders.sharedEffects;
+    switch (static_cast<OpenFolder>(request)) {
+        case OpenFolder::kStoredRecording:
+            folder = folders.storedRecording;
+            break;
+        case OpenFolder::kRecording:
+            folder = folders.recording;
+            break;
+        case OpenFolder::kSharedEffects:
+            folder = folders.sharedEffects;
+            break;
+    }
     // The stored folder comes from the settings file: a planted value naming a program must
     // not be run, so only an existing folder is opened.
     if (folder && *folder && IsDirectory(folder))
@@ -473,7 +474,7 @@ void RecorderDialog::OnEffectSelected(int32_t removed, int32_t index) {
     // A recorder that failed to initialise has no effect stage to call.
     if (!recorderReady_ || control == nullptr)
         return;
-    if (removed == -2) {
+    if (removed == catalogue::kDeselected) {
         control->SelectEffect(-1, 0);
         return;
     }
@@ -546,7 +547,7 @@ void RecorderDialog::OnElapsedTick() {
         // Exactly one stop: no further ticks, and the posted stop is marked as the limit's.
         limitStopPosted_ = true;
         KillTimer(hwnd_, kElapsedTimer);
-        PostMessageW(hwnd_, kButtonMessage, kRecordButton, kTimeLimitStop);
+        PostMessageW(hwnd_, kButtonActivatedMessage, kRecordButton, kTimeLimitStop);
     }
 }
 

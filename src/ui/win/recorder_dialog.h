@@ -13,6 +13,7 @@
 #include <string>
 
 #include "capture/win/capture_recorder.h"
+#include "platform/win/window_messages.h"
 #include "skin/win/icon_button_bar.h"
 #include "skin/win/skin_bitmap.h"
 #include "skin/win/skin_label.h"
@@ -24,30 +25,9 @@
 
 namespace qm::ui {
 
-inline constexpr UINT kShowCategoryMessage = WM_USER + 101;
-inline constexpr UINT kEffectSelectedMessage = WM_USER + 102;
-inline constexpr UINT kButtonMessage = WM_USER + 103;
-inline constexpr UINT kComeToFrontMessage = WM_USER + 104;
-inline constexpr UINT kOpenFolderMessage = WM_USER + 108;
 inline constexpr UINT_PTR kElapsedTimer = 23;
 inline constexpr int kWindowWidth = 465;
 inline constexpr int kWindowHeight = 200;
-
-enum ButtonId : UINT {
-    kCloseButton = 6301,
-    kMinimizeButton = 6302,
-    kHelpButton = 6303,
-    kMenuButton = 6311,
-    kRecordButton = 6501,
-    kTimeDisplay = 6508,
-};
-
-enum CommandId : UINT {
-    kRegisterCommand = 7004,
-    kPurchaseCommand = 7005,
-    kAboutCommand = 7006,
-    kUpgradeCommand = 7016,
-};
 
 class RecorderDialog : public win::ModalDialog {
   public:

@@ -123,7 +123,7 @@ void PumpFor(DWORD milliseconds) {
                                   QS_ALLINPUT);
         MSG message;
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == kRecordingStoppedMessage) {
+            if (message.message == qm::kRecordingStoppedMessage) {
                 continue;
             }
             DispatchMessageA(&message);
@@ -248,8 +248,8 @@ int Record(const Options& options) {
     const double cpuSeconds = ProcessCpuSeconds() - cpuBefore;
 
     MSG message;
-    if (!PeekMessageA(&message, window.Get(), kRecordingStoppedMessage, kRecordingStoppedMessage,
-                      PM_REMOVE)) {
+    if (!PeekMessageA(&message, window.Get(), qm::kRecordingStoppedMessage,
+                      qm::kRecordingStoppedMessage, PM_REMOVE)) {
         return Fail(kRecordingError, "the stop notification was not posted");
     }
     char fullPath[MAX_PATH] = {};
