@@ -124,13 +124,7 @@ INT_PTR RecorderDialog::Run() {
 }
 
 void RecorderDialog::CloseRecorder() {
-    if (recorderClosed_)
-        return;
-    recorderClosed_ = true;
-    // Stop always runs, recording or not: it finishes any file and keeps its pause.
-    recorder_.Stop();
-    recorder_.Shutdown();
-    recording_ = false;
+    OnRecordingEvent(RecordingEvent::kClose);
 }
 
 BOOL RecorderDialog::OnInitDialog() {
@@ -347,7 +341,7 @@ LRESULT RecorderDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
             break;
         case WM_TIMER:
             if (wParam == kNoticeTimer) {
-                HideNotice();
+                OnRecordingEvent(RecordingEvent::kNoticeTimeUp);
                 return TRUE;
             }
             break;
@@ -383,10 +377,9 @@ bool RecorderDialog::PreTranslateMessage(MSG& msg) {
             }
             return false;
         case WM_TIMER:
-            // Only the window's own timer, and only while recording: other windows of the chain
-            // may use the same number, and an idle tick would measure from start tick 0.
-            if (msg.hwnd == hwnd_ && msg.wParam == kElapsedTimer && recording_)
-                OnElapsedTick();
+            // Only the window's own timer: other windows of the chain may use the same number.
+            if (msg.hwnd == hwnd_ && msg.wParam == kElapsedTimer)
+                OnRecordingEvent(RecordingEvent::kElapsedTick);
             return false;
         case kOpenFolderMessage:
             if (msg.hwnd == hwnd_)
@@ -416,7 +409,8 @@ void RecorderDialog::OnButton(UINT id, LPARAM lParam) {
             ShowMainMenu();
             break;
         case kRecordButton:
-            ToggleRecording(lParam == kTimeLimitStop);
+            OnRecordingEvent(lParam == kTimeLimitStop ? RecordingEvent::kLimitStopArrived
+                                                      : RecordingEvent::kRecordPressed);
             break;
         default:
             break;  // Help and the time display: nothing
@@ -491,37 +485,63 @@ void RecorderDialog::OnEffectSelected(int32_t removed, int32_t index) {
     control->SelectEffect(number, 0);
 }
 
-void RecorderDialog::ToggleRecording(bool fromTimeLimit) {
-    if (fromTimeLimit) {
-        limitStopPosted_ = false;
-        // A click stopped the recording before the limit's own stop arrived: nothing to do.
-        if (!recording_)
-            return;
+void RecorderDialog::OnRecordingEvent(RecordingEvent event) {
+    using enum RecordingState;
+    switch (event) {
+        case RecordingEvent::kRecordPressed:
+            if (state_ == kIdle || state_ == kNoMic)
+                state_ = StartRecording();
+            else if (state_ == kRecording || state_ == kLimitReached)
+                state_ = StopRecording();
+            break;
+        case RecordingEvent::kLimitStopArrived:
+            // A click that stopped the take before the limit's own stop arrived leaves nothing
+            // to do: the posted stop never starts a recording.
+            if (state_ == kLimitReached)
+                state_ = StopRecording();
+            break;
+        case RecordingEvent::kElapsedTick:
+            // An idle tick would measure from start tick 0; one already queued when the limit
+            // killed the timer still shows the time.
+            if (state_ == kRecording || state_ == kLimitReached)
+                state_ = ShowElapsed();
+            break;
+        case RecordingEvent::kNoticeTimeUp:
+            KillTimer(hwnd_, kNoticeTimer);  // one notice, one tick
+            if (state_ == kNoMic) {
+                HideNotice();
+                state_ = kIdle;
+            }
+            break;
+        case RecordingEvent::kClose:
+            if (state_ != kClosed) {
+                ShutDownRecorder();
+                state_ = kClosed;
+            }
+            break;
     }
-    if (recording_)
-        StopRecording();
-    else
-        StartRecording();
 }
 
-void RecorderDialog::StartRecording() {
+RecordingState RecorderDialog::StartRecording() {
+    if (state_ == RecordingState::kNoMic)
+        HideNotice();
+    state_ = RecordingState::kStarting;
     startTick_ = 0;
-    HideNotice();
     if (!recorderReady_ || !recorder_.Start()) {
         ShowNotice(kNoMicrophone);
-        return;
+        return RecordingState::kNoMic;
     }
     captureBar_.SetButtonKind(kRecordButton, skin::kToggle);
     captureBar_.SetButtonState(kRecordButton, skin::kHot);  // state 1: the selected toggle
     ShowTimeDisplay(kZeroTime);
     SetTimer(hwnd_, kElapsedTimer, 1000, nullptr);
     startTick_ = clock_.StartTick();
-    limitStopPosted_ = false;
     InvalidateRect(captureBar_.Handle(), nullptr, TRUE);
-    recording_ = true;
+    return RecordingState::kRecording;
 }
 
-void RecorderDialog::StopRecording() {
+RecordingState RecorderDialog::StopRecording() {
+    state_ = RecordingState::kStopping;
     KillTimer(hwnd_, kElapsedTimer);
     HideTimeDisplay();
     recorder_.Stop();
@@ -531,24 +551,30 @@ void RecorderDialog::StopRecording() {
     InvalidateRect(captureBar_.Handle(), nullptr, TRUE);
     InvalidateRect(captureLabel_.Handle(), nullptr, TRUE);
     startTick_ = 0;
-    recording_ = false;
     const char* folder = Folders().recording;
     if (*folder && IsDirectory(folder))
         shell_.OpenFolder(nullptr, folder);
+    return RecordingState::kIdle;
 }
 
-void RecorderDialog::OnElapsedTick() {
+RecordingState RecorderDialog::ShowElapsed() {
     const ElapsedTime t = ElapsedBetween(startTick_, clock_.Now());
     char text[16];
     FormatElapsed(t, text, sizeof(text));
     ShowTimeDisplay(text);
     Redraw(captureBar_.Handle());
-    if (t.hours >= kRecordingLimitHours && !limitStopPosted_) {
-        // Exactly one stop: no further ticks, and the posted stop is marked as the limit's.
-        limitStopPosted_ = true;
-        KillTimer(hwnd_, kElapsedTimer);
-        PostMessageW(hwnd_, kButtonActivatedMessage, kRecordButton, kTimeLimitStop);
-    }
+    if (t.hours < kRecordingLimitHours || state_ != RecordingState::kRecording)
+        return state_;
+    // Exactly one stop: no further ticks, and the posted stop is marked as the limit's.
+    KillTimer(hwnd_, kElapsedTimer);
+    PostMessageW(hwnd_, kButtonActivatedMessage, kRecordButton, kTimeLimitStop);
+    return RecordingState::kLimitReached;
+}
+
+void RecorderDialog::ShutDownRecorder() {
+    // Stop always runs, recording or not: it finishes any file and keeps its pause.
+    recorder_.Stop();
+    recorder_.Shutdown();
 }
 
 // The bar draws the time itself; its window text says the same, so assistive tools (and the
@@ -572,8 +598,7 @@ void RecorderDialog::ShowNotice(const char* text) {
 }
 
 void RecorderDialog::HideNotice() {
-    if (!KillTimer(hwnd_, kNoticeTimer) || recording_)
-        return;
+    KillTimer(hwnd_, kNoticeTimer);
     HideTimeDisplay();
     // The bar does not paint what a hidden button leaves: the label behind it repaints.
     Redraw(captureLabel_.Handle());

@@ -29,6 +29,26 @@ inline constexpr UINT_PTR kElapsedTimer = 23;
 inline constexpr int kWindowWidth = 465;
 inline constexpr int kWindowHeight = 200;
 
+// Where the recording stands. Every change of state happens in RecorderDialog::OnRecordingEvent.
+enum class RecordingState {
+    kIdle,          // nothing records; Record starts a take
+    kStarting,      // the recorder builds and runs its capture graph
+    kRecording,     // a take runs; the time display counts each second
+    kLimitReached,  // the take reached four hours: its stop is posted and on its way
+    kStopping,      // the recorder finishes the file and tears its graph down
+    kNoMic,         // a start failed: "No mic" shows in the time field until its timer ends
+    kClosed,        // the recorder is shut down with the window: nothing starts again
+};
+
+// What moves the recording from one state to another.
+enum class RecordingEvent {
+    kRecordPressed,     // a click on Record
+    kLimitStopArrived,  // the stop the window posted itself at the time limit
+    kElapsedTick,       // the elapsed timer's tick, once a second while a take runs
+    kNoticeTimeUp,      // the "No mic" notice has been shown long enough
+    kClose,             // the window closes
+};
+
 class RecorderDialog : public win::ModalDialog {
   public:
     explicit RecorderDialog(HINSTANCE instance);
@@ -57,10 +77,13 @@ class RecorderDialog : public win::ModalDialog {
     void OnCommand(UINT id);
     void OnEffectSelected(int32_t removed, int32_t index);
     void OnOpenFolder(WPARAM request);
-    void OnElapsedTick();
-    void ToggleRecording(bool fromTimeLimit);
-    void StartRecording();
-    void StopRecording();
+    // The recording's transitions, all in one place.
+    void OnRecordingEvent(RecordingEvent event);
+    // The steps the transitions take; each returns the state it leaves the recording in.
+    RecordingState StartRecording();
+    RecordingState StopRecording();
+    RecordingState ShowElapsed();
+    void ShutDownRecorder();
     void ShowTimeDisplay(const char* text);
     void HideTimeDisplay();
     void ShowNotice(const char* text);
@@ -94,11 +117,10 @@ class RecorderDialog : public win::ModalDialog {
     std::wstring buttonFolder_;
     TickClock clock_;
     Shell shell_;
-    bool recording_ = false;
+    RecordingState state_ = RecordingState::kIdle;
+    // Whether the recorder initialised; a start without it shows "No mic".
     bool recorderReady_ = false;
-    bool recorderClosed_ = false;
-    bool limitStopPosted_ = false;
-    uint32_t startTick_ = 0;
+    uint32_t startTick_ = 0;  // the running take's start; 0 outside a take
 };
 
 }  // namespace qm::ui
