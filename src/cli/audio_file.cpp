@@ -373,10 +373,6 @@ bool ParseSampleWidth(const std::string& text, SampleWidth& width) {
     return false;
 }
 
-std::string SampleWidthName(SampleWidth width) {
-    return std::to_string(width.bits) + "-bit" + (width.isFloat ? " float" : "");
-}
-
 bool ConvertPcm(AudioData& audio, uint16_t bits) {
     const uint16_t from = audio.format.bitsPerSample;
     if ((bits != 8 && bits != 16 && bits != 32) || (from != 8 && from != 16 && from != 32))

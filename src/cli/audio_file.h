@@ -17,7 +17,6 @@ struct SampleWidth {
 
 // Parses "8", "16", "24", "32" (whole numbers) or "float".
 bool ParseSampleWidth(const std::string& text, SampleWidth& width);
-std::string SampleWidthName(SampleWidth width);
 
 // A whole audio file as interleaved little-endian PCM in one of the widths the effects take:
 // unsigned 8-bit, signed 16-bit or 32-bit float. 8 and 16-bit files keep their width, deeper

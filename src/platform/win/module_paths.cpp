@@ -49,13 +49,6 @@ char* ReplaceFileName(const char* name, char* path) {
     return path;
 }
 
-char* ReplaceExtension(const char* extension, char* path) {
-    if (path != nullptr) {
-        ReplaceExtensionText(std::span<char>(path, MAX_PATH), extension);
-    }
-    return path;
-}
-
 bool IsVistaOrLater() {
     static const bool vista = IsWindowsVistaOrGreater();
     return vista;

@@ -13,8 +13,6 @@ wchar_t* ModulePathOf(const wchar_t* name, wchar_t* buffer, HMODULE module = nul
 
 // Everything after the last backslash of `path` becomes `name`; no backslash: unchanged.
 char* ReplaceFileName(const char* name, char* path);
-// Everything from the last dot of `path` on becomes `extension`; no dot: unchanged.
-char* ReplaceExtension(const char* extension, char* path);
 
 // True on Windows Vista (6.0) and later; asked once per process.
 bool IsVistaOrLater();

@@ -201,8 +201,4 @@ void MenuWindowHook::Uninstall() {
     g_hook.Reset();
 }
 
-bool MenuWindowHook::Installed() {
-    return static_cast<bool>(g_hook);
-}
-
 }  // namespace qm::skin

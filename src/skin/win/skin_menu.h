@@ -51,7 +51,6 @@ class MenuWindowHook {
     // calling thread.
     static bool Install();
     static void Uninstall();
-    static bool Installed();
 };
 
 }  // namespace qm::skin

@@ -208,7 +208,6 @@ void RecorderDialog::BuildTitle() {
 void RecorderDialog::BuildEffectPanel() {
     if (!effectPanel_.Create(hwnd_, kEffectPanelId))
         return;
-    effectPanelReady_ = true;
     char effects[MAX_PATH] = {};
     effectPanel_.AddCatalogue(ModulePathOf("Effects\\", effects));
     PostMessageW(effectPanel_.Handle(), kShowCategoryMessage, 0, 0);

@@ -102,7 +102,6 @@ class RecorderDialog : public win::ModalDialog {
     skin::SkinBitmap contentBitmap_;
     CaptureRecorder recorder_;
     EffectPanel effectPanel_;
-    bool effectPanelReady_ = false;
     skin::IconButtonBar titleBar_;
     skin::IconButtonBar menuBar_;
     skin::IconButtonBar captureBar_;
