@@ -14,6 +14,8 @@
 #include <cwchar>
 #include <string>
 
+#include "quillmar_version.h"
+
 namespace {
 
 constexpr UINT_PTR kCloseTimer = 1;
@@ -23,7 +25,7 @@ constexpr int kWidth = 320;
 constexpr int kHeight = 140;
 
 const wchar_t kAboutTitle[] = L"About Quillmar Recorder";
-const wchar_t kAboutText[] = L"Quillmar Recorder\r\nVersion 1.5";
+const wchar_t kAboutText[] = L"Quillmar Recorder\r\nVersion " QUILLMAR_SHORT_VERSION;
 const wchar_t kServiceTitle[] = L"Quillmar Recorder";
 const wchar_t kServiceText[] =
     L"This service is not available here.\r\nQuillmar Recorder needs no registration.";
