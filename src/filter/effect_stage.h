@@ -23,9 +23,7 @@ inline constexpr size_t kWaveFormatBytes = 18;
 WaveFormat WaveFormatFromBytes(const uint8_t* block, size_t length);
 std::array<uint8_t, kWaveFormatBytes> WaveFormatToBytes(const WaveFormat& format);
 
-// The recorder's effect numbers: registry-form GUID text for indexes 1 to 8, null otherwise.
-const char* EffectGuidTextForIndex(int32_t index);
-// The registry effect a recorder index selects, or null. The GUID text is parsed on every call.
+// The registry effect a recorder index (1 to 8) selects, or null.
 VoiceEffect* EffectForRecorderIndex(int32_t index);
 // The recorder index (1 to 8) that reaches `effect`, or 0 when none does.
 int32_t RecorderIndexOf(const VoiceEffect& effect);
