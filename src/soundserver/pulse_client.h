@@ -12,8 +12,22 @@
 #include "soundserver/spsc_ring.h"
 
 // A connection to the sound server (PulseAudio, or PipeWire's pulse server) through libpulse's
-// threaded main loop. Every call here waits with a time limit, so a server that hangs gives an
-// error instead of a hung tool. The main loop's thread runs the stream callbacks.
+// threaded main loop, and the streams that carry audio between the server and a ring.
+//
+// Threads. libpulse's main-loop thread (the server's thread) runs every callback: the
+// context's and streams' state callbacks and the streams' read and write callbacks. Everything
+// else (Connect, the source queries, Open/Close, LatencyUs, the destructors) runs on the
+// caller's thread, which takes the main loop's lock for each libpulse call.
+//
+// Blocking. The calls on the caller's thread block, each for at most its time limit, so a
+// server that hangs gives an error instead of a hung tool; they wait by polling with the lock
+// released, so the callbacks are never held up longer than one libpulse call. The callbacks
+// never wait: the main loop holds its own lock while it runs them, and the only things they
+// touch besides libpulse are the lock-free ring and atomics.
+//
+// Memory. Connect, the queries and Open allocate (libpulse objects, names, lists); the
+// stream callbacks allocate nothing: they copy between the server's buffers and the ring,
+// whose storage was allocated when it was made.
 
 struct SourceInfo {
     std::string name;
