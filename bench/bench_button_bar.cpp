@@ -6,6 +6,8 @@
 #include "skin/win/icon_button_bar.h"
 #include "ui_fixture.h"
 
+using namespace qm;
+
 int main() {
     using namespace qm;
     const std::wstring face = test::TestData(L"skin") + L"small.ico";

@@ -16,6 +16,8 @@
 
 #include "encoder/id3_tag.h"
 
+namespace qm {
+
 namespace {
 
 constexpr sf_count_t kChunkFrames = 65536;
@@ -412,3 +414,5 @@ bool ConvertPcm(AudioData& audio, uint16_t bits) {
     audio.format.avgBytesPerSec = audio.format.samplesPerSec * audio.format.blockAlign;
     return true;
 }
+
+}  // namespace qm

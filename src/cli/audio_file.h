@@ -8,6 +8,11 @@
 
 #include "effects/wave_format.h"
 
+// libsndfile's file handle, declared by its own header in the global namespace.
+struct sf_private_tag;
+
+namespace qm {
+
 // How a file stores its samples: 8, 16, 24 or 32-bit whole numbers, or floats (32 or 64 bits).
 struct SampleWidth {
     uint16_t bits = 16;
@@ -75,7 +80,7 @@ class AudioFileWriter {
 
   private:
     static constexpr size_t kChunkSamples = 4096;
-    struct sf_private_tag* file_ = nullptr;
+    ::sf_private_tag* file_ = nullptr;
     int fd_ = -1;
     uint16_t bits_ = 16;
     uint16_t channels_ = 1;
@@ -89,3 +94,5 @@ class AudioFileWriter {
 // 8-bit (b - 128) * 256, float * 32768 truncated and clipped to +-32767. False (with `error`
 // set) for a format without channels or of another width.
 bool FirstChannel16(const AudioData& audio, std::vector<int16_t>& out, std::string& error);
+
+}  // namespace qm

@@ -6,6 +6,8 @@
 #include "cli/audio_file.h"
 #include "effects/voice_effect.h"
 
+namespace qm {
+
 // Each command takes its arguments (after the command word), prints its own errors as one
 // line on stderr and returns the process exit code.
 int CommandList(const std::vector<std::string>& args);
@@ -22,3 +24,5 @@ int CommandDevices(const std::vector<std::string>& args);
 // (16-bit, then float); the output keeps `width` (null: the input's) where its type allows.
 bool RenderFile(VoiceEffect& effect, const std::string& in, const std::string& out,
                 const SampleWidth* width, std::string& error);
+
+}  // namespace qm

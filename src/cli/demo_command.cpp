@@ -13,6 +13,8 @@
 #include "cli/data_dir.h"
 #include "effects/effect_registry.h"
 
+namespace qm {
+
 namespace {
 
 const OptionSpec kDemoOptions[] = {
@@ -59,3 +61,5 @@ int CommandDemo(const std::vector<std::string>& args) {
     }
     return failures == 0 ? 0 : 1;
 }
+
+}  // namespace qm

@@ -9,6 +9,8 @@
 #include "effects/effect_registry.h"
 #include "filter/effect_stage.h"
 
+namespace qm {
+
 namespace {
 
 const CommandSpec kListSpec = {"list",
@@ -47,3 +49,5 @@ int CommandList(const std::vector<std::string>& args) {
     }
     return 0;
 }
+
+}  // namespace qm

@@ -25,6 +25,8 @@
 #include "soundserver/pulse_client.h"
 #include "soundserver/spsc_ring.h"
 
+namespace qm {
+
 namespace {
 
 constexpr double kConnectSeconds = 5.0;
@@ -592,3 +594,5 @@ int CommandDevices(const std::vector<std::string>& args) {
     }
     return kExitOk;
 }
+
+}  // namespace qm

@@ -25,6 +25,8 @@
 #include "encoder/voice_recipe.h"
 #include "filter/effect_stage.h"
 
+namespace qm {
+
 namespace {
 
 int Fail(const std::string& message) {
@@ -259,3 +261,5 @@ int CommandRender(const std::vector<std::string>& args) {
         return Fail(error);
     return 0;
 }
+
+}  // namespace qm

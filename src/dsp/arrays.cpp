@@ -8,6 +8,8 @@
 
 #include "dsp/arrays_internal.h"
 
+namespace qm {
+
 void* DspScratchTake(size_t bytes);
 bool DspScratchOwns(const void* block);
 
@@ -229,3 +231,5 @@ void freeMatrix(void* matrix, size_t elementSize, long rlo, long rhi, long clo, 
     freeVector(rowPointers[rlo], elementSize, clo, chi);
     freeVector(rowPointers, sizeof(char*), rlo, rhi);
 }
+
+}  // namespace qm

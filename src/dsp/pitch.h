@@ -4,6 +4,8 @@
 
 #include "dsp/sound.h"
 
+namespace qm {
+
 // Sampling rate, in Hz, of the sound being analysed. Every sample count and lag-to-frequency
 // conversion of the pitch analysis uses it, not the sound's own spacing; the entry point that
 // builds the sound sets it first. One value for the whole library: one analysis at a time.
@@ -90,3 +92,5 @@ int32_t Pitch_maxCandidates(const Pitch* pitch);
 void Pitch_chooseBestPath(Pitch* pitch, double silenceThreshold, double voicingThreshold,
                           double octaveCost, double octaveJumpCost, double voicedUnvoicedCost,
                           double ceiling, int32_t doubleCeiling);
+
+}  // namespace qm

@@ -6,6 +6,8 @@
 #include "effects/pcm_convert.h"
 #include "effects/phase_vocoder_internal.h"
 
+namespace qm {
+
 namespace {
 
 using enum AnalysisPhase;
@@ -247,3 +249,5 @@ void PhaseVocoderEffect::Echo(std::span<float> samples, const WaveFormat& format
         ++writePos_;
     }
 }
+
+}  // namespace qm

@@ -5,6 +5,8 @@
 
 #include "effects/effect_registry.h"
 
+namespace qm {
+
 namespace {
 
 // The recorder's effect numbers 1 to 8, each naming its effect as the effect table does (the
@@ -252,3 +254,5 @@ WaveFormat EffectStage::Format() const {
     std::lock_guard<std::mutex> hold(lock_);
     return format_;
 }
+
+}  // namespace qm

@@ -11,6 +11,8 @@
 #include "effects/wave_format.h"
 #include "filter/block_fifo.h"
 
+namespace qm {
+
 // Format type of a connection whose format block is a wave-format record.
 inline constexpr EffectGuid kWaveFormatType = {
     0x05589F81, 0xC356, 0x11CE, {0xBF, 0x01, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
@@ -115,3 +117,5 @@ class EffectStage {
     size_t drainLeft_ = 0;
     BlockFifo fifo_;
 };
+
+}  // namespace qm

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace qm {
+
 namespace {
 
 constexpr double kOperationSeconds = 5.0;
@@ -314,3 +316,5 @@ int64_t PulseStream::LatencyUs() {
         return -1;
     return negative ? 0 : static_cast<int64_t>(usec);
 }
+
+}  // namespace qm

@@ -11,6 +11,8 @@
 #include "effects/wave_format.h"
 #include "soundserver/spsc_ring.h"
 
+namespace qm {
+
 // A connection to the sound server (PulseAudio, or PipeWire's pulse server) through libpulse's
 // threaded main loop, and the streams that carry audio between the server and a ring.
 //
@@ -152,3 +154,5 @@ bool PulseClient::WaitUntil(Done done, double timeoutSeconds) {
         nanosleep(&pause, nullptr);
     }
 }
+
+}  // namespace qm

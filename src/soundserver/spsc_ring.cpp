@@ -4,6 +4,8 @@
 #include <bit>
 #include <cstring>
 
+namespace qm {
+
 SpscRing::SpscRing(size_t minBytes)
     : capacity_(std::bit_ceil(std::max<size_t>(minBytes, 2))), storage_(new uint8_t[capacity_]) {}
 
@@ -57,3 +59,5 @@ size_t SpscRing::Readable() const {
     return static_cast<size_t>(head_.load(std::memory_order_acquire) -
                                tail_.load(std::memory_order_relaxed));
 }
+
+}  // namespace qm

@@ -6,6 +6,8 @@
 #include <memory>
 #include <span>
 
+namespace qm {
+
 // A byte ring between exactly one writer thread and one reader thread, without locks: the
 // capture callback writes, the file writer reads. Storage is allocated once, at construction;
 // Write and Read allocate nothing and never wait.
@@ -46,3 +48,5 @@ class SpscRing {
     alignas(64) std::atomic<uint64_t> head_{0};
     alignas(64) std::atomic<uint64_t> tail_{0};
 };
+
+}  // namespace qm

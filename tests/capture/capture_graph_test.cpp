@@ -18,6 +18,8 @@
 #include "streaming/win/media_type.h"
 #include "virtual_mic/virtual_mic_ids.h"
 
+using namespace qm;
+
 namespace {
 
 // An output pin that offers and accepts one major type only.

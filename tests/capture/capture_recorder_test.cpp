@@ -14,6 +14,8 @@
 #include "platform/win/module_paths.h"
 #include "platform/win/settings.h"
 
+using namespace qm;
+
 namespace {
 
 // A message-only window that collects the recorder's notifications.

@@ -10,6 +10,8 @@
 #include "capture/win/capture_devices.h"
 #include "virtual_mic/virtual_mic_ids.h"
 
+namespace qm {
+
 // Every recording of these tests starts at 2013-02-08 09:05:03.
 inline RecordingStartTime FixedClock() {
     return {2013, 2, 8, 9, 5, 3};
@@ -41,3 +43,5 @@ inline int FilesIn(const std::string& folder, const char* pattern = "*") {
     FindClose(search);
     return count;
 }
+
+}  // namespace qm

@@ -17,6 +17,8 @@
 #include "platform/win/settings.h"
 #include "virtual_mic/virtual_mic_ids.h"
 
+using namespace qm;
+
 namespace {
 
 constexpr int kBabyIndex = 1;

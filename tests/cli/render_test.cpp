@@ -6,6 +6,8 @@
 #include "cli/render.h"
 #include "effects/effect_registry.h"
 
+using namespace qm;
+
 namespace {
 
 // Inverts every byte of a block of `blockBytes`, and remembers the last block it saw.

@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+using namespace qm;
+
 namespace {
 
 // The byte at stream position i: a period (251) prime to every capacity, so a wrap that lands

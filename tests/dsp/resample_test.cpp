@@ -10,6 +10,8 @@
 #include "dsp/resample.h"
 #include "dsp/sound.h"
 
+using namespace qm;
+
 namespace {
 
 // y as the library's 1-based array.

@@ -6,6 +6,8 @@
 
 #include "effects/phase_vocoder_internal.h"
 
+using namespace qm;
+
 namespace {
 
 using namespace vocoder;

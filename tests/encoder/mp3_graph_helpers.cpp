@@ -8,6 +8,8 @@
 
 #include "encoder/win/encoder_ids.h"
 
+namespace qm {
+
 namespace {
 
 using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
@@ -74,3 +76,5 @@ TaggedMp3 ReadTaggedMp3(const std::vector<uint8_t>& file) {
     result.audio.Feed(frames.subspan(header->FrameBytes()));
     return result;
 }
+
+}  // namespace qm

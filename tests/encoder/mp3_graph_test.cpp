@@ -28,6 +28,8 @@
 #include "streaming/win/base_pins.h"
 #include "streaming/win/media_type.h"
 
+using namespace qm;
+
 namespace {
 
 class PcmSource;

@@ -18,6 +18,8 @@
 #include "graph_helpers.h"
 #include "mp3_graph_helpers.h"
 
+using namespace qm;
+
 namespace {
 
 class RecordingChainTest : public ::testing::TestWithParam<int> {

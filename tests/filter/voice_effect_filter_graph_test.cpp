@@ -21,6 +21,8 @@
 #include "graph_helpers.h"
 #include "streaming/win/media_type.h"
 
+using namespace qm;
+
 namespace {
 
 std::atomic<int> g_destroyed{0};

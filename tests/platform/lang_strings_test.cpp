@@ -7,6 +7,8 @@
 
 #include "platform/win/lang_strings.h"
 
+using namespace qm;
+
 namespace {
 
 std::wstring TempPath(const wchar_t* name) {

@@ -10,6 +10,8 @@
 
 #include "platform/win/module_paths.h"
 
+using namespace qm;
+
 namespace {
 
 std::wstring ExecutableFolder() {

@@ -13,6 +13,8 @@
 
 #include "platform/win/settings.h"
 
+using namespace qm;
+
 namespace {
 
 std::string SpecialFolder(int csidl) {

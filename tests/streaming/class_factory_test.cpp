@@ -5,6 +5,8 @@
 
 #include "streaming/win/class_factory.h"
 
+using namespace qm;
+
 namespace {
 
 // L/U lock and unlock, F/f add and release a factory reference, O/o create and destroy an

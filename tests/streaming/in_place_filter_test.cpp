@@ -17,6 +17,8 @@
 #include "streaming/win/in_place_filter.h"
 #include "streaming/win/media_type.h"
 
+using namespace qm;
+
 namespace {
 
 std::atomic<int> g_destroyed{0};

@@ -14,6 +14,8 @@
 #include "skin/win/skin_menu.h"
 #include "ui/win/recorder_dialog.h"
 
+using namespace qm;
+
 namespace {
 
 // How long the loser of a simultaneous start waits for the winner's window.

@@ -19,6 +19,8 @@
 
 #include "effects/effect_registry.h"
 
+using namespace qm;
+
 namespace {
 
 using GetProcAddressFn = FARPROC(WINAPI*)(HMODULE, LPCSTR);

@@ -3,6 +3,8 @@
 #include <oleauto.h>
 #include <uuids.h>
 
+namespace qm {
+
 namespace {
 
 // Owns a VARIANT read from a property bag.
@@ -90,3 +92,5 @@ std::vector<std::wstring> CaptureDeviceNames() {
     });
     return names;
 }
+
+}  // namespace qm

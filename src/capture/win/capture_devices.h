@@ -9,6 +9,8 @@
 
 #include "streaming/win/com_ptr.h"
 
+namespace qm {
+
 // The system's audio input devices, in the device enumerator's order, counting only the
 // devices whose friendly name can be read: position k of this list is device index k, both
 // for the recorder and for the device menu. Enumerated afresh on every call.
@@ -20,3 +22,5 @@ ComPtr<IBaseFilter> FindCaptureDevice(int deviceIndex);
 
 // The friendly names of the named devices, in device-index order.
 std::vector<std::wstring> CaptureDeviceNames();
+
+}  // namespace qm

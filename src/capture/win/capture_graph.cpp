@@ -6,6 +6,8 @@
 #include "encoder/win/encoder_ids.h"
 #include "encoder/win/mp3_stream_stage.h"
 
+namespace qm {
+
 namespace {
 
 // Frees what QueryPinInfo and QueryFilterInfo hand back with the information.
@@ -238,3 +240,5 @@ HRESULT BuildCaptureGraph(CaptureGraph& g, const CaptureGraphInputs& inputs) {
     g.fileWriter.Reset();
     return g.control->Run();
 }
+
+}  // namespace qm

@@ -7,6 +7,8 @@
 
 #include "streaming/win/com_ptr.h"
 
+namespace qm {
+
 // {B8D27088-FF5F-4B7C-98DC-0E91A1696286}: the encoder stage's class in Pravik.dll.
 inline constexpr CLSID CLSID_PravikAudioEncoder = {
     0xb8d27088, 0xff5f, 0x4b7c, {0x98, 0xdc, 0x0e, 0x91, 0xa1, 0x69, 0x62, 0x86}};
@@ -64,3 +66,5 @@ HRESULT GraphFromFilter(IBaseFilter* filter, ComPtr<IGraphBuilder>* graph);
 
 // Points `fileWriter` at `path` (ANSI code page), in overwrite mode where the writer offers it.
 void SetOutputFile(IBaseFilter* fileWriter, const char* path);
+
+}  // namespace qm

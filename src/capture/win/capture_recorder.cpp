@@ -10,6 +10,8 @@
 #include "platform/win/module_paths.h"
 #include "platform/win/settings.h"
 
+namespace qm {
+
 namespace {
 
 // How long Stop waits for the encoder and the file stage to write the end of the stream. The
@@ -154,3 +156,5 @@ void CaptureRecorder::Teardown() {
     graph_.encoder.Reset();
     graph_.graph.Reset();
 }
+
+}  // namespace qm

@@ -10,6 +10,8 @@
 #include "platform/win/window_messages.h"
 #include "streaming/win/com_ptr.h"
 
+namespace qm {
+
 class VoiceEffectFilter;
 
 // The recording engine of the recorder dialog. It holds one voice effect filter from Init to
@@ -73,3 +75,5 @@ class CaptureRecorder {
     VoiceEffectFilter* effectStage_ = nullptr;
     RecordingStartTime (*clock_)() = nullptr;
 };
+
+}  // namespace qm

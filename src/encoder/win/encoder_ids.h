@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+namespace qm {
+
 // Classes served by the encoder library Pravik.dll, and the media subtype of its output.
 
 // "Audio Encoder": PCM in, MPEG audio Layer III frames out.
@@ -21,3 +23,5 @@ inline constexpr GUID kMediaSubtypeMp3 = {
 
 inline constexpr wchar_t kMp3EncoderName[] = L"Audio Encoder";
 inline constexpr wchar_t kMp3StreamStageName[] = L"MP3 File Stream";
+
+}  // namespace qm

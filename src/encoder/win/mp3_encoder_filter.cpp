@@ -11,6 +11,8 @@
 #include "encoder/mp3_frame.h"
 #include "encoder/win/encoder_ids.h"
 
+namespace qm {
+
 namespace {
 
 constexpr REFERENCE_TIME kUnitsPerSecond = 10000000;
@@ -241,3 +243,5 @@ HRESULT Mp3EncoderFilter::FinishStream() {
     const int written = lame_encode_flush(lame_.get(), data, out->GetSize());
     return DeliverEncoded(out.Get(), written);
 }
+
+}  // namespace qm

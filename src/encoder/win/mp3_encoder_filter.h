@@ -9,7 +9,10 @@
 #include "encoder/pcm_input.h"
 #include "streaming/win/transform_filter.h"
 
+// LAME's encoder state, declared by its own header in the global namespace.
 struct lame_global_struct;
+
+namespace qm {
 
 // "Audio Encoder": encodes interleaved PCM (8 or 16 bits, mono or stereo, at a rate Layer III
 // carries) into MPEG audio Layer III frames with LAME, 128 kbit/s constant bit rate (64 at the
@@ -69,3 +72,5 @@ class Mp3EncoderFilter : public TransformFilter {
 // The MP3 type the encoder offers for a PCM input that CheckPcmInput accepts.
 MediaType MakeMp3MediaType(uint16_t channels, uint32_t samplesPerSecHz, uint32_t bitrateKbps,
                            uint32_t codecDelay = 0);
+
+}  // namespace qm

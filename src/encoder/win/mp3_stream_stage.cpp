@@ -10,6 +10,8 @@
 #include "encoder/lame_settings.h"
 #include "encoder/win/encoder_ids.h"
 
+namespace qm {
+
 namespace {
 
 const WAVEFORMATEX* Mp3WaveFormat(const AM_MEDIA_TYPE& type) {
@@ -295,3 +297,5 @@ HRESULT CreateMp3StreamStage(IBaseFilter** out) {
     stage->NonDelegatingRelease();
     return hr;
 }
+
+}  // namespace qm

@@ -11,6 +11,8 @@
 #include "encoder/mp3_file.h"
 #include "streaming/win/transform_filter.h"
 
+namespace qm {
+
 // {3E0C5B71-9A2D-4F4B-8C61-7D2B0E5A9C14}
 inline constexpr IID IID_IMp3RecordingTags = {
     0x3e0c5b71, 0x9a2d, 0x4f4b, {0x8c, 0x61, 0x7d, 0x2b, 0x0e, 0x5a, 0x9c, 0x14}};
@@ -30,8 +32,13 @@ struct IMp3RecordingTags : public IUnknown {
     ~IMp3RecordingTags() = default;
 };
 
-__CRT_UUID_DECL(IMp3RecordingTags, 0x3e0c5b71, 0x9a2d, 0x4f4b, 0x8c, 0x61, 0x7d, 0x2b, 0x0e, 0x5a,
-                0x9c, 0x14)
+}  // namespace qm
+
+// The interface's identifier for __uuidof, declared where the compiler's template lives.
+__CRT_UUID_DECL(qm::IMp3RecordingTags, 0x3e0c5b71, 0x9a2d, 0x4f4b, 0x8c, 0x61, 0x7d, 0x2b, 0x0e,
+                0x5a, 0x9c, 0x14)
+
+namespace qm {
 
 // The MP3 file stage: sits between the encoder and the platform's File Writer and turns the
 // encoder's Layer III frames into the byte stream of an .mp3 file. Input: MEDIATYPE_Audio /
@@ -91,3 +98,5 @@ class Mp3StreamStage : public TransformFilter, public IMp3RecordingTags {
 // E_POINTER when `out` is null, E_OUTOFMEMORY when it cannot be made. Add it to the graph as
 // kMp3StreamStageName, between "Audio Encoder" and the File Writer.
 HRESULT CreateMp3StreamStage(IBaseFilter** out);
+
+}  // namespace qm

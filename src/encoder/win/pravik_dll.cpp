@@ -9,6 +9,8 @@
 #include "encoder/win/mp3_stream_stage.h"
 #include "streaming/win/class_factory.h"
 
+using namespace qm;
+
 namespace {
 
 ClassFactory<Mp3EncoderFilter> g_encoderFactory;

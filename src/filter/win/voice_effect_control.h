@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace qm {
+
 // {49DF63FD-443F-46F6-8CE2-D643BC144464}
 inline constexpr IID IID_IVoiceEffectControl = {
     0x49df63fd, 0x443f, 0x46f6, {0x8c, 0xe2, 0xd6, 0x43, 0xbc, 0x14, 0x44, 0x64}};
@@ -28,5 +30,8 @@ struct IVoiceEffectControl : public IUnknown {
     ~IVoiceEffectControl() = default;
 };
 
-__CRT_UUID_DECL(IVoiceEffectControl, 0x49df63fd, 0x443f, 0x46f6, 0x8c, 0xe2, 0xd6, 0x43, 0xbc, 0x14,
-                0x44, 0x64)
+}  // namespace qm
+
+// The interface's identifier for __uuidof, declared where the compiler's template lives.
+__CRT_UUID_DECL(qm::IVoiceEffectControl, 0x49df63fd, 0x443f, 0x46f6, 0x8c, 0xe2, 0xd6, 0x43, 0xbc,
+                0x14, 0x44, 0x64)

@@ -8,6 +8,8 @@
 
 #include "streaming/win/media_type.h"
 
+namespace qm {
+
 VoiceEffectFilter* VoiceEffectFilter::CreateInstance(IUnknown* outer, HRESULT* result) {
     if (result == nullptr) {
         return nullptr;
@@ -101,3 +103,5 @@ HRESULT VoiceEffectFilter::Transform(IMediaSample* sample) {
 uint32_t VoiceEffectFilter::DrainHeld(uint8_t* data, uint32_t capacity) {
     return static_cast<uint32_t>(stage_.Drain(std::span<uint8_t>(data, capacity)));
 }
+
+}  // namespace qm

@@ -12,6 +12,8 @@
 #include "streaming/win/critical_section.h"
 #include "streaming/win/in_place_filter.h"
 
+namespace qm {
+
 // {BCEBBC76-58BA-42E7-8324-652335180A82}
 inline constexpr CLSID CLSID_VoiceEffectFilter = {
     0xbcebbc76, 0x58ba, 0x42e7, {0x83, 0x24, 0x65, 0x23, 0x35, 0x18, 0x0a, 0x82}};
@@ -75,3 +77,5 @@ class VoiceEffectFilter : public TransformInPlaceFilter, public IVoiceEffectCont
     CriticalSection connectionLock_;
     EffectStage stage_;
 };
+
+}  // namespace qm

@@ -5,6 +5,8 @@
 
 #include "platform/path_text.h"
 
+namespace qm {
+
 namespace {
 
 constexpr DWORD kResultChars = 1024;
@@ -69,3 +71,5 @@ const char* LangStringA(const wchar_t* key) {
     }
     return state.narrowResult;
 }
+
+}  // namespace qm

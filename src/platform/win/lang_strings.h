@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+namespace qm {
+
 // Interface texts by their English key, from "lang.ini". A translation is looked up in the
 // section of the user's language ("0804"), then of its primary language ("04"), then of US
 // English ("0409"); a value of one character or less counts as missing, and the key itself is
@@ -18,3 +20,5 @@ void SetLanguage(LANGID language, const wchar_t* languageFile);
 const wchar_t* LangString(const wchar_t* key);
 // LangString converted to the ANSI code page, in the shared narrow buffer (always returned).
 const char* LangStringA(const wchar_t* key);
+
+}  // namespace qm

@@ -7,6 +7,8 @@
 
 #include "platform/path_text.h"
 
+namespace qm {
+
 namespace {
 
 template <typename Char, typename GetName>
@@ -94,3 +96,5 @@ const wchar_t* SharedDataFilePath() {
     }
     return path;
 }
+
+}  // namespace qm

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+namespace qm {
+
 // Locations of the program's own files and the shared data file. Every buffer argument holds
 // MAX_PATH characters; a result that would not fit leaves the buffer as it was.
 
@@ -25,3 +27,5 @@ const wchar_t* SharedDataFilePath();
 // True when `path` names an existing directory.
 bool IsDirectory(const char* path);
 bool IsDirectory(const wchar_t* path);
+
+}  // namespace qm

@@ -7,6 +7,8 @@
 #include "platform/path_text.h"
 #include "platform/win/module_paths.h"
 
+namespace qm {
+
 namespace {
 
 constexpr char kSection[] = "Capture";
@@ -73,3 +75,5 @@ int RunSettingsStep(AppFolders& folders) {
     CopyText(std::span<char>(folders.recording), recording);
     return 1;
 }
+
+}  // namespace qm

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+namespace qm {
+
 // The folders the program works with, process-wide, filled once while the main dialog
 // initialises. Narrow paths are in the ANSI code page; every buffer holds MAX_PATH characters.
 struct AppFolders {
@@ -29,3 +31,5 @@ int RunSettingsStep(AppFolders& folders);
 // `path` (MAX_PATH); false when the application-data folder cannot be found or the path does
 // not fit. Creates nothing.
 bool SettingsFilePath(char* path);
+
+}  // namespace qm

@@ -8,6 +8,8 @@
 #include "streaming/win/base_pins.h"
 #include "streaming/win/enumerators.h"
 
+namespace qm {
+
 BaseFilter::BaseFilter(const wchar_t* name, IUnknown* outer, const CLSID& clsid)
     : NonDelegatingUnknown(outer), clsid_(clsid) {
     if (name != nullptr) {
@@ -185,3 +187,5 @@ HRESULT BaseFilter::Unregister() {
     }
     return mapper->UnregisterFilter(&CLSID_LegacyAmFilterCategory, nullptr, clsid_);
 }
+
+}  // namespace qm

@@ -11,6 +11,8 @@
 #include "streaming/win/critical_section.h"
 #include "streaming/win/unknown.h"
 
+namespace qm {
+
 class BasePin;
 
 // The object side of a DirectShow filter: identity (aggregatable), IBaseFilter, IMediaFilter,
@@ -74,3 +76,5 @@ class BaseFilter : public NonDelegatingUnknown, public IBaseFilter, public IAMov
     IFilterGraph* graph_ = nullptr;
     wchar_t name_[MAX_FILTER_NAME] = {};
 };
+
+}  // namespace qm

@@ -8,6 +8,8 @@
 
 #include "streaming/win/enumerators.h"
 
+namespace qm {
+
 BasePin::BasePin(BaseFilter* filter, const wchar_t* name, PIN_DIRECTION direction)
     : filter_(filter), name_(name), direction_(direction) {}
 
@@ -484,3 +486,5 @@ HRESULT CopySample(IMediaSample* source, IMediaSample* target) {
     }
     return S_OK;
 }
+
+}  // namespace qm

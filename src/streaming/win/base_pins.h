@@ -10,6 +10,8 @@
 #include "streaming/win/com_ptr.h"
 #include "streaming/win/media_type.h"
 
+namespace qm {
+
 // What every pin shares: its name and direction, the connection and its media type. A pin
 // is a member of its filter; AddRef and Release count on the filter's identity.
 // Connection changes run under the filter lock with the filter stopped.
@@ -151,3 +153,5 @@ class BaseOutputPin : public BasePin {
 // Copies data, length, times and flags of one sample into another; the target must be at
 // least as large as the source's data.
 HRESULT CopySample(IMediaSample* source, IMediaSample* target);
+
+}  // namespace qm

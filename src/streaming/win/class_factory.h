@@ -8,6 +8,8 @@
 #include <new>
 #include <span>
 
+namespace qm {
+
 // What keeps one COM server (a DLL) loaded: references on its class factories, LockServer
 // locks, and its live objects. DllCanUnloadNow answers from these.
 class ServerCounts {
@@ -123,3 +125,5 @@ inline HRESULT GetClassObject(std::span<const ClassFactoryEntry> factories, REFC
 inline HRESULT CanUnloadServer() {
     return ThisServer().CanUnload() ? S_OK : S_FALSE;
 }
+
+}  // namespace qm

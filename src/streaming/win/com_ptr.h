@@ -4,6 +4,8 @@
 
 #include <utility>
 
+namespace qm {
+
 // Owns one COM reference. Releasing clears the pointer in the same step, so a holder never
 // points at an object it no longer keeps alive. Copying adds a reference; moving hands it over.
 template <typename T>
@@ -86,3 +88,5 @@ class ComPtr {
   private:
     T* p_ = nullptr;
 };
+
+}  // namespace qm

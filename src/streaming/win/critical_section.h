@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+namespace qm {
+
 // A recursive lock that a thread may take again while holding it, as the media framework's
 // callbacks often re-enter the filter on the same thread (a graph stopping from inside a
 // notification, a pin asking its filter for state it already guards).
@@ -29,3 +31,5 @@ class ScopedLock {
   private:
     CriticalSection& section_;
 };
+
+}  // namespace qm

@@ -5,6 +5,8 @@
 
 #include "streaming/win/unknown.h"
 
+namespace qm {
+
 namespace {
 
 // The shared rule of IEnumXxx::Next: a null `fetched` is allowed only when asking for one.
@@ -156,3 +158,5 @@ HRESULT MediaTypeEnumerator::Clone(IEnumMediaTypes** clone) {
     *clone = Create(types_, position_);
     return *clone != nullptr ? S_OK : E_OUTOFMEMORY;
 }
+
+}  // namespace qm

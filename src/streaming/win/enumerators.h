@@ -11,6 +11,8 @@
 #include "streaming/win/com_ptr.h"
 #include "streaming/win/media_type.h"
 
+namespace qm {
+
 // Pins and media types are handed out by snapshot enumerators: the list is taken when the
 // enumerator is made, so a pin that changes its types meanwhile cannot move an index under a
 // caller. Both keep the filter alive through the pin references they hold.
@@ -57,3 +59,5 @@ class MediaTypeEnumerator final : public IEnumMediaTypes {
     std::vector<MediaType> types_;
     size_t position_;
 };
+
+}  // namespace qm

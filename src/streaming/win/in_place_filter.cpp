@@ -4,6 +4,8 @@
 
 #include "streaming/win/media_type.h"
 
+namespace qm {
+
 // Input pin.
 
 InPlaceInputPin::InPlaceInputPin(TransformInPlaceFilter* filter)
@@ -256,3 +258,5 @@ HRESULT TransformInPlaceFilter::DeliverHeldAudio() {
         }
     }
 }
+
+}  // namespace qm

@@ -10,6 +10,8 @@
 #include "streaming/win/base_pins.h"
 #include "streaming/win/two_pin_filter.h"
 
+namespace qm {
+
 class TransformInPlaceFilter;
 
 class InPlaceInputPin final : public TwoPinInputPin {
@@ -95,3 +97,5 @@ class TransformInPlaceFilter : public TwoPinFilter {
     // Guarded by the receive lock.
     REFERENCE_TIME nextSampleTime_ = 0;
 };
+
+}  // namespace qm

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <utility>
 
+namespace qm {
+
 MediaType& MediaType::operator=(const MediaType& other) {
     if (this != &other) {
         Assign(other.type_);
@@ -176,3 +178,5 @@ REFERENCE_TIME DurationOfBytes(const WAVEFORMATEX& format, uint64_t bytes) {
     // 100 ns units; a recording of days stays far below 2^63 in the product.
     return static_cast<REFERENCE_TIME>(bytes * 10'000'000ull / format.nAvgBytesPerSec);
 }
+
+}  // namespace qm

@@ -11,6 +11,8 @@
 
 #include "effects/wave_format.h"
 
+namespace qm {
+
 // Owns one AM_MEDIA_TYPE value: its format block (task memory, as the media framework hands
 // them between objects) and its extra unknown. Copies are deep; a failed copy leaves an
 // empty type (every GUID zero, no format), which no pin accepts.
@@ -66,3 +68,5 @@ MediaType MakePcmMediaType(uint16_t channels, uint32_t samplesPerSecHz, uint16_t
 
 // Stream time, in 100 ns units, that `bytes` of `format` last (0 without a byte rate).
 REFERENCE_TIME DurationOfBytes(const WAVEFORMATEX& format, uint64_t bytes);
+
+}  // namespace qm

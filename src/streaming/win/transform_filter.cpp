@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace qm {
+
 // Input pin.
 
 TransformInputPin::TransformInputPin(TransformFilter* filter)
@@ -166,3 +168,5 @@ HRESULT TransformFilter::EndOfStreamFromUpstream() {
     const HRESULT ended = output_.DeliverEndOfStream();
     return FAILED(finished) ? finished : ended;
 }
+
+}  // namespace qm

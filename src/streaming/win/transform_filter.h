@@ -12,6 +12,8 @@
 #include "streaming/win/media_type.h"
 #include "streaming/win/two_pin_filter.h"
 
+namespace qm {
+
 class TransformFilter;
 
 class TransformInputPin final : public TwoPinInputPin {
@@ -106,3 +108,5 @@ class TransformFilter : public TwoPinFilter {
     // Guarded by the receive lock.
     bool streaming_ = false;
 };
+
+}  // namespace qm

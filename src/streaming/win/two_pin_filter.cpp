@@ -1,5 +1,7 @@
 #include "streaming/win/two_pin_filter.h"
 
+namespace qm {
+
 // Input pin.
 
 TwoPinInputPin::TwoPinInputPin(TwoPinFilter* filter)
@@ -101,3 +103,5 @@ void TwoPinFilter::EndUnfedOutput(bool starting) {
         Output().DeliverEndOfStream();
     }
 }
+
+}  // namespace qm

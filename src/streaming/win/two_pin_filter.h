@@ -8,6 +8,8 @@
 #include "streaming/win/base_pins.h"
 #include "streaming/win/critical_section.h"
 
+namespace qm {
+
 class TwoPinFilter;
 
 // The input pin of a two-pin filter: samples and stream events go to the filter, flushes and
@@ -90,3 +92,5 @@ class TwoPinFilter : public BaseFilter {
 
     CriticalSection receiveLock_;
 };
+
+}  // namespace qm

@@ -1,5 +1,7 @@
 #include "streaming/win/unknown.h"
 
+namespace qm {
+
 NonDelegatingUnknown::NonDelegatingUnknown(IUnknown* outer)
     : outer_(outer != nullptr ? outer : &inner_) {}
 
@@ -27,3 +29,5 @@ ULONG NonDelegatingUnknown::NonDelegatingRelease() {
     }
     return static_cast<ULONG>(left < 0 ? 0 : left);
 }
+
+}  // namespace qm

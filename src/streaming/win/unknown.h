@@ -4,6 +4,8 @@
 
 #include <atomic>
 
+namespace qm {
+
 // The identity of a COM object that may be aggregated. Every interface the object exposes
 // forwards QueryInterface, AddRef and Release to Outer(): the aggregating object when there
 // is one, otherwise this object's own inner IUnknown. The inner IUnknown keeps the reference
@@ -51,3 +53,5 @@ HRESULT ReturnInterface(Interface* itf, void** out) {
     itf->AddRef();
     return S_OK;
 }
+
+}  // namespace qm

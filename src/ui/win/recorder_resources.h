@@ -1,6 +1,8 @@
 // Resource numbers shared by the program's resource script and its code.
 #pragma once
 
+namespace qm {
+
 #define IDD_ABOUT 100
 #define IDD_RECORDER 102
 #define IDI_APPLICATION_ICON 128
@@ -15,3 +17,5 @@
 #define IDC_EFFECT_PANEL_SPACE 1003
 #define IDC_CAPTURE_PANEL 1004
 #define IDC_SPARE_PANEL 1006
+
+}  // namespace qm

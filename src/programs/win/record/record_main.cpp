@@ -25,6 +25,8 @@
 #include "platform/path_text.h"
 #include "platform/win/settings.h"
 
+using namespace qm;
+
 namespace {
 
 constexpr int kUsageError = 2;
