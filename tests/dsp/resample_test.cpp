@@ -135,6 +135,26 @@ TEST(ChangeSpeedPcm16, FactorOneReproducesTheSamples) {
     delete[] out;
 }
 
+// A block short enough that the speed change leaves a single sample still hands that sample
+// out, through both entry points: the streaming path joins such tails into its output. A
+// steady input stays near its level (the anti-aliasing low-pass over so few samples rings, by
+// up to a fifth here; an undelivered sample would read 0 or the guard).
+TEST(ChangeSpeedPcm16, ASingleSampleResultIsStillDelivered) {
+    for (const auto& [length, factor] : {std::pair{2, 2.0f}, std::pair{3, 2.5f}}) {
+        const std::vector<int16_t> in(static_cast<size_t>(length), 1000);
+        const int32_t inBytes = static_cast<int32_t>(2 * in.size());
+        int16_t* out = nullptr;
+        ASSERT_EQ(ChangeSpeedPcm16(in.data(), inBytes, &out, 8000.0f, factor), 2) << length;
+        ASSERT_NE(out, nullptr);
+        EXPECT_NEAR(out[0], 1000, 250) << length;
+        int16_t into[2] = {-1, -1};
+        EXPECT_EQ(ChangeSpeedPcm16Into(in.data(), inBytes, into, 2, 8000.0f, factor), 2);
+        EXPECT_EQ(into[0], out[0]) << length;
+        EXPECT_EQ(into[1], -1) << "written past the result";
+        delete[] out;
+    }
+}
+
 TEST(ChangeSpeedPcm16, ClipsAtPlusMinus32767) {
     // A full-scale square wave low-passed for decimation overshoots (Gibbs): the 16-bit output
     // must clip, never wrap, and never reach -32768.
