@@ -155,6 +155,30 @@ TEST(ChangeSpeedPcm16, ASingleSampleResultIsStillDelivered) {
     }
 }
 
+// Into the caller's buffer the speed change writes every sample of its result, the last one
+// too, and nothing after it: a buffer filled with a guard value shows any sample left out.
+TEST(ChangeSpeedPcm16, IntoTheCallersBufferWritesTheWholeResult) {
+    const std::vector<int16_t> in = Sine(300.0, 8000.0, 0.05, 5000.0);
+    const int32_t inBytes = static_cast<int32_t>(2 * in.size());
+    constexpr int16_t kGuard = 0x5A5A;
+    for (float factor : {0.5f, 1.0f, 1.3f, 2.0f}) {
+        int16_t* expected = nullptr;
+        const int32_t bytes = ChangeSpeedPcm16(in.data(), inBytes, &expected, 8000.0f, factor);
+        ASSERT_GT(bytes, 0) << factor;
+        std::vector<int16_t> into(bytes / 2 + 4, kGuard);
+        EXPECT_EQ(ChangeSpeedPcm16Into(in.data(), inBytes, into.data(),
+                                       static_cast<int32_t>(into.size()), 8000.0f, factor),
+                  bytes);
+        EXPECT_EQ(std::vector<int16_t>(into.begin(), into.begin() + bytes / 2),
+                  std::vector<int16_t>(expected, expected + bytes / 2))
+            << factor;
+        EXPECT_EQ(std::vector<int16_t>(into.begin() + bytes / 2, into.end()),
+                  std::vector<int16_t>(4, kGuard))
+            << factor;
+        delete[] expected;
+    }
+}
+
 TEST(ChangeSpeedPcm16, ClipsAtPlusMinus32767) {
     // A full-scale square wave low-passed for decimation overshoots (Gibbs): the 16-bit output
     // must clip, never wrap, and never reach -32768.
