@@ -3,8 +3,10 @@
 // Not a test: prints its figures (run: ui-test.sh bin/bench_button_bar.exe).
 #include <cstdio>
 
-#include "skin/icon_button_bar.h"
+#include "skin/win/icon_button_bar.h"
 #include "ui_fixture.h"
+
+using namespace qm;
 
 int main() {
     using namespace qm;

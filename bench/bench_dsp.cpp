@@ -12,6 +12,8 @@
 #include "dsp/sound.h"
 #include "speech_signal.h"
 
+using namespace qm;
+
 namespace {
 
 constexpr double kRateHz = bench_signals::kSpeechRateHz;

@@ -7,6 +7,8 @@
 
 #include "filter/effect_stage.h"
 
+using namespace qm;
+
 namespace {
 
 class NoEffect : public VoiceEffect {

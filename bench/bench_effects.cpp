@@ -13,6 +13,8 @@
 #include "effects/effect_registry.h"
 #include "effects/stft_fft.h"
 
+using namespace qm;
+
 namespace {
 
 constexpr uint32_t kRateHz = 44100;

@@ -17,6 +17,8 @@
 #include "effects/effect_instances.h"
 #include "effects/effect_registry.h"
 
+using namespace qm;
+
 namespace {
 
 constexpr uint32_t kRateHz = 48000;

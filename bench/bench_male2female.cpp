@@ -17,6 +17,8 @@
 #include "effects/male_to_female.h"
 #include "speech_signal.h"
 
+using namespace qm;
+
 namespace {
 
 constexpr uint32_t kRateHz = 44100;

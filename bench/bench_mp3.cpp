@@ -16,6 +16,8 @@
 #include "encoder/mp3_frame.h"
 #include "encoder/pcm_input.h"
 
+using namespace qm;
+
 namespace {
 
 constexpr size_t kChunkFrames = 4608;

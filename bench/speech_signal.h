@@ -7,6 +7,8 @@
 
 #include "dsp/test_signals.h"
 
+namespace qm {
+
 namespace bench_signals {
 
 inline constexpr double kSpeechRateHz = 44100.0;
@@ -33,3 +35,5 @@ inline const std::vector<int16_t>& Speech() {
 }
 
 }  // namespace bench_signals
+
+}  // namespace qm

@@ -6,7 +6,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$(realpath -m "${1:-build/windows/package}")
-name=QuillmarRecorder-1.5-win64
+# The version comes from the project's one place, as major.minor.
+version=$(sed -n 's/^project(QuillmarRecorder VERSION \([0-9]*\.[0-9]*\).*/\1/p' CMakeLists.txt)
+name=QuillmarRecorder-$version-win64
 if [ ! -f build/windows/build.ninja ]; then
   cmake --preset windows >/dev/null
 fi

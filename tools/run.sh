@@ -15,7 +15,7 @@ if [ ! -f build/windows/build.ninja ]; then
 fi
 cmake --build --preset windows -j2 --target QuillmarRecorder quillmar_vmic >/dev/null
 zip=$(bash tools/package-windows.sh)
-program=build/windows/run/QuillmarRecorder-1.5-win64
+program=build/windows/run/$(basename "$zip" .zip)
 rm -rf build/windows/run
 unzip -q "$zip" -d build/windows/run
 wine_run=$PWD/build/windows/wine-run.sh

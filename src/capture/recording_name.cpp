@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace qm {
+
 namespace {
 
 bool InRange(int value, int low, int high) {
@@ -33,3 +35,5 @@ bool ComposeRecordingPath(std::span<char> out, const char* folder,
                   start.hour, start.minute, start.second);
     return true;
 }
+
+}  // namespace qm

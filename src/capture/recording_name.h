@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <span>
 
+namespace qm {
+
 // Local wall-clock time of a recording's start, as the calendar shows it.
 struct RecordingStartTime {
     int year = 0;
@@ -21,3 +23,5 @@ inline constexpr size_t kRecordingNameChars = 26;
 // out of its calendar range or the path does not fit `out` with its terminator: a recording
 // must never be written under a cut name.
 bool ComposeRecordingPath(std::span<char> out, const char* folder, const RecordingStartTime& start);
+
+}  // namespace qm

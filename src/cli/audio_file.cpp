@@ -20,6 +20,8 @@
 
 #include "encoder/id3_tag.h"
 
+namespace qm {
+
 namespace {
 
 constexpr sf_count_t kChunkFrames = 65536;
@@ -569,10 +571,6 @@ bool ParseSampleWidth(const std::string& text, SampleWidth& width) {
     return false;
 }
 
-std::string SampleWidthName(SampleWidth width) {
-    return std::to_string(width.bits) + "-bit" + (width.isFloat ? " float" : "");
-}
-
 bool ConvertPcm(AudioData& audio, uint16_t bits) {
     const uint16_t from = audio.format.bitsPerSample;
     if ((bits != 8 && bits != 16 && bits != 32) || (from != 8 && from != 16 && from != 32))
@@ -612,3 +610,5 @@ bool ConvertPcm(AudioData& audio, uint16_t bits) {
     audio.format.avgBytesPerSec = audio.format.samplesPerSec * audio.format.blockAlign;
     return true;
 }
+
+}  // namespace qm

@@ -8,6 +8,11 @@
 
 #include "effects/wave_format.h"
 
+// libsndfile's file handle, declared by its own header in the global namespace.
+struct sf_private_tag;
+
+namespace qm {
+
 // How a file stores its samples: 8, 16, 24 or 32-bit whole numbers, or floats (32 or 64 bits).
 struct SampleWidth {
     uint16_t bits = 16;
@@ -17,7 +22,6 @@ struct SampleWidth {
 
 // Parses "8", "16", "24", "32" (whole numbers) or "float".
 bool ParseSampleWidth(const std::string& text, SampleWidth& width);
-std::string SampleWidthName(SampleWidth width);
 
 // A whole audio file as interleaved little-endian PCM in one of the widths the effects take:
 // unsigned 8-bit, signed 16-bit or 32-bit float. 8 and 16-bit files keep their width, deeper
@@ -101,7 +105,7 @@ class AudioFileWriter {
     bool Refuse(WriteFault fault, std::string& error);
     bool PutInPlace(std::string& error);
 
-    struct sf_private_tag* file_ = nullptr;
+    ::sf_private_tag* file_ = nullptr;
     int fd_ = -1;
     uint16_t bits_ = 16;
     uint16_t channels_ = 1;
@@ -125,3 +129,5 @@ std::string DescribeWriteFault(WriteFault fault, const std::string& path);
 // 8-bit (b - 128) * 256, float * 32768 truncated and clipped to +-32767. False (with `error`
 // set) for a format without channels or of another width.
 bool FirstChannel16(const AudioData& audio, std::vector<int16_t>& out, std::string& error);
+
+}  // namespace qm

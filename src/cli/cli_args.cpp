@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 
+namespace qm {
+
 namespace {
 
 std::string FormatNumber(double v) {
@@ -175,3 +177,5 @@ bool ParseFiniteNumber(const std::string& text, double& value) {
     value = v;
     return true;
 }
+
+}  // namespace qm

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace qm {
+
 // Reading what the user typed. Every command describes its options in one table; the same
 // table drives the parser and the command's --help, so the two cannot drift apart.
 
@@ -77,3 +79,5 @@ int ReportFailure(const char* command, const std::string& message);
 // value is left untouched on failure.
 bool ParseInt32(const std::string& text, int32_t& value);
 bool ParseFiniteNumber(const std::string& text, double& value);
+
+}  // namespace qm

@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
+namespace qm {
+
 std::string DataDirectory() {
     std::error_code ec;
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -10,3 +12,5 @@ std::string DataDirectory() {
         return "share/quillmar";
     return (exe.parent_path().parent_path() / "share" / "quillmar").string();
 }
+
+}  // namespace qm

@@ -7,6 +7,8 @@
 #include "effects/effect_registry.h"
 #include "filter/effect_stage.h"
 
+namespace qm {
+
 namespace {
 
 bool EqualsIgnoringCase(const std::string& a, const char* b) {
@@ -85,3 +87,5 @@ bool ApplyParam(VoiceEffect& effect, const std::string& assignment, std::string&
     error = "effect '" + std::string(effect.GetName()) + "' has no parameter '" + name + "'";
     return false;
 }
+
+}  // namespace qm

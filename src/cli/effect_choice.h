@@ -6,6 +6,8 @@
 
 #include "effects/voice_effect.h"
 
+namespace qm {
+
 // The effect a user names on the command line: its registry name (any case) or the recorder's
 // index 1..5, or "none" (any case) for the voice unchanged, which gives a null `effect`.
 // `index` is the recorder index when one was given, else 0. The effect is reset to its defaults.
@@ -18,3 +20,5 @@ bool ChooseEffect(const std::string& nameOrIndex, VoiceEffect*& effect, int32_t&
 bool ApplyParam(VoiceEffect& effect, const std::string& assignment, std::string& error);
 
 std::vector<EffectParam*> ParamsOf(VoiceEffect& effect);
+
+}  // namespace qm

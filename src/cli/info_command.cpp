@@ -9,6 +9,8 @@
 #include "cli/cli_args.h"
 #include "encoder/mp3_file.h"
 
+namespace qm {
+
 namespace {
 
 // Larger files are not read whole; a recording of four hours is about 230 MB.
@@ -145,3 +147,5 @@ int CommandInfo(const std::vector<std::string>& args) {
     }
     return 0;
 }
+
+}  // namespace qm

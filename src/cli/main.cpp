@@ -7,6 +7,8 @@
 #include "cli/info_command.h"
 #include "quillmar_version.h"
 
+using namespace qm;
+
 namespace {
 
 struct Command {

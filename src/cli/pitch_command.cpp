@@ -14,6 +14,8 @@
 #include "dsp/pitch.h"
 #include "dsp/sound.h"
 
+namespace qm {
+
 namespace {
 
 int Fail(const std::string& message) {
@@ -109,3 +111,5 @@ int CommandPitch(const std::vector<std::string>& args) {
         return Fail("cannot write the table");
     return 0;
 }
+
+}  // namespace qm

@@ -20,11 +20,13 @@
 #include "cli/cli_args.h"
 #include "cli/commands.h"
 #include "cli/effect_choice.h"
-#include "cli/pulse_client.h"
-#include "cli/spsc_ring.h"
 #include "cli/status_line.h"
 #include "effects/effect_stream.h"
 #include "encoder/voice_recipe.h"
+#include "soundserver/pulse_client.h"
+#include "soundserver/spsc_ring.h"
+
+namespace qm {
 
 namespace {
 
@@ -657,3 +659,5 @@ int CommandDevices(const std::vector<std::string>& args) {
     }
     return kExitOk;
 }
+
+}  // namespace qm

@@ -4,6 +4,8 @@
 
 #include "effects/effect_latency.h"
 
+namespace qm {
+
 uint8_t SilenceByte(uint16_t bitsPerSample) {
     return bitsPerSample == 8 ? 0x80 : 0x00;
 }
@@ -43,3 +45,5 @@ RenderResult RenderEffect(VoiceEffect& effect, const WaveFormat& format,
     result.ok = true;
     return result;
 }
+
+}  // namespace qm

@@ -8,6 +8,8 @@
 
 #include "effects/voice_effect.h"
 
+namespace qm {
+
 // Runs one effect over a whole stream the way the effect stage drives it (GetBlockSize,
 // Prepare, one Process per block, Release), then removes the effect's own delay so that the
 // result is time-aligned with the input and exactly as long.
@@ -24,3 +26,5 @@ RenderResult RenderEffect(VoiceEffect& effect, const WaveFormat& format,
 
 // The byte that means silence at this width: 0x80 for unsigned 8-bit, 0 otherwise.
 uint8_t SilenceByte(uint16_t bitsPerSample);
+
+}  // namespace qm

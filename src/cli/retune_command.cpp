@@ -12,6 +12,8 @@
 #include "cli/commands.h"
 #include "dsp/overlap_add.h"
 
+namespace qm {
+
 namespace {
 
 int Fail(const std::string& message) {
@@ -117,3 +119,5 @@ int CommandRetune(const std::vector<std::string>& args) {
         return Fail(error);
     return 0;
 }
+
+}  // namespace qm

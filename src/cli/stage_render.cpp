@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace qm {
+
 size_t DefaultStageBufferBytes(const WaveFormat& format) {
     const size_t frameBytes =
         std::max<size_t>(1, size_t{format.channels} * format.bitsPerSample / 8);
@@ -47,3 +49,5 @@ StageRenderResult RenderThroughStage(EffectStage& stage, const WaveFormat& forma
     result.ok = true;
     return result;
 }
+
+}  // namespace qm

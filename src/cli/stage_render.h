@@ -9,6 +9,8 @@
 #include "effects/wave_format.h"
 #include "filter/effect_stage.h"
 
+namespace qm {
+
 // Runs a whole stream through the effect stage exactly as a recording does: the connection
 // announces the format, the audio arrives in buffers of `bufferBytes` and is changed in place,
 // and at the end the drain hands out what the stage still holds. The result is the stage's
@@ -27,3 +29,5 @@ StageRenderResult RenderThroughStage(EffectStage& stage, const WaveFormat& forma
 
 // 10 ms of the stream in whole sample frames, at least one frame (and at least one byte).
 size_t DefaultStageBufferBytes(const WaveFormat& format);
+
+}  // namespace qm

@@ -10,6 +10,8 @@
 
 #include "cli/audio_file.h"
 
+namespace qm {
+
 namespace {
 
 // The meter spans this much below full scale.
@@ -88,3 +90,5 @@ void ProgressBar::Update(double fraction) {
                  static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 100.0));
     std::fflush(stderr);
 }
+
+}  // namespace qm

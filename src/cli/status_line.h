@@ -5,6 +5,8 @@
 
 #include "effects/wave_format.h"
 
+namespace qm {
+
 class AudioFileWriter;
 
 // The live line a recording shows on a terminal's stderr: elapsed time, the input's peak level
@@ -44,3 +46,5 @@ class ProgressBar {
     bool active_;
     int64_t lastShownNs_ = 0;
 };
+
+}  // namespace qm

@@ -8,6 +8,8 @@
 
 #include "dsp/arrays_internal.h"
 
+namespace qm {
+
 void* DspScratchTake(size_t bytes);
 
 namespace {
@@ -227,3 +229,5 @@ void freeMatrix(void* matrix, size_t elementSize, long rlo, long rhi, long clo, 
     freeVector(rowPointers[rlo], elementSize, clo, chi);
     freeVector(rowPointers, sizeof(char*), rlo, rhi);
 }
+
+}  // namespace qm

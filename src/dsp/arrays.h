@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace qm {
+
 // Index-based arrays. An array with first index lo and last index hi is one zero-filled block
 // of hi - lo + 1 elements, handed out as a pointer offset so that element lo is addressed with
 // index lo (a[lo] .. a[hi]). A matrix is an offset array of row pointers over one contiguous
@@ -152,3 +154,5 @@ class DspScratchScope {
     DspScratchScope(const DspScratchScope&) = delete;
     DspScratchScope& operator=(const DspScratchScope&) = delete;
 };
+
+}  // namespace qm

@@ -4,6 +4,8 @@
 #include "dsp/pitch.h"
 #include "dsp/pitch_query.h"
 
+namespace qm {
+
 namespace {
 
 // Points and the list are single-element arrays from the library allocator, so that the
@@ -189,3 +191,5 @@ void TimeValueContour_free(TimeValueContour* contour) {
     FreeOne(list);
     contour->points = nullptr;
 }
+
+}  // namespace qm

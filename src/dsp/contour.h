@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace qm {
+
 struct Pitch;
 
 // A time-ordered list of (time, value) points over a time domain, read with linear
@@ -42,3 +44,5 @@ double TimeValueContour_valueAtTime(const TimeValueContour* contour, double t);
 double TimeValueContour_area(const TimeValueContour* contour, double tmin, double tmax);
 // Releases every point, the slot array and the list; the contour is then empty.
 void TimeValueContour_free(TimeValueContour* contour);
+
+}  // namespace qm

@@ -7,6 +7,8 @@
 
 #include "dsp/constants.h"
 
+namespace qm {
+
 namespace {
 
 // Butterfly positions whose twiddle factors are held at once (two small stack arrays).
@@ -141,3 +143,5 @@ int fftReal(double* data, long n, int isign) {
     }
     return 1;
 }
+
+}  // namespace qm

@@ -1,5 +1,7 @@
 #pragma once
 
+namespace qm {
+
 // In-place radix-2 transforms on 1-based arrays of doubles.
 //
 // fftComplex: data[1..2 * nn] holds nn complex values as (re, im) pairs. isign +1 computes
@@ -17,3 +19,5 @@ int fftReal(double* data, long n, int isign);
 bool IsPowerOfTwo(long n);
 // The smallest power of two >= n (1 for n <= 1), or 0 when it would not fit in a long.
 long NextPowerOfTwo(long n);
+
+}  // namespace qm

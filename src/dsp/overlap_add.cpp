@@ -7,6 +7,8 @@
 #include "dsp/pitch.h"
 #include "dsp/pitch_query.h"
 
+namespace qm {
+
 namespace {
 
 // Unvoiced stretches: pieces of 10 ms on each side, one every 10 ms of target time, the first
@@ -332,3 +334,5 @@ int32_t ChangePitchDurationPcm16Into(const int16_t* samples, int32_t byteCount, 
         Sound_toPcm16Clipped(r.target, count < capacitySamples ? count : capacitySamples, output);
     return 2 * count;
 }
+
+}  // namespace qm

@@ -6,6 +6,8 @@
 #include "dsp/pulses.h"
 #include "dsp/sound.h"
 
+namespace qm {
+
 // Pitch-synchronous overlap-add: changes the pitch and the duration of speech independently.
 // Voiced stretches are rebuilt from two-period raised-cosine pieces of the source centred on
 // its glottal pulses and placed at the new pitch marks; unvoiced stretches from 10 ms pieces on
@@ -71,3 +73,5 @@ void copyRise(const Sound* source, double tmin, double tmax, Sound* target, doub
 void copyFall(const Sound* source, double tmin, double tmax, Sound* target, double ts);
 // A rise over [tmid - wl, tmid] and a fall over [tmid, tmid + wr], centred on tt.
 void copyBell(const Sound* source, double tmid, double wl, double wr, Sound* target, double tt);
+
+}  // namespace qm

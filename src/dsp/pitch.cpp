@@ -12,6 +12,8 @@
 #include "dsp/pitch_internal.h"
 #include "dsp/resample.h"
 
+namespace qm {
+
 int32_t analysisSampleRate = 0;
 
 namespace {
@@ -852,3 +854,5 @@ int PitchAnalysis(Sound* sound, Pitch* pitch, const PitchSettings& requested,
     PitchAnalyser<FramePair> analyser(sound, pitch, settings, ceiling, sizes, path);
     return analyser.Prepare() && analyser.Run() ? 1 : 0;
 }
+
+}  // namespace qm

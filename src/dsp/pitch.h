@@ -4,6 +4,8 @@
 
 #include "dsp/sound.h"
 
+namespace qm {
+
 // The library's default sampling rate, in Hz, of the sound being analysed: every sample count
 // and lag-to-frequency conversion of an analysis whose settings name no rate uses it, not the
 // sound's own spacing. Callers that rely on it set it before they analyse; the library's own
@@ -93,3 +95,5 @@ int32_t Pitch_maxCandidates(const Pitch* pitch);
 void Pitch_chooseBestPath(Pitch* pitch, double silenceThreshold, double voicingThreshold,
                           double octaveCost, double octaveJumpCost, double voicedUnvoicedCost,
                           double ceiling, int32_t doubleCeiling);
+
+}  // namespace qm

@@ -7,6 +7,8 @@
 #include "dsp/pitch_fft_kernels.h"
 #include "dsp/pitch_internal.h"
 
+namespace qm {
+
 // The same transforms as fftComplex and fftReal, reorganised for many frames of one size:
 // twiddles from tables instead of the trigonometric recurrence; the forward transform by
 // decimation in frequency, which leaves the spectrum in bit-reversed order, and the inverse by
@@ -52,11 +54,11 @@ bool PitchFftPlan::Prepare(long n) {
 }
 
 void PitchFftPlan::PowerSpectrumRoundTrip(double* data) const {
-    ::PowerSpectrumRoundTrip(tables_, data);
+    qm::PowerSpectrumRoundTrip(tables_, data);
 }
 
 void PitchFftPlan::PowerSpectrumRoundTrip(FramePair* data) const {
-    ::PowerSpectrumRoundTrip(tables_, data);
+    qm::PowerSpectrumRoundTrip(tables_, data);
 }
 
 bool PitchFftPlan::WideLanesAvailable() {
@@ -78,5 +80,7 @@ void PitchFftPlan::PowerSpectrumRoundTrip(FrameQuad* data) const {
         return;
     }
 #endif
-    ::PowerSpectrumRoundTrip(tables_, data);
+    qm::PowerSpectrumRoundTrip(tables_, data);
 }
+
+}  // namespace qm

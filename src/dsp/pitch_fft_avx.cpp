@@ -3,6 +3,10 @@
 
 #include "dsp/pitch_fft_kernels.h"
 
+namespace qm {
+
 void PowerSpectrumRoundTripAvx(const PitchFftTables& tables, FrameQuad* data) {
     PowerSpectrumRoundTrip(tables, data);
 }
+
+}  // namespace qm

@@ -7,6 +7,8 @@
 
 #include "dsp/pitch_internal.h"
 
+namespace qm {
+
 namespace {
 
 template <class T>
@@ -174,3 +176,5 @@ void PowerSpectrumRoundTrip(const PitchFftTables& w, T* data) {
 // PitchFftPlan::WideLanesAvailable().
 void PowerSpectrumRoundTripAvx(const PitchFftTables& tables, FrameQuad* data);
 #endif
+
+}  // namespace qm

@@ -6,6 +6,8 @@
 #include "dsp/arrays.h"
 #include "dsp/pitch.h"
 
+namespace qm {
+
 // Stages of the pitch analysis that only tests and benchmarks need.
 
 // Two analysis frames side by side, one per lane: every transform step is the same arithmetic
@@ -83,3 +85,5 @@ enum class PitchAnalysisPath { kReference, kFast };
 // every lag of the autocorrelation made.
 int PitchAnalysis(Sound* sound, Pitch* pitch, const PitchSettings& settings,
                   PitchAnalysisPath path);
+
+}  // namespace qm

@@ -2,6 +2,8 @@
 
 #include "dsp/sound.h"
 
+namespace qm {
+
 int Pitch_isVoicedFrame(const Pitch* pitch, int32_t frame) {
     if (pitch == nullptr || pitch->frames == nullptr || frame < 1 || frame > pitch->count)
         return 0;
@@ -49,3 +51,5 @@ int Pitch_nextVoicedInterval(const Pitch* pitch, double t, double* stretchStart,
     *stretchEnd = Sound_indexToTime(pitch, j - 1) + 0.5 * pitch->step;
     return 1;
 }
+
+}  // namespace qm

@@ -4,6 +4,8 @@
 
 #include "dsp/pitch.h"
 
+namespace qm {
+
 // Reading a pitch track after the best-path search. A frame is voiced when its chosen
 // frequency lies strictly between 0 and the record's ceiling. None of these allocate.
 
@@ -18,3 +20,5 @@ double Pitch_valueAtTime(const Pitch* pitch, double t);
 // half a step on each side. Returns 1 and sets both outputs, or 0 (outputs untouched).
 int Pitch_nextVoicedInterval(const Pitch* pitch, double t, double* stretchStart,
                              double* stretchEnd);
+
+}  // namespace qm

@@ -7,6 +7,8 @@
 #include "dsp/pitch_query.h"
 #include "dsp/pulses_internal.h"
 
+namespace qm {
+
 int PulseList_init(PulseList* list, double startTime, double endTime, int32_t initialCapacity) {
     if (list == nullptr)
         return 0;
@@ -388,3 +390,5 @@ int Sound_Pitch_to_PulseList(PulseList* list, const Sound* sound, const Pitch* p
     }
     return 1;
 }
+
+}  // namespace qm

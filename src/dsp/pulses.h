@@ -5,6 +5,8 @@
 #include "dsp/pitch.h"
 #include "dsp/sound.h"
 
+namespace qm {
+
 // One time mark per glottal period of the voiced stretches of a sound. The owner releases the
 // times with PulseList_free before destroying the record.
 struct PulseList {
@@ -46,3 +48,5 @@ double Sound_findMaximumCorrelation(const Sound* sound, double t1, double window
 // period by period towards both ends. Returns 1, or 0 when adding a mark failed (the marks
 // added so far stay). Allocates.
 int Sound_Pitch_to_PulseList(PulseList* list, const Sound* sound, const Pitch* pitch);
+
+}  // namespace qm

@@ -7,6 +7,8 @@
 #include "dsp/constants.h"
 #include "dsp/fft.h"
 
+namespace qm {
+
 namespace {
 
 // 1000 zeros on each side of the block keep the circular FFT from wrapping its ends together.
@@ -249,3 +251,5 @@ int32_t ChangeSpeedPcm16Into(const int16_t* samples, int32_t byteCount, int16_t*
         Sound_toPcm16Clipped(r.target, count < capacitySamples ? count : capacitySamples, output);
     return 2 * count;
 }
+
+}  // namespace qm

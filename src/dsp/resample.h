@@ -4,6 +4,8 @@
 
 #include "dsp/sound.h"
 
+namespace qm {
+
 // Value of the 1-based array y[1..n] at the fractional position x, by windowed-sinc
 // interpolation over at most maxDepth samples on each side (cubic at depth 2, linear at 1).
 // The depth shrinks near the ends of the array. Positions before 1 give y[1], positions at or
@@ -38,3 +40,5 @@ int32_t ChangeSpeedPcm16(const int16_t* samples, int32_t byteCount, int16_t** ou
 // enough scratch it allocates nothing.
 int32_t ChangeSpeedPcm16Into(const int16_t* samples, int32_t byteCount, int16_t* output,
                              int32_t capacitySamples, float sampleRate, float factor);
+
+}  // namespace qm

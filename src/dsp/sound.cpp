@@ -6,6 +6,8 @@
 #include "dsp/arrays.h"
 #include "dsp/pitch.h"
 
+namespace qm {
+
 int32_t SaturatingIndex(double x) {
     if (std::isnan(x))
         return 0;
@@ -123,3 +125,5 @@ void Sound_toPcm16Clipped(const Sound& sound, int32_t count, int16_t* out) {
         out[i - 1] = static_cast<int16_t>(v);
     }
 }
+
+}  // namespace qm

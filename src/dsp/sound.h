@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace qm {
+
 // A sampled mono signal on a time axis. Samples are 1-based: data[1][1..count], in PCM units
 // (-32768..32767 for converted 16-bit PCM). The owner releases the samples with
 // Sound_freeSamples before destroying the record.
@@ -52,3 +54,5 @@ double Sound_indexToTime(const Pitch* pitch, int32_t i);
 
 // A finite double as a 32-bit index, saturating at the type's limits; NaN gives 0.
 int32_t SaturatingIndex(double x);
+
+}  // namespace qm

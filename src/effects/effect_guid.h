@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace qm {
+
 // A 16-byte identifier in the standard GUID layout. Effects are matched on all 16 bytes.
 struct EffectGuid {
     uint32_t data1;
@@ -15,3 +17,5 @@ static_assert(sizeof(EffectGuid) == 16, "an effect GUID is exactly 16 bytes");
 inline bool SameGuid(const EffectGuid& a, const EffectGuid& b) {
     return std::memcmp(&a, &b, sizeof(EffectGuid)) == 0;
 }
+
+}  // namespace qm

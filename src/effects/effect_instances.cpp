@@ -4,6 +4,8 @@
 #include "effects/male_to_female.h"
 #include "effects/phase_vocoder_effects.h"
 
+namespace qm {
+
 std::unique_ptr<VoiceEffect> NewEffectInstance(uint32_t registryIndex) {
     // The registry order: Male2Female first, then the engine voices in their table's order.
     if (registryIndex >= EffectRegistry::kEffectCount)
@@ -12,3 +14,5 @@ std::unique_ptr<VoiceEffect> NewEffectInstance(uint32_t registryIndex) {
         return std::make_unique<MaleToFemaleEffect>();
     return std::make_unique<PhaseVocoderEffect>(static_cast<VocoderEffectId>(registryIndex - 1));
 }
+
+}  // namespace qm

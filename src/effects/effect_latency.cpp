@@ -3,6 +3,8 @@
 #include "effects/male_to_female.h"
 #include "effects/phase_vocoder_effects.h"
 
+namespace qm {
+
 uint64_t EffectLatencyBytes(const VoiceEffect& effect, const WaveFormat& format) {
     const uint64_t n = effect.FrameLength();
     if (const auto* vocoder = dynamic_cast<const PhaseVocoderEffect*>(&effect)) {
@@ -17,3 +19,5 @@ uint64_t EffectLatencyBytes(const VoiceEffect& effect, const WaveFormat& format)
     }
     return 0;
 }
+
+}  // namespace qm

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace qm {
+
 EffectParam::EffectParam(int32_t min, int32_t max, int32_t defaultValue, int32_t step,
                          const char* name)
     : value_(defaultValue), min_(min), max_(max), step_(step), default_(defaultValue) {
@@ -34,3 +36,5 @@ const char* EffectParam::GetName() const {
 void EffectParam::ResetToDefault() {
     value_ = default_;
 }
+
+}  // namespace qm

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace qm {
+
 // One adjustable integer parameter of an effect. The value is stored as given, without a
 // range check: callers that take values from the user must keep them within GetRange.
 class EffectParam {
@@ -29,3 +31,5 @@ class EffectParam {
     int32_t default_;
     char name_[kNameCapacity];
 };
+
+}  // namespace qm

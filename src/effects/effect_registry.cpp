@@ -6,6 +6,8 @@
 #include "effects/male_to_female.h"
 #include "effects/phase_vocoder_effects.h"
 
+namespace qm {
+
 namespace {
 
 // Members are constructed in declaration order, which is the registry order.
@@ -85,3 +87,5 @@ extern "C" int EnumEffect(VoiceEffect** effects, uint32_t* count) {
     *count = EffectRegistry::kEffectCount;
     return 1;
 }
+
+}  // namespace qm

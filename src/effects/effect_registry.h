@@ -5,6 +5,8 @@
 
 #include "effects/voice_effect.h"
 
+namespace qm {
+
 // The eight built-in effects, constructed once and alive until process exit. The order is
 // fixed: it is the order of EnumEffect and of the GUID search.
 class EffectRegistry {
@@ -29,3 +31,5 @@ VoiceEffect* FindEffectByGUID(const EffectGuid* guid);
 // Hands out the eight effect objects in registry order. With a null array or *count below 8
 // it stores 8 in *count and returns 0; otherwise it fills the array, stores 8 and returns 1.
 extern "C" int EnumEffect(VoiceEffect** effects, uint32_t* count);
+
+}  // namespace qm

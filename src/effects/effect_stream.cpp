@@ -7,6 +7,8 @@
 #include "effects/effect_latency.h"
 #include "effects/phase_vocoder_effects.h"
 
+namespace qm {
+
 namespace {
 
 // Silence of 8-bit PCM is the middle code; every other width is signed.
@@ -82,3 +84,5 @@ void EffectStream::Transform(std::span<uint8_t> chunk) {
         }
     }
 }
+
+}  // namespace qm

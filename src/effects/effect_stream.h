@@ -7,6 +7,8 @@
 #include "effects/voice_effect.h"
 #include "effects/wave_format.h"
 
+namespace qm {
+
 class PhaseVocoderEffect;
 
 // Runs a voice effect over a live stream that arrives in pieces of any length, with the least
@@ -56,3 +58,5 @@ class EffectStream {
     uint64_t delayBytes_ = 0;
     uint64_t refused_ = 0;
 };
+
+}  // namespace qm

@@ -5,6 +5,8 @@
 #include <new>
 #include <span>
 
+namespace qm {
+
 // A zero-initialised array whose size is fixed when it is allocated. Allocation reports
 // failure instead of throwing, so a refused Prepare can return its result code; the array can
 // be moved but never copied, so a buffer on the audio path cannot be duplicated by accident.
@@ -50,3 +52,5 @@ class FixedArray {
     std::unique_ptr<T[]> data_;
     size_t size_ = 0;
 };
+
+}  // namespace qm

@@ -7,6 +7,8 @@
 #include "dsp/overlap_add.h"
 #include "dsp/resample.h"
 
+namespace qm {
+
 namespace {
 
 constexpr EffectGuid kMaleToFemaleGuid = {
@@ -256,3 +258,5 @@ void MaleToFemaleEffect::Reset() {
     pitchShift_.ResetToDefault();
     toneShift_.ResetToDefault();
 }
+
+}  // namespace qm

@@ -6,6 +6,8 @@
 #include "effects/fixed_array.h"
 #include "effects/voice_effect.h"
 
+namespace qm {
+
 // Raises pitch and formants of a voice: each long mono block (about 0.2 s, with a quarter
 // block of the previous input as context) goes through pitch-synchronous resynthesis that
 // raises the pitch by "PitchShift" and stretches the duration by "ToneShift", then a speed
@@ -61,3 +63,5 @@ class MaleToFemaleEffect : public VoiceEffect {
     DspScratch scratch_;             // the library's arrays during one library call
     bool firstBlock_ = true;
 };
+
+}  // namespace qm

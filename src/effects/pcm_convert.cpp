@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+namespace qm {
+
 namespace {
 
 constexpr float kFrom8Bit = 0.0078125f;          // 1/128
@@ -91,3 +93,5 @@ void FloatToPcm(std::span<const float> samples, uint16_t bitsPerSample, uint8_t*
             return;
     }
 }
+
+}  // namespace qm

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <span>
 
+namespace qm {
+
 // Conversions between one PCM block and the N-sample float frame an effect works on.
 // Both directions follow the block's sample width; a width other than 8, 16 or 32 bits
 // converts to silence. The caller guarantees `data` holds at least the block's bytes.
@@ -17,3 +19,5 @@ void PcmToFloat(const uint8_t* data, uint32_t byteCount, uint16_t bitsPerSample,
 // width's range (16-bit: symmetric, -32768 is never produced).
 void FloatToPcm(std::span<const float> samples, uint16_t bitsPerSample, uint8_t* data,
                 uint32_t byteCount);
+
+}  // namespace qm

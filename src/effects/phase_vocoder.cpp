@@ -7,6 +7,8 @@
 #include <cstring>
 #include <numbers>
 
+namespace qm {
+
 using vocoder::kTwoPi;
 
 namespace {
@@ -338,3 +340,5 @@ void PhaseVocoder::Synthesise(double binWidth) {
     std::fill(re + top, re + bins, 0.0f);
     std::fill(im + top, im + bins, 0.0f);
 }
+
+}  // namespace qm

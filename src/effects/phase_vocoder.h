@@ -7,6 +7,8 @@
 #include "effects/phase_vocoder_internal.h"
 #include "effects/stft_fft.h"
 
+namespace qm {
+
 // The short-time Fourier engine shared by the pitch and character effects: each block of N
 // interleaved samples is cut into Hann-windowed frames one hop (N / oversampling) apart, every
 // frame's spectrum is re-mapped, and the frames are transformed back and overlap-added. The
@@ -145,3 +147,5 @@ class PhaseVocoder {
     FixedArray<double> weights_;
     FixedArray<float> overlapScale_;
 };
+
+}  // namespace qm

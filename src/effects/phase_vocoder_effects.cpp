@@ -6,6 +6,8 @@
 #include "effects/pcm_convert.h"
 #include "effects/phase_vocoder_internal.h"
 
+namespace qm {
+
 namespace {
 
 using enum AnalysisPhase;
@@ -270,3 +272,5 @@ void PhaseVocoderEffect::Echo(std::span<float> samples, const WaveFormat& format
         ++writePos_;
     }
 }
+
+}  // namespace qm

@@ -9,6 +9,8 @@
 #include "effects/phase_vocoder.h"
 #include "effects/voice_effect.h"
 
+namespace qm {
+
 // The seven effects that share the short-time Fourier engine. One class runs them all; what
 // tells them apart is one row of a table (see VocoderEffectKind): the engine settings, the
 // frame duration, the parameters and which engine input each parameter drives, and (Ghost) an
@@ -108,3 +110,5 @@ class PhaseVocoderEffect : public VoiceEffect {
     uint32_t delaySamples_ = 0;    // D of the last block
     uint32_t writePos_ = 0;
 };
+
+}  // namespace qm

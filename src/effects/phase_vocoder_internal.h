@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <numbers>
 
-namespace vocoder {
+namespace qm::vocoder {
 
 inline constexpr double kTwoPi = 2.0 * std::numbers::pi;
 inline constexpr double kSemitonesPerOctave = 12.0;
@@ -115,4 +115,4 @@ class PhaseRandom {
 // Radians per step of the random generator: pi / 32767.
 inline constexpr double kRandomPhaseScale = 9.587672516830327e-05;
 
-}  // namespace vocoder
+}  // namespace qm::vocoder

@@ -5,6 +5,8 @@
 #include <numbers>
 #include <utility>
 
+namespace qm {
+
 namespace {
 
 uint32_t StageCount(uint32_t frameLength) {
@@ -270,3 +272,5 @@ void RealFft::InverseRealPart(const float* re, const float* im, float* out) {
         out[2 * n + 1] = zi[n];
     }
 }
+
+}  // namespace qm

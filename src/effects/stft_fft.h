@@ -4,6 +4,8 @@
 
 #include "effects/fixed_array.h"
 
+namespace qm {
+
 // In-place radix-2 complex FFT over N points held as 2N floats, (re, im) interleaved. The
 // sign is -1 for the forward and +1 for the inverse transform; neither direction scales, so a
 // round trip multiplies by N.
@@ -55,3 +57,5 @@ class RealFft {
     FixedArray<float> scratchRe_;
     FixedArray<float> scratchIm_;
 };
+
+}  // namespace qm

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <numbers>
 
+namespace qm {
+
 namespace {
 
 typedef float Floats __attribute__((vector_size(16)));
@@ -161,3 +163,5 @@ void CosSinOfPhases(const float* phase, float* cosOut, float* sinOut, uint32_t c
         sinOut[k] = static_cast<float>(std::sin(static_cast<double>(phase[k])));
     }
 }
+
+}  // namespace qm

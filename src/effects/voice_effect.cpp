@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <limits>
 
+namespace qm {
+
 VoiceEffect::VoiceEffect() {
     std::snprintf(name_, sizeof(name_), "%s", "Unknown Effect Name");
 }
@@ -86,3 +88,5 @@ uint32_t VoiceEffect::BlockBytes(uint64_t samples, uint32_t bits) {
         return 0;
     return static_cast<uint32_t>(bytes);
 }
+
+}  // namespace qm

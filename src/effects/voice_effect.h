@@ -7,6 +7,8 @@
 #include "effects/effect_param.h"
 #include "effects/wave_format.h"
 
+namespace qm {
+
 // A built-in voice effect: a block-oriented transform of interleaved little-endian PCM.
 //
 // Lifecycle, driven by one user at a time (the effect stage's streaming thread):
@@ -69,3 +71,5 @@ class VoiceEffect {
     EffectGuid guid_{};
     uint32_t frameLength_ = 0;
 };
+
+}  // namespace qm

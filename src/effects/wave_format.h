@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace qm {
+
 // The standard wave-format record as a stream announces it. Effects read only the channel
 // count, the sample rate and the sample width; the other fields travel along unchanged.
 struct WaveFormat {
@@ -23,3 +25,5 @@ inline bool IsPlausibleStreamFormat(const WaveFormat& format) {
     return format.samplesPerSec != 0 && format.samplesPerSec <= kMaxSampleRateHz &&
            format.channels != 0 && format.channels <= kMaxChannels;
 }
+
+}  // namespace qm

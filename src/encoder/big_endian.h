@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace qm {
+
 inline void PutBigEndian16(uint8_t* out, uint16_t value) {
     out[0] = static_cast<uint8_t>(value >> 8);
     out[1] = static_cast<uint8_t>(value);
@@ -22,3 +24,5 @@ inline void PutBigEndian32(uint8_t* out, uint32_t value) {
 inline uint32_t GetBigEndian32(const uint8_t* in) {
     return (uint32_t{in[0]} << 24) | (uint32_t{in[1]} << 16) | (uint32_t{in[2]} << 8) | in[3];
 }
+
+}  // namespace qm

@@ -6,6 +6,8 @@
 
 #include "encoder/big_endian.h"
 
+namespace qm {
+
 namespace {
 
 constexpr size_t kHeaderBytes = 10;
@@ -320,3 +322,5 @@ bool ParseVoiceRecipe(std::string_view recipe, std::string* effectName, VoicePar
     *params = std::move(parsed);
     return true;
 }
+
+}  // namespace qm

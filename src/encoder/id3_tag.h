@@ -10,6 +10,8 @@
 
 #include "quillmar_version.h"
 
+namespace qm {
+
 // ID3v2 tags at the start of an MP3 file: the text frames a recording carries (when it was
 // made, by what, its title and the voice that made it). Written as ID3v2.4 with UTF-8 text and
 // syncsafe sizes; read back from v2.3 and v2.4. Plain functions over bytes.
@@ -63,3 +65,5 @@ std::string FindId3Text(const Id3Tag& tag, std::string_view id, std::string_view
 using VoiceParams = std::vector<std::pair<std::string, int32_t>>;
 std::string FormatVoiceRecipe(std::string_view effectName, const VoiceParams& params);
 bool ParseVoiceRecipe(std::string_view recipe, std::string* effectName, VoiceParams* params);
+
+}  // namespace qm

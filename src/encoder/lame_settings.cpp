@@ -7,6 +7,8 @@
 #include "encoder/mp3_frame.h"
 #include "encoder/pcm_input.h"
 
+namespace qm {
+
 bool ConfigureMp3Encoder(lame_global_struct* lame, uint32_t sampleRateHz, uint16_t channels) {
     if (lame == nullptr || (channels != 1 && channels != 2) || !IsLayer3SampleRate(sampleRateHz)) {
         return false;
@@ -36,3 +38,5 @@ uint32_t Mp3EncoderDelay(uint32_t sampleRateHz, uint16_t channels) {
     lame_close(lame);
     return static_cast<uint32_t>(std::max(delay, 0));
 }
+
+}  // namespace qm

@@ -2,7 +2,10 @@
 
 #include <cstdint>
 
+// LAME's encoder state, declared by its own header in the global namespace.
 struct lame_global_struct;
+
+namespace qm {
 
 // Sets up a fresh LAME encoder for the recorder's MP3 stream: the input's rate kept as the
 // output rate, mono for one channel and joint stereo for two, constant bit rate
@@ -18,3 +21,5 @@ inline constexpr char kMp3EncoderTag[] = "LAME3.100";
 // Samples of delay LAME puts before the first input sample with these settings: what the
 // decoder trims at the start. 0 when LAME refuses the settings. Allocates.
 uint32_t Mp3EncoderDelay(uint32_t sampleRateHz, uint16_t channels);
+
+}  // namespace qm

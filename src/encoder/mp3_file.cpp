@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+namespace qm {
+
 namespace {
 
 // How far past the ID3 tag the first frame is looked for (junk or a second tag before it).
@@ -98,3 +100,5 @@ std::optional<Mp3FileSummary> ReadMp3FileSummary(std::span<const uint8_t> file) 
     summary.seconds = static_cast<double>(summary.samples) / first->SampleRateHz();
     return summary;
 }
+
+}  // namespace qm

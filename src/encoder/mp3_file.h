@@ -8,6 +8,8 @@
 #include "encoder/id3_tag.h"
 #include "encoder/mp3_frame.h"
 
+namespace qm {
+
 // The layout of a recording's .mp3 file: the ID3v2.4 tag, the Info tag frame, then the
 // encoder's frames as they come. The head (tag and Info frame) goes out before the first
 // frame with placeholder counts; when the stream ends, or the recording is stopped without its
@@ -68,3 +70,5 @@ struct Mp3FileSummary {
 // Info/Xing tag where it has a frame count, else by walking the frames. Nothing when no Layer
 // III frame is found near the start. Never reads past `file`.
 std::optional<Mp3FileSummary> ReadMp3FileSummary(std::span<const uint8_t> file);
+
+}  // namespace qm

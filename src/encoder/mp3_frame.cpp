@@ -5,6 +5,8 @@
 
 #include "encoder/big_endian.h"
 
+namespace qm {
+
 namespace {
 
 // Layer III bit rates by index; index 0 is free format, which no fixed frame grid allows.
@@ -371,3 +373,5 @@ uint64_t DecodedSamples(uint64_t audioFrames, uint32_t samplesPerFrame, const Mp
     const uint64_t trimmed = uint64_t{gapless.delay} + gapless.padding;
     return total > trimmed ? total - trimmed : 0;
 }
+
+}  // namespace qm

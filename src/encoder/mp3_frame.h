@@ -6,6 +6,8 @@
 #include <optional>
 #include <span>
 
+namespace qm {
+
 // MPEG audio Layer III frame headers and the "Info"/"Xing" tag frame that players read for a
 // stream's length. Plain functions over bytes, no platform types.
 
@@ -137,3 +139,5 @@ Mp3Gapless GaplessFor(uint64_t audioFrames, uint32_t samplesPerFrame, uint32_t d
 
 // The samples per channel a stream decodes to, by its tag.
 uint64_t DecodedSamples(uint64_t audioFrames, uint32_t samplesPerFrame, const Mp3Gapless& gapless);
+
+}  // namespace qm

@@ -4,6 +4,8 @@
 
 #include "encoder/mp3_frame.h"
 
+namespace qm {
+
 PcmInputCheck CheckPcmInput(const PcmInputFormat& format) {
     if (format.formatTag != kWaveFormatPcmTag) {
         return PcmInputCheck::kNotPcm;
@@ -54,3 +56,5 @@ size_t DeinterleavePcm(const PcmInputFormat& format, std::span<const uint8_t> pc
     }
     return frames;
 }
+
+}  // namespace qm

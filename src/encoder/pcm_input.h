@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <span>
 
+namespace qm {
+
 // The PCM the MP3 encoder takes, described by the fields of a wave format record, and its
 // conversion to the 16-bit channel arrays the encoder reads. No platform types.
 
@@ -41,3 +43,5 @@ uint32_t Mp3BitrateKbpsFor(uint32_t sampleRateHz);
 // passed CheckPcmInput.
 size_t DeinterleavePcm(const PcmInputFormat& format, std::span<const uint8_t> pcm,
                        std::span<int16_t> left, std::span<int16_t> right);
+
+}  // namespace qm

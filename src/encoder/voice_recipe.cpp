@@ -6,6 +6,8 @@
 #include "effects/voice_effect.h"
 #include "encoder/id3_tag.h"
 
+namespace qm {
+
 std::string VoiceRecipeOf(VoiceEffect* effect) {
     if (effect == nullptr) {
         return FormatVoiceRecipe({}, {});
@@ -23,3 +25,5 @@ std::string VoiceRecipeOf(VoiceEffect* effect) {
     }
     return FormatVoiceRecipe(effect->GetName(), values);
 }
+
+}  // namespace qm

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+namespace qm {
+
 BlockFifo::BlockFifo() {
     allocated_ = true;
     for (auto& block : blocks_) {
@@ -97,3 +99,5 @@ size_t BlockFifo::PadWriteBlock(uint8_t silence) {
     writeOffset_ = 0;
     return pad;
 }
+
+}  // namespace qm

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <memory>
 
+namespace qm {
+
 // A ring of 40 fixed blocks that regroups a byte stream arriving in pieces of any length into
 // blocks of one size, lets its owner process each full block in place, and hands the processed
 // bytes back out in pieces of any length. The reader starts `gap` blocks behind the writer, so
@@ -87,3 +89,5 @@ class BlockFifo {
     uint32_t readBlock_ = 0;
     uint32_t readOffset_ = 0;
 };
+
+}  // namespace qm

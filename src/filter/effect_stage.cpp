@@ -4,21 +4,23 @@
 #include <limits>
 
 #include "effects/effect_registry.h"
-#include "filter/guid_text.h"
+
+namespace qm {
 
 namespace {
 
-// The recorder's effect numbers, held as text the way the effect catalogue writes GUIDs.
-constexpr const char* kGuidTextByIndex[] = {
-    "{C37130CA-DB95-4c5d-BAB1-2A80F30761AE}",  // 1 Baby
-    "{8FD0C733-E7D4-457f-9CD5-556FF999C349}",  // 2 Elder
-    "{A6FE09CD-FE50-4fcb-8459-B33F24454924}",  // 3 FemaletoMale
-    "{E169A24C-2C69-45cf-B7A6-C9A24A218D2E}",  // 4 Robot
-    "{0C5B34B6-5B60-4c7a-9902-91BF6B5EE8B2}",  // 5 Male2Female
+// The recorder's effect numbers 1 to 8, each naming its effect as the effect table does (the
+// table alone holds the GUIDs).
+constexpr const char* kEffectNameByIndex[] = {
+    "Baby",
+    "Elder",
+    "FemaletoMale",
+    "Robot",
+    "Male2Female",
     // Numbers the catalogue adds so that every voice can be reached from the window.
-    "{C4270DEF-FB9B-4412-B5A9-A7CA1CB81637}",  // 6 Monster
-    "{DE15CC17-D920-4920-8258-B1AEE4DA00A7}",  // 7 Ghost
-    "{4D813ABB-2D50-42DD-9646-8539D20B64C5}",  // 8 Strange Voice
+    "Monster",
+    "Ghost",
+    "Strange Voice",
 };
 constexpr int32_t kIndexCount = 8;
 
@@ -77,27 +79,16 @@ std::array<uint8_t, kWaveFormatBytes> WaveFormatToBytes(const WaveFormat& f) {
     return bytes;
 }
 
-const char* EffectGuidTextForIndex(int32_t index) {
+VoiceEffect* EffectForRecorderIndex(int32_t index) {
     if (index < 1 || index > kIndexCount)
         return nullptr;
-    return kGuidTextByIndex[index - 1];
-}
-
-VoiceEffect* EffectForRecorderIndex(int32_t index) {
-    const char* text = EffectGuidTextForIndex(index);
-    if (text == nullptr)
-        return nullptr;
-    // The table holds text, as the effect catalogue does; an unknown GUID selects nothing.
-    EffectGuid guid{};
-    if (!GuidFromText(text, guid))
-        return nullptr;
-    return FindEffectByGUID(&guid);
+    return EffectRegistry::Instance().FindByName(kEffectNameByIndex[index - 1]);
 }
 
 int32_t RecorderIndexOf(const VoiceEffect& effect) {
     for (int32_t index = 1; index <= kIndexCount; ++index) {
-        EffectGuid guid{};
-        if (GuidFromText(EffectGuidTextForIndex(index), guid) && SameGuid(guid, *effect.GetGUID()))
+        const VoiceEffect* known = EffectForRecorderIndex(index);
+        if (known != nullptr && SameGuid(*known->GetGUID(), *effect.GetGUID()))
             return index;
     }
     return 0;
@@ -263,3 +254,5 @@ WaveFormat EffectStage::Format() const {
     std::lock_guard<std::mutex> hold(lock_);
     return format_;
 }
+
+}  // namespace qm

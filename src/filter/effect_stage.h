@@ -11,6 +11,8 @@
 #include "effects/wave_format.h"
 #include "filter/block_fifo.h"
 
+namespace qm {
+
 // Format type of a connection whose format block is a wave-format record.
 inline constexpr EffectGuid kWaveFormatType = {
     0x05589F81, 0xC356, 0x11CE, {0xBF, 0x01, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
@@ -23,9 +25,7 @@ inline constexpr size_t kWaveFormatBytes = 18;
 WaveFormat WaveFormatFromBytes(const uint8_t* block, size_t length);
 std::array<uint8_t, kWaveFormatBytes> WaveFormatToBytes(const WaveFormat& format);
 
-// The recorder's effect numbers: registry-form GUID text for indexes 1 to 8, null otherwise.
-const char* EffectGuidTextForIndex(int32_t index);
-// The registry effect a recorder index selects, or null. The GUID text is parsed on every call.
+// The registry effect a recorder index (1 to 8) selects, or null.
 VoiceEffect* EffectForRecorderIndex(int32_t index);
 // The recorder index (1 to 8) that reaches `effect`, or 0 when none does.
 int32_t RecorderIndexOf(const VoiceEffect& effect);
@@ -117,3 +117,5 @@ class EffectStage {
     size_t drainLeft_ = 0;
     BlockFifo fifo_;
 };
+
+}  // namespace qm

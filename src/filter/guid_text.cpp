@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace qm {
+
 namespace {
 
 int HexDigit(char c) {
@@ -76,3 +78,5 @@ bool GuidFromText(std::string_view text, EffectGuid& guid) {
     guid = parsed;
     return true;
 }
+
+}  // namespace qm

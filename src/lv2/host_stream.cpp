@@ -6,6 +6,8 @@
 #include "effects/pcm_convert.h"
 #include "effects/phase_vocoder_effects.h"
 
+namespace qm {
+
 namespace {
 
 // The engine voices work on floats and take them as they are; Male2Female takes 16-bit PCM.
@@ -94,3 +96,5 @@ void HostStream::Run(std::span<const float* const> inputs, std::span<float* cons
         done += piece;
     }
 }
+
+}  // namespace qm

@@ -9,6 +9,8 @@
 #include "effects/voice_effect.h"
 #include "effects/wave_format.h"
 
+namespace qm {
+
 // A voice as a host runs it: separate float channels in pieces of any length, interleaved into
 // the voice's own sample format and streamed through the effect with the least delay the voice
 // allows. The output is the effect's block-by-block output delayed by exactly LatencyFrames(),
@@ -43,3 +45,5 @@ class HostStream {
     FixedArray<float> frames_;   // one piece, interleaved
     FixedArray<uint8_t> bytes_;  // the same piece in the voice's sample format
 };
+
+}  // namespace qm

@@ -14,6 +14,8 @@
 #include "lv2/host_stream.h"
 #include "lv2/plugin_table.h"
 
+namespace qm {
+
 namespace {
 
 struct Instance {
@@ -49,7 +51,7 @@ bool UsableRate(double rateHz) {
 std::vector<LV2_Descriptor>& Descriptors();
 
 const PluginInfo* InfoOf(const LV2_Descriptor* descriptor) {
-    const auto& descriptors = Descriptors();
+    const auto& descriptors = qm::Descriptors();
     if (descriptor < descriptors.data() || descriptor >= descriptors.data() + descriptors.size())
         return nullptr;
     return &PluginTable()[static_cast<size_t>(descriptor - descriptors.data())];
@@ -141,9 +143,11 @@ std::vector<LV2_Descriptor>& Descriptors() {
 
 }  // namespace
 
+}  // namespace qm
+
 LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index) {
     try {
-        const auto& descriptors = Descriptors();
+        const auto& descriptors = qm::Descriptors();
         return index < descriptors.size() ? &descriptors[index] : nullptr;
     } catch (const std::bad_alloc&) {
         return nullptr;

@@ -5,6 +5,8 @@
 #include "effects/effect_instances.h"
 #include "effects/effect_registry.h"
 
+namespace qm {
+
 namespace {
 
 constexpr const char* kUriBase = "urn:quillmar:voice:";
@@ -73,3 +75,5 @@ const std::vector<PluginInfo>& PluginTable() {
     static const std::vector<PluginInfo> table = BuildTable();
     return table;
 }
+
+}  // namespace qm

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace qm {
+
 // The LV2 plugins the bundle offers, derived from the effects themselves: one per voice and
 // channel layout, its ports from the voice's own parameters. The Turtle data and the plugin
 // binary both read this table, so they cannot disagree.
@@ -38,3 +40,5 @@ struct PluginInfo {
 // Every plugin, voices in registry order, mono before stereo. Built on first use and constant
 // afterwards (allocates the first time; safe to call from several threads).
 const std::vector<PluginInfo>& PluginTable();
+
+}  // namespace qm

@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace qm {
+
 namespace {
 
 constexpr const char* kPrefixes =
@@ -98,3 +100,5 @@ std::string PluginsTurtle(const std::vector<PluginInfo>& plugins) {
     }
     return out;
 }
+
+}  // namespace qm

@@ -12,6 +12,8 @@
 #include "lv2/plugin_table.h"
 #include "lv2/turtle.h"
 
+using namespace qm;
+
 namespace {
 
 bool WriteFile(const std::string& path, const std::string& text) {

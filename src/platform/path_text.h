@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <span>
 
+namespace qm {
+
 // Bounded editing of zero-terminated path text in fixed buffers (narrow or wide). Every
 // function either makes the whole change or leaves the buffer as it was: a path is never cut
 // part-way, since a cut path names some other file. A buffer's span is its full capacity,
@@ -118,3 +120,5 @@ bool BesideModuleText(std::span<Char> out, std::span<const Char> modulePath, con
     out[keep] = Char{0};
     return tail == nullptr || PutTextAt(out, keep, tail);
 }
+
+}  // namespace qm

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace qm {
+
 // What the effect catalogue needs of the file system, narrow and no wider: list a folder, read
 // a small file, ask a file's modification time. Paths are the program's narrow form: folders
 // separated by backslashes, a folder path ending in one.
@@ -39,3 +41,5 @@ class HostCatalogueFiles : public CatalogueFiles {
     // A host path in the catalogue's backslash form.
     static std::string CataloguePath(const std::string& hostPath);
 };
+
+}  // namespace qm

@@ -5,7 +5,7 @@
 #include "filter/guid_text.h"
 #include "ui/profile_text.h"
 
-namespace catalogue {
+namespace qm::catalogue {
 
 namespace {
 
@@ -276,4 +276,4 @@ std::optional<SelectionNotice> EffectCatalogue::ToggleSelection(int32_t index) {
     return SelectionNotice{removed, index};
 }
 
-}  // namespace catalogue
+}  // namespace qm::catalogue

@@ -17,7 +17,7 @@
 // types: category files (".cef") name a category and its groups; each group leads to a folder
 // of content files, one selectable entry each, shown newest first, five to a page.
 
-namespace catalogue {
+namespace qm::catalogue {
 
 inline constexpr size_t kMaxPathChars = 260;         // a path and its terminator
 inline constexpr size_t kMaxProfileBytes = 1 << 20;  // larger catalogue files are not read
@@ -151,4 +151,4 @@ inline bool IsPanelNumber(int32_t number) {
     return number >= kLowestPanelNumber && number <= kHighestPanelNumber;
 }
 
-}  // namespace catalogue
+}  // namespace qm::catalogue

@@ -7,6 +7,8 @@
 
 #include "ui/catalogue_files.h"
 
+namespace qm {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -67,3 +69,5 @@ std::string HostCatalogueFiles::CataloguePath(const std::string& hostPath) {
     std::replace(path.begin(), path.end(), '/', '\\');
     return path;
 }
+
+}  // namespace qm

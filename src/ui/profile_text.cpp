@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+namespace qm {
+
 namespace {
 
 bool IsBlank(char c) {
@@ -166,3 +168,5 @@ std::vector<std::string> ProfileText::Keys(std::string_view section) const {
     }
     return keys;
 }
+
+}  // namespace qm

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+namespace qm {
+
 // A settings file in the private-profile ("INI") form, read the way the operating system's
 // profile functions read it, over text that comes from outside:
 // - "[Section]" lines open a section, "Key=Value" lines give a value; names are matched
@@ -48,3 +50,5 @@ class ProfileText {
 // UTF-16LE code units (no byte order mark) as UTF-8; unpaired surrogates become U+FFFD and an
 // odd trailing byte is dropped.
 std::string Utf8FromUtf16Le(std::string_view bytes);
+
+}  // namespace qm

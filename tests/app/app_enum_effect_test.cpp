@@ -12,6 +12,8 @@
 
 #include "effects/effect_registry.h"
 
+using namespace qm;
+
 namespace {
 
 using EnumEffectFn = int (*)(VoiceEffect**, uint32_t*);

@@ -10,13 +10,15 @@
 
 #include <string>
 
-#include "capture/capture_graph.h"
-#include "filter/voice_effect_filter.h"
+#include "capture/win/capture_graph.h"
+#include "filter/win/voice_effect_filter.h"
 #include "graph_helpers.h"
-#include "streaming/base_filter.h"
-#include "streaming/base_pins.h"
-#include "streaming/media_type.h"
+#include "streaming/win/base_filter.h"
+#include "streaming/win/base_pins.h"
+#include "streaming/win/media_type.h"
 #include "virtual_mic/virtual_mic_ids.h"
+
+using namespace qm;
 
 namespace {
 

@@ -7,12 +7,14 @@
 
 #include <string>
 
-#include "capture/capture_recorder.h"
 #include "capture/recorder_helpers.h"
+#include "capture/win/capture_recorder.h"
 #include "graph_helpers.h"
-#include "platform/module_paths.h"
 #include "platform/path_text.h"
-#include "platform/settings.h"
+#include "platform/win/module_paths.h"
+#include "platform/win/settings.h"
+
+using namespace qm;
 
 namespace {
 
@@ -29,8 +31,8 @@ class NotifyWindow {
     int TakeStopNotifications() {
         int count = 0;
         MSG message;
-        while (PeekMessageA(&message, window_, kRecordingStoppedMessage, kRecordingStoppedMessage,
-                            PM_REMOVE)) {
+        while (PeekMessageA(&message, window_, qm::kRecordingStoppedMessage,
+                            qm::kRecordingStoppedMessage, PM_REMOVE)) {
             EXPECT_EQ(message.wParam, 0u);
             EXPECT_EQ(message.lParam, 0);
             ++count;

@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "capture/capture_devices.h"
 #include "capture/recording_name.h"
+#include "capture/win/capture_devices.h"
 #include "virtual_mic/virtual_mic_ids.h"
+
+namespace qm {
 
 // Every recording of these tests starts at 2013-02-08 09:05:03.
 inline RecordingStartTime FixedClock() {
@@ -41,3 +43,5 @@ inline int FilesIn(const std::string& folder, const char* pattern = "*") {
     FindClose(search);
     return count;
 }
+
+}  // namespace qm

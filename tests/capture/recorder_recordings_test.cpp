@@ -9,13 +9,15 @@
 #include <fstream>
 #include <string>
 
-#include "capture/capture_devices.h"
-#include "capture/capture_recorder.h"
 #include "capture/recorder_helpers.h"
+#include "capture/win/capture_devices.h"
+#include "capture/win/capture_recorder.h"
 #include "graph_helpers.h"
 #include "platform/path_text.h"
-#include "platform/settings.h"
+#include "platform/win/settings.h"
 #include "virtual_mic/virtual_mic_ids.h"
+
+using namespace qm;
 
 namespace {
 

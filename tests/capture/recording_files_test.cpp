@@ -24,6 +24,8 @@
 #include "graph_helpers.h"
 #include "wav_file.h"
 
+using namespace qm;
+
 namespace {
 
 constexpr uint32_t kRateHz = 44100;

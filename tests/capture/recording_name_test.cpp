@@ -7,6 +7,8 @@
 
 #include "capture/recording_name.h"
 
+using namespace qm;
+
 namespace {
 
 TEST(RecordingName, NamesTheFileFromTheStartTimeDirectlyAfterTheFolder) {

@@ -12,6 +12,8 @@
 
 #include "cli/audio_file.h"
 
+using namespace qm;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "cli/spsc_ring.h"
+#include "soundserver/spsc_ring.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +6,8 @@
 #include <random>
 #include <thread>
 #include <vector>
+
+using namespace qm;
 
 namespace {
 

@@ -9,6 +9,8 @@
 #include "dsp/arrays_internal.h"
 #include "dsp/sound.h"
 
+using namespace qm;
+
 namespace {
 
 TEST(IndexArrays, VectorsAndMatricesAreZeroedAndAddressedFromTheirFirstIndex) {

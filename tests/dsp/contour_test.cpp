@@ -9,6 +9,8 @@
 #include "dsp/pitch.h"
 #include "dsp/pitch_query.h"
 
+using namespace qm;
+
 namespace {
 
 // A pitch track with one chosen frequency per frame (0: unvoiced), frames 10 ms apart from

@@ -10,6 +10,8 @@
 #include "dsp/fft.h"
 #include "dsp/pitch_internal.h"
 
+using namespace qm;
+
 namespace {
 
 // The transforms build their twiddles from the library's short circle constant (6.2831852),

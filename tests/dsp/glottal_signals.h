@@ -12,7 +12,7 @@
 
 // Glottal pulse trains with known pulse instants, and a fundamental-frequency meter built on
 // the library's own pitch analysis, for tests that check what a pitch change produces.
-namespace glottal_signals {
+namespace qm::glottal_signals {
 
 struct PulseTrain {
     std::vector<int16_t> pcm;
@@ -83,4 +83,4 @@ inline double MedianPitchHz(const std::vector<int16_t>& pcm, double rateHz, doub
     return voiced[voiced.size() / 2];
 }
 
-}  // namespace glottal_signals
+}  // namespace qm::glottal_signals

@@ -14,6 +14,8 @@
 #include "glottal_signals.h"
 #include "test_signals.h"
 
+using namespace qm;
+
 namespace {
 
 constexpr double kRate = 44100.0;

@@ -13,6 +13,8 @@
 #include "dsp/sound.h"
 #include "glottal_signals.h"
 
+using namespace qm;
+
 namespace {
 
 constexpr double kRate = 44100.0;

@@ -10,6 +10,8 @@
 #include "dsp/resample.h"
 #include "dsp/sound.h"
 
+using namespace qm;
+
 namespace {
 
 // y as the library's 1-based array.
@@ -131,6 +133,50 @@ TEST(ChangeSpeedPcm16, FactorOneReproducesTheSamples) {
     const std::vector<int16_t> expected = {0, 100, -200, 300, 32767, -32767, 5, 0};
     EXPECT_EQ(std::vector<int16_t>(out, out + bytes / 2), expected);
     delete[] out;
+}
+
+// A block short enough that the speed change leaves a single sample still hands that sample
+// out, through both entry points: the streaming path joins such tails into its output. A
+// steady input stays near its level (the anti-aliasing low-pass over so few samples rings, by
+// up to a fifth here; an undelivered sample would read 0 or the guard).
+TEST(ChangeSpeedPcm16, ASingleSampleResultIsStillDelivered) {
+    for (const auto& [length, factor] : {std::pair{2, 2.0f}, std::pair{3, 2.5f}}) {
+        const std::vector<int16_t> in(static_cast<size_t>(length), 1000);
+        const int32_t inBytes = static_cast<int32_t>(2 * in.size());
+        int16_t* out = nullptr;
+        ASSERT_EQ(ChangeSpeedPcm16(in.data(), inBytes, &out, 8000.0f, factor), 2) << length;
+        ASSERT_NE(out, nullptr);
+        EXPECT_NEAR(out[0], 1000, 250) << length;
+        int16_t into[2] = {-1, -1};
+        EXPECT_EQ(ChangeSpeedPcm16Into(in.data(), inBytes, into, 2, 8000.0f, factor), 2);
+        EXPECT_EQ(into[0], out[0]) << length;
+        EXPECT_EQ(into[1], -1) << "written past the result";
+        delete[] out;
+    }
+}
+
+// Into the caller's buffer the speed change writes every sample of its result, the last one
+// too, and nothing after it: a buffer filled with a guard value shows any sample left out.
+TEST(ChangeSpeedPcm16, IntoTheCallersBufferWritesTheWholeResult) {
+    const std::vector<int16_t> in = Sine(300.0, 8000.0, 0.05, 5000.0);
+    const int32_t inBytes = static_cast<int32_t>(2 * in.size());
+    constexpr int16_t kGuard = 0x5A5A;
+    for (float factor : {0.5f, 1.0f, 1.3f, 2.0f}) {
+        int16_t* expected = nullptr;
+        const int32_t bytes = ChangeSpeedPcm16(in.data(), inBytes, &expected, 8000.0f, factor);
+        ASSERT_GT(bytes, 0) << factor;
+        std::vector<int16_t> into(bytes / 2 + 4, kGuard);
+        EXPECT_EQ(ChangeSpeedPcm16Into(in.data(), inBytes, into.data(),
+                                       static_cast<int32_t>(into.size()), 8000.0f, factor),
+                  bytes);
+        EXPECT_EQ(std::vector<int16_t>(into.begin(), into.begin() + bytes / 2),
+                  std::vector<int16_t>(expected, expected + bytes / 2))
+            << factor;
+        EXPECT_EQ(std::vector<int16_t>(into.begin() + bytes / 2, into.end()),
+                  std::vector<int16_t>(4, kGuard))
+            << factor;
+        delete[] expected;
+    }
 }
 
 TEST(ChangeSpeedPcm16, ClipsAtPlusMinus32767) {

@@ -8,7 +8,7 @@
 #include <vector>
 
 // Generators of voice-like test signals whose fundamental is known at every sample.
-namespace test_signals {
+namespace qm::test_signals {
 
 struct HarmonicSpec {
     double sampleRateHz = 44100.0;
@@ -78,4 +78,4 @@ inline std::vector<int16_t> SteadyVowel(double sampleRateHz, double f0, double s
                      .formants = true});
 }
 
-}  // namespace test_signals
+}  // namespace qm::test_signals

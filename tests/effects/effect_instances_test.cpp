@@ -10,6 +10,8 @@
 #include "effects/effect_instances.h"
 #include "effects/effect_registry.h"
 
+using namespace qm;
+
 namespace {
 
 WaveFormat Pcm16Mono(uint32_t rateHz) {

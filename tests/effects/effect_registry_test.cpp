@@ -5,6 +5,8 @@
 
 #include "effects/effect_registry.h"
 
+using namespace qm;
+
 namespace {
 
 struct ParamRow {

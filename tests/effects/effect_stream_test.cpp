@@ -13,6 +13,8 @@
 #include "effects/phase_vocoder_effects.h"
 #include "test_allocations.h"
 
+using namespace qm;
+
 namespace {
 
 WaveFormat Pcm16(uint32_t rate, uint16_t channels) {

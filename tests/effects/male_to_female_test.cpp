@@ -16,6 +16,8 @@
 #include "effects/phase_vocoder_internal.h"
 #include "test_allocations.h"
 
+using namespace qm;
+
 namespace {
 
 constexpr uint32_t kRate = 44100;

@@ -6,6 +6,8 @@
 
 #include "effects/pcm_convert.h"
 
+using namespace qm;
+
 namespace {
 
 std::vector<uint8_t> Pcm16(std::initializer_list<int> values) {

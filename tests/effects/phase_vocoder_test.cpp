@@ -18,6 +18,8 @@
 #include "test_allocations.h"
 #include "vocoder_reference.h"
 
+using namespace qm;
+
 namespace {
 
 constexpr double kPi = std::numbers::pi;

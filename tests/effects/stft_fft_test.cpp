@@ -7,6 +7,8 @@
 
 #include "effects/stft_fft.h"
 
+using namespace qm;
+
 namespace {
 
 std::vector<float> RandomInterleaved(uint32_t n, uint32_t seed) {

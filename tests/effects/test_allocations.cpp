@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <new>
 
+using namespace qm;
+
 namespace {
 std::atomic<long> g_allocations{0};
 
@@ -13,7 +15,7 @@ void* Allocate(std::size_t bytes) {
 }
 }  // namespace
 
-long test_allocations::Count() {
+long qm::test_allocations::Count() {
     return g_allocations.load();
 }
 

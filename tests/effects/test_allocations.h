@@ -2,6 +2,6 @@
 
 // Counts every call of the global allocation operators in this test binary, so a test can
 // check that a real-time path allocates nothing.
-namespace test_allocations {
+namespace qm::test_allocations {
 long Count();
 }

@@ -15,6 +15,8 @@
 #include "effects/phase_vocoder_internal.h"
 #include "effects/stft_fft.h"
 
+namespace qm {
+
 class ReferenceVocoder {
   public:
     ReferenceVocoder(const VocoderSettings& settings, uint32_t frameLength)
@@ -145,3 +147,5 @@ class ReferenceVocoder {
     std::vector<float> anaFreq_ = std::vector<float>(n_), anaMag_ = anaFreq_, synFreq_ = anaFreq_,
                        synMag_ = anaFreq_;
 };
+
+}  // namespace qm

@@ -9,6 +9,8 @@
 
 #include "encoder/id3_tag.h"
 
+using namespace qm;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;

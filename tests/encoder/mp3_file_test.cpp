@@ -20,6 +20,8 @@
 #include "encoder/mp3_file.h"
 #include "encoder/pcm_input.h"
 
+using namespace qm;
+
 namespace {
 
 struct LameCloser {

@@ -10,6 +10,8 @@
 
 #include "encoder/mp3_frame.h"
 
+using namespace qm;
+
 namespace {
 
 struct HeaderCase {

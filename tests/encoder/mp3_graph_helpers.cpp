@@ -6,7 +6,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "encoder/encoder_ids.h"
+#include "encoder/win/encoder_ids.h"
+
+namespace qm {
 
 namespace {
 
@@ -74,3 +76,5 @@ TaggedMp3 ReadTaggedMp3(const std::vector<uint8_t>& file) {
     result.audio.Feed(frames.subspan(header->FrameBytes()));
     return result;
 }
+
+}  // namespace qm

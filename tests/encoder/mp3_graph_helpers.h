@@ -11,7 +11,9 @@
 
 #include "encoder/id3_tag.h"
 #include "encoder/mp3_frame.h"
-#include "streaming/com_ptr.h"
+#include "streaming/win/com_ptr.h"
+
+namespace qm {
 
 // Pravik.dll as the recorder uses it: loaded from the program's folder (once per process, and
 // kept loaded) and asked through its exported DllGetClassObject.
@@ -33,3 +35,5 @@ struct TaggedMp3 {
     Mp3FrameCounter audio;
 };
 TaggedMp3 ReadTaggedMp3(const std::vector<uint8_t>& file);
+
+}  // namespace qm

@@ -19,14 +19,16 @@
 #include <utility>
 #include <vector>
 
-#include "encoder/encoder_ids.h"
 #include "encoder/mp3_frame.h"
-#include "encoder/mp3_stream_stage.h"
+#include "encoder/win/encoder_ids.h"
+#include "encoder/win/mp3_stream_stage.h"
 #include "graph_helpers.h"
 #include "mp3_graph_helpers.h"
-#include "streaming/base_filter.h"
-#include "streaming/base_pins.h"
-#include "streaming/media_type.h"
+#include "streaming/win/base_filter.h"
+#include "streaming/win/base_pins.h"
+#include "streaming/win/media_type.h"
+
+using namespace qm;
 
 namespace {
 

@@ -9,6 +9,8 @@
 
 #include "encoder/pcm_input.h"
 
+using namespace qm;
+
 namespace {
 
 PcmInputFormat Pcm(uint16_t channels, uint32_t rateHz, uint16_t bits) {

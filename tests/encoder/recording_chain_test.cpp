@@ -11,12 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "encoder/encoder_ids.h"
 #include "encoder/mp3_frame.h"
-#include "encoder/mp3_stream_stage.h"
-#include "filter/voice_effect_filter.h"
+#include "encoder/win/encoder_ids.h"
+#include "encoder/win/mp3_stream_stage.h"
+#include "filter/win/voice_effect_filter.h"
 #include "graph_helpers.h"
 #include "mp3_graph_helpers.h"
+
+using namespace qm;
 
 namespace {
 

@@ -8,6 +8,8 @@
 #include <random>
 #include <vector>
 
+using namespace qm;
+
 namespace {
 
 // Processing marks every byte so that a read of unprocessed data shows.

@@ -13,6 +13,8 @@
 #include "filter/stream_helpers.h"
 #include "filter/test_effect.h"
 
+using namespace qm;
+
 namespace {
 
 std::unique_ptr<EffectStage> StageWith(VoiceEffect* effect, const WaveFormat& format) {

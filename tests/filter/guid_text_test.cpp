@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string_view>
 
+using namespace qm;
+
 namespace {
 
 constexpr EffectGuid kBaby = {

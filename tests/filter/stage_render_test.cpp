@@ -7,6 +7,8 @@
 #include "filter/stream_helpers.h"
 #include "filter/test_effect.h"
 
+using namespace qm;
+
 namespace {
 
 // 10 ms in whole frames, at least one frame and one byte.

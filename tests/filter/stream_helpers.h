@@ -9,6 +9,8 @@
 #include "effects/wave_format.h"
 #include "filter/effect_stage.h"
 
+namespace qm {
+
 inline WaveFormat Pcm(uint32_t rateHz, uint16_t channels, uint16_t bits) {
     WaveFormat f;
     f.formatTag = 1;
@@ -48,3 +50,5 @@ inline size_t FirstDifference(const std::vector<uint8_t>& a, const std::vector<u
     const auto [x, y] = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
     return x == a.end() && y == b.end() ? SIZE_MAX : static_cast<size_t>(x - a.begin());
 }
+
+}  // namespace qm

@@ -6,6 +6,8 @@
 
 #include "effects/voice_effect.h"
 
+namespace qm {
+
 // A stand-in effect whose output is easy to predict: it adds `delta` to every byte of a block.
 // It counts what happened and every misuse of the lifecycle (a block of the wrong size or to
 // an unprepared effect, a Prepare or Release while a block runs).
@@ -58,3 +60,5 @@ class AddEffect : public VoiceEffect {
     uint32_t blockBytes_;
     uint8_t delta_;
 };
+
+}  // namespace qm

@@ -17,9 +17,11 @@
 
 #include "capture_sink.h"
 #include "filter/effect_stage.h"
-#include "filter/voice_effect_filter.h"
+#include "filter/win/voice_effect_filter.h"
 #include "graph_helpers.h"
-#include "streaming/media_type.h"
+#include "streaming/win/media_type.h"
+
+using namespace qm;
 
 namespace {
 

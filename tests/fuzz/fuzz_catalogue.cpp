@@ -10,6 +10,8 @@
 #include "fuzz_input.h"
 #include "ui/catalogue_rules.h"
 
+using namespace qm;
+
 namespace {
 
 constexpr const char* kRoot = "R:\\Fx\\";

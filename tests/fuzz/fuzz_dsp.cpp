@@ -13,6 +13,8 @@
 #include "dsp/resample.h"
 #include "dsp/sound.h"
 
+using namespace qm;
+
 namespace {}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

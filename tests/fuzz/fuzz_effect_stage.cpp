@@ -12,6 +12,8 @@
 #include "../filter/test_effect.h"
 #include "filter/effect_stage.h"
 
+using namespace qm;
+
 namespace {
 
 constexpr uint32_t kBlockSizes[] = {0,    1,     3,      100,    256,        2048,

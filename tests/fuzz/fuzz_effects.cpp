@@ -9,6 +9,8 @@
 
 #include "effects/effect_registry.h"
 
+using namespace qm;
+
 namespace {}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

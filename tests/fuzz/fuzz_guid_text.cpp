@@ -9,6 +9,8 @@
 
 #include "filter/guid_text.h"
 
+using namespace qm;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     EffectGuid guid;

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace qm {
+
 // Reads typed values off the front of a fuzzer's input; past its end every value is zero, so
 // a target never has to check how much is left before it takes a field.
 class FuzzInput {
@@ -27,3 +29,5 @@ class FuzzInput {
     const uint8_t* data_;
     size_t size_;
 };
+
+}  // namespace qm

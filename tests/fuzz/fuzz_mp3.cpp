@@ -11,6 +11,8 @@
 #include "encoder/mp3_frame.h"
 #include "encoder/pcm_input.h"
 
+using namespace qm;
+
 namespace {
 
 void Check(bool condition) {

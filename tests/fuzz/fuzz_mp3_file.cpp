@@ -6,6 +6,8 @@
 
 #include "encoder/mp3_file.h"
 
+using namespace qm;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::span<const uint8_t> bytes(data, size);
     if (const auto tag = ReadId3Tag(bytes)) {

@@ -9,6 +9,8 @@
 
 #include "dsp/overlap_add.h"
 
+using namespace qm;
+
 namespace {
 
 template <typename T>

@@ -20,6 +20,8 @@
 #include "effects/phase_vocoder_effects.h"
 #include "lv2/plugin_table.h"
 
+using namespace qm;
+
 // The plugins as a host meets them: found through lilv in the built bundle, their ports
 // connected by the data the bundle declares, run in blocks of many lengths.
 

@@ -5,7 +5,9 @@
 
 #include <string>
 
-#include "platform/lang_strings.h"
+#include "platform/win/lang_strings.h"
+
+using namespace qm;
 
 namespace {
 

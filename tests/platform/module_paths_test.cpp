@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/module_paths.h"
+#include "platform/win/module_paths.h"
+
+using namespace qm;
 
 namespace {
 

@@ -9,6 +9,8 @@
 
 #include "platform/path_text.h"
 
+using namespace qm;
+
 namespace {
 
 constexpr char kGuard = '#';

@@ -11,7 +11,9 @@
 #include <cstring>
 #include <string>
 
-#include "platform/settings.h"
+#include "platform/win/settings.h"
+
+using namespace qm;
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "skin/icon_button_bar.h"
+#include "skin/win/icon_button_bar.h"
 #include "ui_fixture.h"
 
 namespace qm::skin {
@@ -46,10 +46,10 @@ class ButtonBarTest : public ::testing::Test {
     // Input is handled in order: once the activation of a later click arrives, every earlier
     // press and release has been handled.
     void Sync() {
-        const int before = window_.Count(kButtonActivated, kPush);
+        const int before = window_.Count(kButtonActivatedMessage, kPush);
         ASSERT_TRUE(Click(bar_.Handle(), Centre(0)));
-        ASSERT_TRUE(
-            test::WaitUntil([&] { return window_.Count(kButtonActivated, kPush) > before; }));
+        ASSERT_TRUE(test::WaitUntil(
+            [&] { return window_.Count(kButtonActivatedMessage, kPush) > before; }));
     }
 
     std::wstring dir_;
@@ -69,7 +69,7 @@ TEST_F(ButtonBarTest, ControlIdsCountFrom6000) {
 
 TEST_F(ButtonBarTest, ClicksPostOneActivationAndOnlyForTheSameEnabledButton) {
     ASSERT_TRUE(Click(bar_.Handle(), Centre(0)));
-    ASSERT_TRUE(test::WaitUntil([&] { return window_.Count(kButtonActivated) == 1; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return window_.Count(kButtonActivatedMessage) == 1; }));
     EXPECT_EQ(window_.received.at(0).wParam, kPush);
     EXPECT_FALSE(window_.received.at(0).sent);
 
@@ -80,26 +80,27 @@ TEST_F(ButtonBarTest, ClicksPostOneActivationAndOnlyForTheSameEnabledButton) {
     ASSERT_TRUE(Click(bar_.Handle(), Centre(4)));
     ASSERT_TRUE(Click(bar_.Handle(), {280, 50}));
     Sync();
-    EXPECT_EQ(window_.Count(kButtonActivated), 2);
-    EXPECT_EQ(window_.Count(kButtonActivated, kOther), 0);
-    EXPECT_EQ(window_.Count(kButtonActivated, kDisabledId), 0);
-    EXPECT_EQ(window_.Count(kToggleSelected), 0);
+    EXPECT_EQ(window_.Count(kButtonActivatedMessage), 2);
+    EXPECT_EQ(window_.Count(kButtonActivatedMessage, kOther), 0);
+    EXPECT_EQ(window_.Count(kButtonActivatedMessage, kDisabledId), 0);
+    EXPECT_EQ(window_.Count(kToggleSelectedMessage), 0);
     EXPECT_EQ(At(4, 20, 20), kFace[3]);  // disabled: the fourth face
 
     bar_.EnableButton(kDisabledId, true);
     EXPECT_EQ(At(4, 20, 20), kFace[0]);
     ASSERT_TRUE(Click(bar_.Handle(), Centre(4)));
-    ASSERT_TRUE(test::WaitUntil([&] { return window_.Count(kButtonActivated, kDisabledId) == 1; }));
+    ASSERT_TRUE(
+        test::WaitUntil([&] { return window_.Count(kButtonActivatedMessage, kDisabledId) == 1; }));
     for (const test::Received& r : window_.received)
         EXPECT_FALSE(r.sent);
 }
 
 TEST_F(ButtonBarTest, TogglesSelectOneAndDrawSunkenAndRaisedFrames) {
     ASSERT_TRUE(Click(bar_.Handle(), Centre(2)));
-    ASSERT_TRUE(test::WaitUntil([&] { return window_.Count(kToggleSelected) == 1; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return window_.Count(kToggleSelectedMessage) == 1; }));
     ASSERT_EQ(window_.received.size(), 2u);
-    EXPECT_EQ(window_.received[0].message, kButtonActivated);
-    EXPECT_EQ(window_.received[1].message, kToggleSelected);
+    EXPECT_EQ(window_.received[0].message, kButtonActivatedMessage);
+    EXPECT_EQ(window_.received[1].message, kToggleSelectedMessage);
     EXPECT_EQ(window_.received[1].wParam, kToggleA);
     EXPECT_EQ(bar_.ButtonState(2), kHot);
     EXPECT_EQ(bar_.ButtonState(3), kNormal);
@@ -118,11 +119,12 @@ TEST_F(ButtonBarTest, TogglesSelectOneAndDrawSunkenAndRaisedFrames) {
     // The selected toggle again: activated, but no new selection.
     ASSERT_TRUE(Click(bar_.Handle(), Centre(2)));
     Sync();
-    EXPECT_EQ(window_.Count(kButtonActivated, kToggleA), 2);
-    EXPECT_EQ(window_.Count(kToggleSelected), 1);
+    EXPECT_EQ(window_.Count(kButtonActivatedMessage, kToggleA), 2);
+    EXPECT_EQ(window_.Count(kToggleSelectedMessage), 1);
 
     ASSERT_TRUE(Click(bar_.Handle(), Centre(3)));
-    ASSERT_TRUE(test::WaitUntil([&] { return window_.Count(kToggleSelected, kToggleB) == 1; }));
+    ASSERT_TRUE(
+        test::WaitUntil([&] { return window_.Count(kToggleSelectedMessage, kToggleB) == 1; }));
     EXPECT_EQ(At(2, 20, 0), kLight);
     EXPECT_EQ(At(3, 20, 0), RGB(0, 0, 0));
 }
@@ -177,7 +179,7 @@ TEST_F(ButtonBarTest, HiddenButtonsAreNeitherDrawnNorHit) {
     EXPECT_NE(At(1, 20, 20), kFace[0]);
     ASSERT_TRUE(Click(bar_.Handle(), Centre(1)));
     Sync();
-    EXPECT_EQ(window_.Count(kButtonActivated, kOther), 0);
+    EXPECT_EQ(window_.Count(kButtonActivatedMessage, kOther), 0);
 }
 
 TEST_F(ButtonBarTest, GdiObjectsStayFlatOverRepaintsTooltipsAndNewButtons) {

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "skin/skin_menu.h"
-#include "skin/theme.h"
+#include "skin/win/skin_menu.h"
+#include "skin/win/theme.h"
 #include "ui_fixture.h"
 
 namespace qm::skin {

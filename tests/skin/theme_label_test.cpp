@@ -11,9 +11,9 @@
 #include <filesystem>
 #include <string>
 
-#include "skin/skin_bitmap.h"
-#include "skin/skin_label.h"
-#include "skin/theme.h"
+#include "skin/win/skin_bitmap.h"
+#include "skin/win/skin_label.h"
+#include "skin/win/theme.h"
 #include "ui_fixture.h"
 
 namespace qm::skin {

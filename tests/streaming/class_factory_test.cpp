@@ -3,7 +3,9 @@
 // no lock outstanding counts for nothing.
 #include <gtest/gtest.h>
 
-#include "streaming/class_factory.h"
+#include "streaming/win/class_factory.h"
+
+using namespace qm;
 
 namespace {
 

@@ -14,8 +14,10 @@
 
 #include "capture_sink.h"
 #include "graph_helpers.h"
-#include "streaming/in_place_filter.h"
-#include "streaming/media_type.h"
+#include "streaming/win/in_place_filter.h"
+#include "streaming/win/media_type.h"
+
+using namespace qm;
 
 namespace {
 

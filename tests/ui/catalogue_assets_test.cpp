@@ -9,6 +9,8 @@
 #include "ui/catalogue_rules.h"
 #include "ui/profile_text.h"
 
+using namespace qm;
+
 using namespace catalogue;
 
 namespace {

@@ -10,6 +10,8 @@
 
 #include "ui/profile_text.h"
 
+using namespace qm;
+
 using namespace catalogue;
 
 namespace {

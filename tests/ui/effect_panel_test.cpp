@@ -1,4 +1,4 @@
-#include "ui/effect_panel.h"
+#include "ui/win/effect_panel.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/lang_strings.h"
-#include "platform/module_paths.h"
-#include "skin/theme.h"
+#include "platform/win/lang_strings.h"
+#include "platform/win/module_paths.h"
+#include "skin/win/theme.h"
 
 using namespace qm;
 
@@ -46,7 +46,7 @@ class PanelWindow : public ::testing::Test {
         MoveWindow(panel_.Handle(), 10, 10, 440, 180, TRUE);
         char effects[MAX_PATH] = {};
         panel_.AddCatalogue(ModulePathOf("Effects\\", effects));
-        PostMessageW(panel_.Handle(), ui::kShowCategory, 0, 0);
+        PostMessageW(panel_.Handle(), kShowCategoryMessage, 0, 0);
         Pump();
         category_ = panel_.CurrentPanel();
         ASSERT_NE(category_, nullptr);
@@ -69,7 +69,7 @@ class PanelWindow : public ::testing::Test {
                 continue;
             }
             idle = 0;
-            if (msg.message == ui::kEntryToggled)
+            if (msg.message == kEntryToggledMessage)
                 toggled.emplace_back(static_cast<int>(msg.wParam), static_cast<int>(msg.lParam));
             bool stop = false;
             for (HWND h = msg.hwnd; h != nullptr && !stop; h = GetParent(h)) {
@@ -165,11 +165,11 @@ TEST_F(PanelWindow, WheelPagesAndTheDeviceMenuNamesTheButton) {
         for (WPARAM key : {VK_DOWN, VK_DOWN, VK_RETURN})
             PostMessageW(menu, WM_KEYDOWN, key, 0);
     });
-    PostMessageW(category_->Handle(), skin::kButtonActivated, ui::kDeviceButton, 0);
+    PostMessageW(category_->Handle(), kButtonActivatedMessage, kDeviceButton, 0);
     Pump();
     EXPECT_EQ(items, 10);
     EXPECT_EQ(category_->DeviceCaptionText(), "Microphone 1");
-    PostMessageW(category_->Handle(), ui::kDeviceChosen, 10, 0);
+    PostMessageW(category_->Handle(), kDeviceChosenMessage, 10, 0);
     Pump();
     EXPECT_EQ(category_->DeviceCaptionText(), "Microphone 1");
 }

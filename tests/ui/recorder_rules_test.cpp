@@ -2,6 +2,8 @@
 
 #include "ui/content_browser_rule.h"
 
+using namespace qm;
+
 namespace {
 
 TEST(ContentBrowserRule, StaysHiddenOnlyForResourcePages) {

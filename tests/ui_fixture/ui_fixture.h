@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "winbase/window.h"
+#include "winbase/win/window.h"
 
 namespace qm::test {
 

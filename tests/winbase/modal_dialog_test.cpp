@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "ui_fixture.h"
-#include "winbase/browser_site.h"
-#include "winbase/modal_dialog.h"
+#include "winbase/win/browser_site.h"
+#include "winbase/win/modal_dialog.h"
 
 namespace qm::win {
 namespace {

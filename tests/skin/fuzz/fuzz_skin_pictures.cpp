@@ -7,6 +7,8 @@
 
 #include "skin/skin_rules.h"
 
+using namespace qm;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qm::skin::PictureKindOf(std::string_view(reinterpret_cast<const char*>(data), size));
     if (qm::skin::BitmapFileIsWhole(std::span(data, size)) && size < 54)
