@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "winbase/text.h"
+#include "winbase/win/text.h"
 
 namespace qm::ui {
 namespace {
