@@ -9,9 +9,9 @@
 
 #include "dsp/pitch.h"
 #include "dsp/pulses.h"
-#include "dsp/pulses_internal.h"
 #include "dsp/sound.h"
 #include "glottal_signals.h"
+#include "oracles/pulses_reference.h"
 
 using namespace qm;
 
