@@ -12,6 +12,7 @@
 #include "dsp/pitch.h"
 #include "dsp/pitch_internal.h"
 #include "dsp/sound.h"
+#include "oracles/pitch_reference.h"
 #include "test_signals.h"
 
 using namespace qm;
@@ -244,10 +245,8 @@ TEST(PitchAnalysis, FastPathAgreesWithTheReferencePath) {
     lowThreshold.voicingThreshold = 0.1;
     for (auto [sound, settings] : {std::pair{&voice, PitchSettings{}}, {&noise, lowThreshold}}) {
         TestPitch fast, reference;
-        ASSERT_NE(PitchAnalysis(&sound->sound, &fast.pitch, settings, PitchAnalysisPath::kFast), 0);
-        ASSERT_NE(
-            PitchAnalysis(&sound->sound, &reference.pitch, settings, PitchAnalysisPath::kReference),
-            0);
+        ASSERT_NE(Sound_to_PitchWith(&sound->sound, &fast.pitch, settings), 0);
+        ASSERT_NE(Sound_to_PitchReference(&sound->sound, &reference.pitch, settings), 0);
         ASSERT_EQ(fast.pitch.count, reference.pitch.count);
         for (int32_t i = 1; i <= fast.pitch.count; ++i) {
             const PitchFrame& a = fast.pitch.frames[i];
