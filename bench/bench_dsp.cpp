@@ -10,6 +10,7 @@
 #include "dsp/pitch_internal.h"
 #include "dsp/resample.h"
 #include "dsp/sound.h"
+#include "oracles/pitch_reference.h"
 #include "speech_signal.h"
 
 using namespace qm;
@@ -39,7 +40,7 @@ double GrossErrorPercent(const Pitch& pitch) {
     return frames > 0 ? 100.0 * gross / frames : 100.0;
 }
 
-void RunPitch(benchmark::State& state, PitchAnalysisPath path) {
+void RunPitch(benchmark::State& state, int (*analyse)(Sound*, Pitch*, const PitchSettings&)) {
     const std::vector<int16_t>& pcm = Speech();
     analysisSampleRate = static_cast<int32_t>(kRateHz);
     Sound sound;
@@ -47,7 +48,7 @@ void RunPitch(benchmark::State& state, PitchAnalysisPath path) {
     double grossPercent = 100.0;
     for (auto _ : state) {
         Pitch pitch;
-        const int ok = PitchAnalysis(&sound, &pitch, PitchSettings{}, path);
+        const int ok = analyse(&sound, &pitch, PitchSettings{});
         benchmark::DoNotOptimize(ok);
         state.PauseTiming();
         grossPercent = ok ? GrossErrorPercent(pitch) : 100.0;
@@ -62,12 +63,12 @@ void RunPitch(benchmark::State& state, PitchAnalysisPath path) {
 }
 
 void BM_SoundToPitch(benchmark::State& state) {
-    RunPitch(state, PitchAnalysisPath::kFast);
+    RunPitch(state, Sound_to_PitchWith);
 }
 BENCHMARK(BM_SoundToPitch)->Unit(benchmark::kMillisecond);
 
 void BM_SoundToPitchReference(benchmark::State& state) {
-    RunPitch(state, PitchAnalysisPath::kReference);
+    RunPitch(state, Sound_to_PitchReference);
 }
 BENCHMARK(BM_SoundToPitchReference)->Unit(benchmark::kMillisecond);
 

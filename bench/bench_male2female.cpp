@@ -11,10 +11,10 @@
 #include "dsp/overlap_add.h"
 #include "dsp/pitch.h"
 #include "dsp/pulses.h"
-#include "dsp/pulses_internal.h"
 #include "dsp/resample.h"
 #include "dsp/sound.h"
 #include "effects/male_to_female.h"
+#include "oracles/pulses_reference.h"
 #include "speech_signal.h"
 
 using namespace qm;

@@ -78,12 +78,4 @@ struct PitchAnalysisSizes {
 int ComputePitchAnalysisSizes(double R, double minimumPitch, double periodsPerWindow, double depth,
                               long soundSamples, PitchAnalysisSizes& sizes);
 
-enum class PitchAnalysisPath { kReference, kFast };
-
-// Sound_to_PitchWith with a choice of path. kReference is the plain analysis, the oracle of the
-// fast one: fftReal per frame, every frame's sums and maxima taken afresh sample by sample, and
-// every lag of the autocorrelation made.
-int PitchAnalysis(Sound* sound, Pitch* pitch, const PitchSettings& settings,
-                  PitchAnalysisPath path);
-
 }  // namespace qm

@@ -162,53 +162,17 @@ double Sound_findExtremum(const Sound* sound, double tmin, double tmax) {
     return sound->firstTime + (imin + k - 2.0) * sound->step;
 }
 
-namespace {
-
-struct CorrelationRange {
-    int64_t firstA, lastA, firstBmin, firstBmax;
-};
-
-CorrelationRange RangeOf(const Sound* sound, double t1, double windowLength, double tmin2,
-                         double tmax2) {
+CorrelationRange CorrelationRangeOf(const Sound* sound, double t1, double windowLength,
+                                    double tmin2, double tmax2) {
     const double half = 0.5 * windowLength;
     return {Sound_timeToNearestIndex(sound, t1 - half), Sound_timeToNearestIndex(sound, t1 + half),
             Sound_timeToLowIndex(sound, tmin2 - half), Sound_timeToHighIndex(sound, tmax2 - half)};
 }
 
-// Follows the normalised correlation position by position and keeps the best parabola-refined
-// local maximum. rAt(firstB) gives the correlation for the window starting at firstB.
-template <class CorrelationAt>
-double ScanForMaximum(const Sound* sound, const CorrelationRange& range, double t1, double* tout,
-                      CorrelationAt rAt) {
-    double maximum = -1.0;
-    double r1 = 0.0, r2 = 0.0, r3 = 0.0;
-    for (int64_t firstB = range.firstBmin; firstB <= range.firstBmax; ++firstB) {
-        r1 = r2;
-        r2 = r3;
-        r3 = rAt(firstB);
-        if (r2 > maximum && r2 >= r1 && r2 >= r3) {
-            const double d2r = 2.0 * r2 - r1 - r3;
-            double ir;
-            if (d2r == 0.0) {
-                maximum = r2;
-                ir = static_cast<double>(firstB - 1);
-            } else {
-                const double dr = 0.5 * (r3 - r1);
-                ir = static_cast<double>(firstB - 1) + dr / d2r;
-                maximum = r2 + 0.5 * dr * dr / d2r;
-            }
-            if (tout != nullptr)
-                *tout = t1 + (ir - static_cast<double>(range.firstA)) * sound->step;
-        }
-    }
-    return maximum;
-}
-
-double Normalised(double product, double norm1, double norm2) {
+double NormalisedCorrelation(double product, double norm1, double norm2) {
     return product == 0.0 ? 0.0 : product / std::sqrt(norm1 * norm2);
 }
 
-// The correlation of one window pair, skipping pairs with a sample outside the sound.
 double CorrelationPairByPair(const Sound* sound, const CorrelationRange& range, int64_t firstB) {
     const float* x = sound->data[1];
     const int64_t d = firstB - range.firstA;
@@ -230,8 +194,10 @@ double CorrelationPairByPair(const Sound* sound, const CorrelationRange& range, 
         norm2 += b * b;
         product += a * b;
     }
-    return Normalised(product, norm1, norm2);
+    return NormalisedCorrelation(product, norm1, norm2);
 }
+
+namespace {
 
 // The pulse walk: from each stretch's anchor pulse, the next pulse is sought between 0.8 and
 // 1.2 periods away by correlating one period of sound. A correlation above kKeepCorrelation
@@ -254,23 +220,11 @@ constexpr int64_t kMaxPositions = 2048;
 
 }  // namespace
 
-double Sound_findMaximumCorrelationReference(const Sound* sound, double t1, double windowLength,
-                                             double tmin2, double tmax2, double* tout) {
-    if (sound == nullptr || sound->data == nullptr)
-        return -1.0;
-    const CorrelationRange range = RangeOf(sound, t1, windowLength, tmin2, tmax2);
-    if (range.firstBmin > range.firstBmax)
-        return -1.0;
-    return ScanForMaximum(sound, range, t1, tout, [&](int64_t firstB) {
-        return CorrelationPairByPair(sound, range, firstB);
-    });
-}
-
 double Sound_findMaximumCorrelation(const Sound* sound, double t1, double windowLength,
                                     double tmin2, double tmax2, double* tout) {
     if (sound == nullptr || sound->data == nullptr)
         return -1.0;
-    const CorrelationRange range = RangeOf(sound, t1, windowLength, tmin2, tmax2);
+    const CorrelationRange range = CorrelationRangeOf(sound, t1, windowLength, tmin2, tmax2);
     if (range.firstBmin > range.firstBmax)
         return -1.0;
     const int64_t width = range.lastA - range.firstA + 1;
@@ -306,7 +260,7 @@ double Sound_findMaximumCorrelation(const Sound* sound, double t1, double window
     }
     return ScanForMaximum(sound, range, t1, tout, [&](int64_t firstB) {
         const int64_t p = firstB - range.firstBmin;
-        return Normalised(product[p], norm1, norm2[p]);
+        return NormalisedCorrelation(product[p], norm1, norm2[p]);
     });
 }
 

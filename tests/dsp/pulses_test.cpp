@@ -9,9 +9,9 @@
 
 #include "dsp/pitch.h"
 #include "dsp/pulses.h"
-#include "dsp/pulses_internal.h"
 #include "dsp/sound.h"
 #include "glottal_signals.h"
+#include "oracles/pulses_reference.h"
 
 using namespace qm;
 
@@ -210,5 +210,69 @@ INSTANTIATE_TEST_SUITE_P(
             "TwoStretches",
             [](double t) { return (t > 0.1 && t < 0.5) || (t > 0.7 && t < 1.1) ? 150.0 : 0.0; }}),
     [](const testing::TestParamInfo<MarkingCase>& info) { return info.param.name; });
+
+struct EdgeCase {
+    const char* name;
+    bool periodicOutside;  // the pulse train goes on beyond the stretch, else noise there
+    int marksPastEachEnd;
+};
+class PulseMarkingAtStretchEdges : public testing::TestWithParam<EdgeCase> {};
+
+// The walk from a stretch's anchor steps one period past each end of the stretch. There a mark
+// belongs only where the sound still repeats the period: a pitch track that ends a little early
+// must not cost the last pulse, and a stretch that ends in breath must not gain a false one.
+TEST_P(PulseMarkingAtStretchEdges, KeepsAMarkPastTheEndOnlyWhereTheSoundRepeats) {
+    const EdgeCase c = GetParam();
+    constexpr double kF0 = 120.0;
+    constexpr double kStep = 0.005;
+    auto train = glottal_signals::Pulses(kRate, 1.0, [](double) { return kF0; });
+    // The stretch runs over whole frames, from 0.3975 to 0.6025 s.
+    const double stretchStart = 0.4 - 0.5 * kStep;
+    const double stretchEnd = 0.6 + 0.5 * kStep;
+    if (!c.periodicOutside) {
+        // Noise from half a period inside each end on, so the window one period beyond the
+        // stretch holds nothing of the pulses.
+        std::mt19937 rng(11);
+        std::normal_distribution<double> noise(0.0, 4000.0);
+        for (size_t j = 0; j < train.pcm.size(); ++j) {
+            const double t = (j + 0.5) / kRate;
+            if (t < stretchStart + 0.5 / kF0 || t > stretchEnd - 0.5 / kF0)
+                train.pcm[j] = static_cast<int16_t>(std::clamp(noise(rng), -32767.0, 32767.0));
+        }
+    }
+    Sound s;
+    ASSERT_EQ(
+        Sound_fromPcm16(&s, train.pcm.data(), static_cast<int32_t>(2 * train.pcm.size()), kRate),
+        1);
+    // A track voiced at kF0 over frames 81..121 (0.4 to 0.6 s) only.
+    Pitch pitch;
+    ASSERT_EQ(Pitch_init(&pitch, 0.0, 1.0, 200, kStep, 0.0, 400.0, 1), 1);
+    for (int32_t i = 1; i <= pitch.count; ++i) {
+        ASSERT_EQ(PitchFrame_init(&pitch.frames[i], 1), 1);
+        pitch.frames[i].candidateCount = 1;
+        pitch.frames[i].candidates[1] = {0.9, i >= 81 && i <= 121 ? kF0 : 0.0};
+    }
+    PulseList pulses;
+    ASSERT_EQ(Sound_Pitch_to_PulseList(&pulses, &s, &pitch), 1);
+    int before = 0, after = 0;
+    for (int32_t i = 1; i <= pulses.markCount; ++i) {
+        before += pulses.times[i] < stretchStart ? 1 : 0;
+        after += pulses.times[i] > stretchEnd ? 1 : 0;
+    }
+    EXPECT_EQ(before, c.marksPastEachEnd);
+    EXPECT_EQ(after, c.marksPastEachEnd);
+    // Inside, the stretch's 24 or 25 pulses (noise may take the two at its ends).
+    EXPECT_GE(pulses.markCount - before - after, 23);
+    EXPECT_LE(pulses.markCount - before - after, 25);
+    PulseList_free(&pulses);
+    Pitch_freeFrames(&pitch);
+    Sound_freeSamples(&s);
+}
+INSTANTIATE_TEST_SUITE_P(Outside, PulseMarkingAtStretchEdges,
+                         testing::Values(EdgeCase{"VoicingGoesOn", true, 1},
+                                         EdgeCase{"Noise", false, 0}),
+                         [](const testing::TestParamInfo<EdgeCase>& info) {
+                             return info.param.name;
+                         });
 
 }  // namespace

@@ -79,7 +79,10 @@ TEST_P(StreamAgainstBlocks, GivesTheBlockOutputOneStepLater) {
         EXPECT_EQ(stream.DelayBytes(), blockBytes) << "one frame of delay, no more";
     } else {
         EXPECT_EQ(step, blockBytes);
-        EXPECT_EQ(stream.DelayBytes(), blockBytes + EffectLatencyBytes(effect, format));
+        // Male2Female's first block comes out a quarter block (its cross-fade) late, so its
+        // output lags a block and a quarter: what the live path must push out at the end.
+        EXPECT_EQ(stream.DelayBytes(), blockBytes + blockBytes / 4);
+        EXPECT_EQ(EffectLatencyBytes(effect, format), blockBytes / 4);
     }
     std::mt19937 gen(c.channels * 7 + c.rate);
     for (const uint32_t piece : {1u, step - 2, step + 2, 0u}) {
