@@ -12,4 +12,5 @@ int CommandPitch(const std::vector<std::string>& args);
 int CommandRetune(const std::vector<std::string>& args);
 int CommandRecord(const std::vector<std::string>& args);
 int CommandMonitor(const std::vector<std::string>& args);
+int CommandLive(const std::vector<std::string>& args);
 int CommandDevices(const std::vector<std::string>& args);

@@ -20,6 +20,7 @@
 #include "cli/cli_args.h"
 #include "cli/commands.h"
 #include "cli/effect_choice.h"
+#include "cli/live_session.h"
 #include "cli/pulse_client.h"
 #include "cli/spsc_ring.h"
 #include "cli/status_line.h"
@@ -62,6 +63,8 @@ void OnStopSignal(int) {
     }
 }
 
+}  // namespace
+
 void InstallStopSignals() {
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
@@ -71,6 +74,8 @@ void InstallStopSignals() {
     sigaction(SIGTERM, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
 }
+
+namespace {
 
 bool IsMpegRate(uint32_t hz) {
     static const uint32_t kRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
@@ -133,19 +138,6 @@ std::string RawTakePath(const std::string& out) {
     const std::string ext = Extension(out);
     return out.substr(0, out.size() - (ext.empty() ? 0 : ext.size() + 1)) + ".raw.flac";
 }
-
-struct LiveRequest {
-    const char* command = "record";
-    VoiceEffect* effect = nullptr;
-    int32_t index = 0;
-    std::string device;
-    double seconds = 0.0;  // 0: until stopped
-    uint32_t rateHz = 0;   // 0: the source's
-    uint32_t channels = 0;
-    bool monitor = false;
-    std::string out;  // empty: no file
-    std::string raw;  // empty: no raw take
-};
 
 // The rate at which the effect hears soonest. Frames are a power of two near a fixed duration,
 // so the rounding differs between rates: Baby's frame is 1024 samples (23 ms) at 44.1 kHz but
@@ -317,8 +309,8 @@ bool LiveSession::Prepare(std::string& error) {
         (r_.monitor ? kMonitorFragmentsPerSecond : kRecordFragmentsPerSecond) / format_.blockAlign *
         format_.blockAlign;
     if (r_.monitor) {
-        std::string sink;
-        if (!client_.DefaultSinkName(sink, error))
+        std::string sink = r_.sink;
+        if (sink.empty() && !client_.DefaultSinkName(sink, error))
             return false;
         monitorRing_ = std::make_unique<SpscRing>(
             static_cast<size_t>(kMonitorRingSeconds * format_.avgBytesPerSec));
@@ -408,7 +400,6 @@ void LiveSession::Finish(Stop why) {
 
 int LiveSession::Run() {
     std::string error;
-    gStopRequests.store(0);
     InstallStopSignals();
     if (!Prepare(error)) {
         record_.Close();
@@ -568,6 +559,8 @@ const CommandSpec kMonitorSpec = {
     "until --seconds or Ctrl-C.",
     std::span<const OptionSpec>(kRecordOptions).first<kLiveOptionCount>()};
 
+}  // namespace
+
 bool ReadLiveRequest(const ParsedArgs& parsed, LiveRequest& r, std::string& error) {
     if (parsed.Has("--effect") && !ChooseEffect(parsed.Text("--effect"), r.effect, r.index, error))
         return false;
@@ -587,7 +580,10 @@ bool ReadLiveRequest(const ParsedArgs& parsed, LiveRequest& r, std::string& erro
     return true;
 }
 
-}  // namespace
+int RunLiveSession(const LiveRequest& r) {
+    LiveSession session(r);
+    return session.Run();
+}
 
 int CommandRecord(const std::vector<std::string>& args) {
     ParsedArgs parsed;

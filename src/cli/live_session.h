@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "cli/cli_args.h"
+#include "effects/voice_effect.h"
+
+// What a live command asks of a session: capture from the server, run the voice, play it
+// and/or write it.
+struct LiveRequest {
+    const char* command = "record";
+    VoiceEffect* effect = nullptr;
+    int32_t index = 0;
+    std::string device;
+    double seconds = 0.0;  // 0: until stopped
+    uint32_t rateHz = 0;   // 0: the source's
+    uint32_t channels = 0;
+    bool monitor = false;  // play the voice
+    std::string sink;      // where it plays; empty: the default output
+    std::string out;       // empty: no file
+    std::string raw;       // empty: no raw take
+};
+
+// --effect, --param, --device, --seconds, --rate and --channels, checked.
+bool ReadLiveRequest(const ParsedArgs& parsed, LiveRequest& r, std::string& error);
+// Ctrl-C and SIGTERM end the session (once it runs) instead of the process; a request that
+// comes before the session starts ends it at once.
+void InstallStopSignals();
+// Runs the session until --seconds, a stop request or a failure; returns the exit code.
+int RunLiveSession(const LiveRequest& r);
