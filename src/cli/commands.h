@@ -13,4 +13,5 @@ int CommandRetune(const std::vector<std::string>& args);
 int CommandRecord(const std::vector<std::string>& args);
 int CommandMonitor(const std::vector<std::string>& args);
 int CommandLive(const std::vector<std::string>& args);
+int CommandSwitch(const std::vector<std::string>& args);
 int CommandDevices(const std::vector<std::string>& args);

@@ -26,6 +26,7 @@ const Command kCommands[] = {
     {"monitor", CommandMonitor, "quillmar monitor [--effect NAME|INDEX] [--seconds S]"},
     {"live", CommandLive,
      "quillmar live [--effect NAME|INDEX] [--name NAME] [--monitor] [--record OUT]"},
+    {"switch", CommandSwitch, "quillmar switch EFFECT|INDEX|none [--pid PID] | --status"},
     {"devices", CommandDevices, "quillmar devices"},
     {"info", CommandInfo, "quillmar info FILE"},
 };

@@ -132,6 +132,7 @@ void VoiceSwitcher::Transform(std::span<uint8_t> chunk) {
         incoming_ = pending_.exchange(nullptr, std::memory_order_acq_rel);
         fadeAt_ = 0;
         warmBytes_ = incoming_->effect == nullptr ? 0 : incoming_->stream.DelayBytes();
+        since_.store(position_, std::memory_order_release);
         currentId_.store(incoming_->id, std::memory_order_release);
     }
     const size_t piece = scratch_.Size();
@@ -139,6 +140,7 @@ void VoiceSwitcher::Transform(std::span<uint8_t> chunk) {
         const size_t n = std::min(piece, chunk.size() - at);
         RunPiece(chunk.data() + at, n);
     }
+    position_ += chunk.size();
     if (current_->effect != nullptr)
         refused_ = current_->stream.RefusedSteps();
 }

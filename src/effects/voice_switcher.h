@@ -38,6 +38,10 @@ class VoiceSwitcher {
     void Collect();
     // The id of the voice heard now (the new one once its fade has begun). Any thread.
     int CurrentId() const { return currentId_.load(std::memory_order_acquire); }
+    // Where the voice heard now began: bytes of input since Start. Any thread.
+    uint64_t CurrentSinceBytes() const { return since_.load(std::memory_order_acquire); }
+    // True while a voice waits for the audio side to take it.
+    bool Busy() const { return pending_.load(std::memory_order_acquire) != nullptr; }
     // Switches completed since Start. Any thread.
     uint64_t Switches() const { return switches_.load(std::memory_order_acquire); }
 
@@ -70,9 +74,11 @@ class VoiceSwitcher {
     uint64_t fadeAt_ = 0;        // bytes of the incoming voice's output seen so far
     uint64_t warmBytes_ = 0;     // its delay: silence before its first output
     uint64_t refused_ = 0;
+    uint64_t position_ = 0;  // bytes transformed since Start
     // Between the two sides.
     std::atomic<Voice*> pending_{nullptr};
     std::atomic<Voice*> retired_{nullptr};
     std::atomic<int> currentId_{0};
+    std::atomic<uint64_t> since_{0};
     std::atomic<uint64_t> switches_{0};
 };
