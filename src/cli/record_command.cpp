@@ -427,8 +427,10 @@ void LiveSession::Finish(Stop why) {
     if (why != Stop::kWriteFailed && why != Stop::kSeconds)
         Pump();
     if (writeError_.empty()) {
-        // Push the delay out with silence: the file ends with the last moments spoken.
-        for (uint64_t left = voices_.AudioDelayBytes(); left > 0 && writeError_.empty();) {
+        // Push the delay out with silence: the file ends with the last moments spoken. As much
+        // as the lead-in skipped, so that the file is as long as the take whatever voices it
+        // went through.
+        for (uint64_t left = effectDelayBytes_; left > 0 && writeError_.empty();) {
             const size_t n = static_cast<size_t>(std::min<uint64_t>(left, chunk_.size()));
             std::fill_n(chunk_.begin(), n, 0);
             voices_.Transform({chunk_.data(), n});

@@ -131,7 +131,9 @@ void VoiceSwitcher::Transform(std::span<uint8_t> chunk) {
         pending_.load(std::memory_order_acquire) != nullptr) {
         incoming_ = pending_.exchange(nullptr, std::memory_order_acq_rel);
         fadeAt_ = 0;
-        warmBytes_ = incoming_->effect == nullptr ? 0 : incoming_->stream.DelayBytes();
+        // A fresh engine's first frames still build up (louder, rougher steps than it ever
+        // makes later): it is faded in only once twice its delay has passed.
+        warmBytes_ = incoming_->effect == nullptr ? 0 : 2 * incoming_->stream.DelayBytes();
         since_.store(position_, std::memory_order_release);
         currentId_.store(incoming_->id, std::memory_order_release);
     }

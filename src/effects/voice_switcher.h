@@ -12,9 +12,10 @@
 
 // A live stream's voice that can change while the user talks. The next voice is prepared by
 // the control side (allocation, the effect's own Prepare) and handed to the audio side through
-// one slot; the audio side runs it beside the old voice until its output is ready (its delay),
-// then fades the old voice out as the new one fades in, and hands the old voice back through
-// a second slot for the control side to free. The audio side never allocates, locks or waits.
+// one slot; the audio side runs it beside the old voice until its output has settled (twice
+// its delay), then fades the old voice out as the new one fades in, and hands the old voice back
+// through a second slot for the control side to free. The audio side never allocates, locks or
+// waits.
 //
 // Two threads: one control thread calls Start, Switch and Collect; one audio thread at a time
 // calls Transform (and the Audio* queries). 16-bit PCM only.
@@ -72,7 +73,7 @@ class VoiceSwitcher {
     Voice* incoming_ = nullptr;
     Voice* toRetire_ = nullptr;  // waits for the retired slot to be free
     uint64_t fadeAt_ = 0;        // bytes of the incoming voice's output seen so far
-    uint64_t warmBytes_ = 0;     // its delay: silence before its first output
+    uint64_t warmBytes_ = 0;     // before its output is faded in
     uint64_t refused_ = 0;
     uint64_t position_ = 0;  // bytes transformed since Start
     // Between the two sides.
