@@ -85,7 +85,8 @@ int CommandLive(const std::vector<std::string>& args) {
         return ReportFailure("live", error);
     if (input.name == name || input.name == name + "_sink.monitor")
         return ReportUsageError("live", "the virtual microphone cannot be its own input");
-    r.device = input.name;
+    r.awaitInput = true;
+    r.ownSource = name;
     VirtualSource voice(client);
     pid_t running = 0;
     if (!voice.Create(name, kDescription, kSourceRateHz, kSourceChannels, running, error))

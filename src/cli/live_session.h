@@ -20,6 +20,10 @@ struct LiveRequest {
     std::string sink;      // where it plays; empty: the default output
     std::string out;       // empty: no file
     std::string raw;       // empty: no raw take
+    // Wait for a removed input to come back instead of ending (never taking the virtual
+    // source `ownSource` or its feed).
+    bool awaitInput = false;
+    std::string ownSource;
 };
 
 // --effect, --param, --device, --seconds, --rate and --channels, checked.

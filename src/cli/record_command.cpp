@@ -57,6 +57,7 @@ constexpr uint32_t kRecordFragmentsPerSecond = 25;
 constexpr uint32_t kPlaybackFragments = 2;
 constexpr uint32_t kPipeWirePlaybackFragments = 3;
 constexpr double kOutputStartSeconds = 3.0;
+constexpr int64_t kInputLookNs = 500000000;
 
 std::atomic<int> gStopRequests{0};
 
@@ -232,6 +233,8 @@ class LiveSession {
     Stop Pump();
     void Finish(Stop why);
     void SwitchVoices();
+    bool OpenInput(const std::string& source, std::string& error);
+    void AwaitInput();
     int Fail(const std::string& message) { return ReportFailure(r_.command, message); }
 
     const LiveRequest& r_;
@@ -254,6 +257,10 @@ class LiveSession {
     AudioFileWriter out_;
     AudioFileWriter raw_;
     std::vector<uint8_t> chunk_;
+    uint32_t fragment_ = 0;
+    std::string sourceName_;
+    bool inputGone_ = false;
+    int64_t nextLookNs_ = 0;
     uint64_t limitBytes_ = UINT64_MAX;
     uint64_t takenBytes_ = 0;
     uint64_t skipBytes_ = 0;  // the stage's lead-in and the effect's delay
@@ -331,9 +338,47 @@ bool LiveSession::Prepare(std::string& error) {
         client_.WaitUntil([&] { return playback_.Running() || !client_.Alive(); },
                           kOutputStartSeconds);
     }
+    fragment_ = fragment;
+    return OpenInput(source.name, error);
+}
+
+bool LiveSession::OpenInput(const std::string& source, std::string& error) {
+    sourceName_ = source;
+    if (r_.awaitInput)
+        record_.StayOnDevice();
     if (monitorOnly_)
-        return record_.OpenRecord(source.name, format_, fragment, *monitorRing_, error, &tap_);
-    return record_.OpenRecord(source.name, format_, fragment, *capture_, error);
+        return record_.OpenRecord(source, format_, fragment_, *monitorRing_, error, &tap_);
+    return record_.OpenRecord(source, format_, fragment_, *capture_, error);
+}
+
+// The input went away (a microphone unplugged): what listens to the voice hears silence, and
+// every half second the source is looked for again; the same name, or with no --device the
+// default source (never the voice's own).
+void LiveSession::AwaitInput() {
+    if (!inputGone_) {
+        record_.Close();
+        inputGone_ = true;
+        std::fprintf(stderr,
+                     "\nquillmar %s: the input '%s' is gone; the voice is silent until it "
+                     "is back\n",
+                     r_.command, sourceName_.c_str());
+    }
+    const int64_t now = MonotonicNs();
+    if (now < nextLookNs_)
+        return;
+    nextLookNs_ = now + kInputLookNs;
+    SourceInfo source;
+    std::string error;
+    if (!client_.Source(r_.device, source, error) ||
+        (!r_.ownSource.empty() &&
+         (source.name == r_.ownSource || source.name == r_.ownSource + "_sink.monitor")))
+        return;
+    if (!OpenInput(source.name, error)) {
+        record_.Close();
+        return;
+    }
+    inputGone_ = false;
+    std::fprintf(stderr, "quillmar %s: the input '%s' is back\n", r_.command, source.name.c_str());
 }
 
 // Hands a voice asked for on the terminal or through the socket to the audio side (one at a
@@ -496,6 +541,8 @@ int LiveSession::Run() {
             why = Stop::kSignal;
         else if (!client_.Alive())
             why = Stop::kServerLost;
+        else if (inputGone_ || (record_.Ended() && r_.awaitInput))
+            AwaitInput();
         else if (record_.Ended())
             why = Stop::kInputEnded;
         else if (MonotonicNs() - record_.LastDataNs() > (takenBytes_ > 0 ? kStallNs : kFirstDataNs))

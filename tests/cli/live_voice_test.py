@@ -145,6 +145,7 @@ def stop(p):
 
 
 def live_session(kind, work):
+    global player
     player = subprocess.Popen(["paplay", "--device=input", work + "/../tone.wav"], env=ENV,
                               stderr=subprocess.DEVNULL)
     try:
@@ -197,12 +198,45 @@ def live_session(kind, work):
         stop(p)
         r = run("switch", "none")
         check(r.returncode == 1 and "no live" in r.stderr, f"{kind}: switch with nothing running")
+        if kind == "pipewire":  # PulseAudio: see the README's note on an unplugged input
+            input_removed(kind, work)
         r = run("live", "--device", "nothing_here")
         check(r.returncode == 1 and "nothing_here" in r.stderr and ours() == ([], 0),
               f"{kind}: an unknown source is refused and nothing is loaded")
     finally:
         player.kill()
         player.wait()
+
+
+def input_removed(kind, work):
+    """The microphone unplugged and plugged back: the virtual one stays and speaks again. (A
+    client that recorded it all along is moved by both servers to the returning default source,
+    which the voice's own source stood in for meanwhile; so a new client listens afterwards.)"""
+    global player
+    p, _ = start_live("--effect", "Baby", "--device", "input.monitor")
+    time.sleep(1.0)
+    module = [l.split()[0] for l in SERVER.pactl("list", "short", "modules").stdout.splitlines()
+              if "sink_name=input " in l]
+    SERVER.pactl("unload-module", *module[:1])
+    gone = wait_for(lambda: "is gone" in p.stderr.readline(), 5)
+    time.sleep(1.0)
+    stayed = ours()[1] == 1
+    SERVER.pactl("load-module", "module-null-sink", "sink_name=input", "rate=48000", "channels=1")
+    player.kill()
+    player = subprocess.Popen(["paplay", "--device=input", work + "/../tone.wav"], env=ENV,
+                              stderr=subprocess.DEVNULL)
+    back = wait_for(lambda: "is back" in p.stderr.readline(), 5)
+    rec, heard = record_voice(work + "/again.wav")
+    time.sleep(1.5)
+    rec.terminate()
+    rec.wait(timeout=10)
+    rows = [r.split(",") for r in run("pitch", "--ceiling", "800", work + "/again.wav")
+            .stdout.splitlines()[1:]]
+    end = float(rows[-1][0]) if rows else 0.0
+    f0 = median_f0(rows, end - 1.3, end - 0.2)
+    stopped = stop(p) == 0
+    check(gone and stayed and back and heard and abs(f0 / (F0 * 2.52) - 1) < 0.02 and stopped,
+          f"{kind}: the input removed and back, the voice stays and speaks again ({f0:.1f})")
 
 
 def many_switches(work):
