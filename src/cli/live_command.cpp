@@ -95,6 +95,11 @@ int CommandLive(const std::vector<std::string>& args) {
         return ReportFailure("live", error);
     r.monitor = true;
     r.sink = voice.SinkName();
+    r.toggleHearing = [&voice] {
+        std::string failure;
+        if (!voice.ToggleLoopback(failure))
+            std::fprintf(stderr, "\nquillmar live: %s\n", failure.c_str());
+    };
     std::fprintf(stderr, "quillmar live: speaking through \"%s\" (%s)\n", kDescription,
                  name.c_str());
     return RunLiveSession(r);

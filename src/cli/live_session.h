@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "cli/cli_args.h"
@@ -24,6 +25,8 @@ struct LiveRequest {
     // source `ownSource` or its feed).
     bool awaitInput = false;
     std::string ownSource;
+    // Called on the command's own thread when the user presses m; null: m does nothing.
+    std::function<void()> toggleHearing;
 };
 
 // --effect, --param, --device, --seconds, --rate and --channels, checked.

@@ -537,6 +537,8 @@ int LiveSession::Run() {
         if (why != Stop::kNone)
             break;
         SwitchVoices();
+        if (control_.TakeHearingToggle() && r_.toggleHearing)
+            r_.toggleHearing();
         if (gStopRequests.load() > 0 || control_.StopAsked())
             why = Stop::kSignal;
         else if (!client_.Alive())

@@ -209,10 +209,22 @@ bool VirtualSource::Create(const std::string& name, const std::string& descripti
 
 bool VirtualSource::AddLoopback(std::string& error) {
     const std::string owner = std::string(kOwnerKey) + std::to_string(::getpid());
-    return Load("module-loopback",
-                "source=" + sinkName_ +
-                    ".monitor latency_msec=20 source_dont_move=true "
-                    "sink_input_properties='" +
-                    owner + "'",
-                error);
+    if (!Load("module-loopback",
+              "source=" + sinkName_ + ".monitor latency_msec=20 source_dont_move=true " +
+                  "sink_input_properties='" + owner + "'",
+              error))
+        return false;
+    loopback_ = loaded_.back();
+    return true;
+}
+
+bool VirtualSource::ToggleLoopback(std::string& error) {
+    if (loopback_ == PA_INVALID_INDEX)
+        return AddLoopback(error);
+    loaded_.erase(std::find(loaded_.begin(), loaded_.end(), loopback_));
+    const bool unloaded = Unload(loopback_);
+    loopback_ = PA_INVALID_INDEX;
+    if (!unloaded)
+        error = "the sound server did not stop the loopback";
+    return unloaded;
 }

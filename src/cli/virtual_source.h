@@ -30,6 +30,8 @@ class VirtualSource {
                 uint32_t channels, pid_t& runningPid, std::string& error);
     // Also plays the voice to the default output (hearing yourself), server-side.
     bool AddLoopback(std::string& error);
+    // Hearing yourself on or off.
+    bool ToggleLoopback(std::string& error);
     void Remove();
 
     // The sink to play the voice into.
@@ -49,6 +51,7 @@ class VirtualSource {
     PulseClient& client_;
     std::string sinkName_;
     std::vector<uint32_t> loaded_;  // in the order loaded; unloaded in reverse
+    uint32_t loopback_ = PA_INVALID_INDEX;
 };
 
 // The words of a module argument line: `key=value` pairs separated by spaces, where a value
