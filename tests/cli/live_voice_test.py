@@ -198,6 +198,7 @@ def live_session(kind, work):
         stop(p)
         r = run("switch", "none")
         check(r.returncode == 1 and "no live" in r.stderr, f"{kind}: switch with nothing running")
+        stale_sockets()
         if kind == "pipewire":  # PulseAudio: see the README's note on an unplugged input
             input_removed(kind, work)
         r = run("live", "--device", "nothing_here")
@@ -237,6 +238,28 @@ def input_removed(kind, work):
     stopped = stop(p) == 0
     check(gone and stayed and back and heard and abs(f0 / (F0 * 2.52) - 1) < 0.02 and stopped,
           f"{kind}: the input removed and back, the voice stays and speaks again ({f0:.1f})")
+
+
+def stale_sockets():
+    """A socket left by a killed command is removed; a link named like one is never followed
+    (here to a listener that would answer) and never removed."""
+    run_dir = ENV["XDG_RUNTIME_DIR"]
+    dead = subprocess.Popen(["true"])
+    dead.wait()
+    left = socket.socket(socket.AF_UNIX)
+    left.bind(f"{run_dir}/quillmar-{dead.pid}.sock")
+    left.close()
+    bait = socket.socket(socket.AF_UNIX)
+    bait.bind(run_dir + "/bait")
+    bait.listen(1)
+    link = f"{run_dir}/quillmar-{os.getpid()}.sock"
+    os.symlink(run_dir + "/bait", link)
+    r = run("switch", "--status")
+    check(r.returncode == 1 and "no live" in r.stderr and
+          not os.path.exists(f"{run_dir}/quillmar-{dead.pid}.sock") and
+          os.path.islink(link), "switch removes a killed command's socket and ignores a link")
+    os.unlink(link)
+    bait.close()
 
 
 def many_switches(work):
