@@ -39,12 +39,13 @@ bool VoiceSwitcher::Start(VoiceEffect* effect, int id, const WaveFormat& format)
         return false;
     current_ = std::move(voice);
     currentId_.store(id, std::memory_order_release);
+    started_ = true;
     return true;
 }
 
 VoiceSwitcher::Offer VoiceSwitcher::Switch(std::unique_ptr<VoiceEffect> effect, int id) {
     Collect();
-    if (current_ == nullptr)
+    if (!started_)
         return Offer::kRefused;
     if (pending_.load(std::memory_order_acquire) != nullptr)
         return Offer::kBusy;

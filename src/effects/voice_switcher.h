@@ -68,6 +68,7 @@ class VoiceSwitcher {
     WaveFormat format_{};
     FixedArray<uint8_t> scratch_;  // the incoming voice's copy of the input
     uint64_t fadeBytes_ = 0;
+    bool started_ = false;  // control side: Start has succeeded
     // Audio side.
     std::unique_ptr<Voice> current_;  // owned by the audio side once Start is done
     Voice* incoming_ = nullptr;
