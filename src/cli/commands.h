@@ -17,6 +17,8 @@ int CommandPitch(const std::vector<std::string>& args);
 int CommandRetune(const std::vector<std::string>& args);
 int CommandRecord(const std::vector<std::string>& args);
 int CommandMonitor(const std::vector<std::string>& args);
+int CommandLive(const std::vector<std::string>& args);
+int CommandSwitch(const std::vector<std::string>& args);
 int CommandDevices(const std::vector<std::string>& args);
 
 // Renders one file through one effect (null: none, the voice unchanged); the output file

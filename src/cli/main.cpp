@@ -26,6 +26,9 @@ const Command kCommands[] = {
     {"retune", CommandRetune, "quillmar retune --pitch FACTOR --duration FACTOR IN OUT"},
     {"record", CommandRecord, "quillmar record [--effect NAME|INDEX] [--seconds S] [OUT]"},
     {"monitor", CommandMonitor, "quillmar monitor [--effect NAME|INDEX] [--seconds S]"},
+    {"live", CommandLive,
+     "quillmar live [--effect NAME|INDEX] [--name NAME] [--monitor] [--record OUT]"},
+    {"switch", CommandSwitch, "quillmar switch EFFECT|INDEX|none [--pid PID] | --status"},
     {"devices", CommandDevices, "quillmar devices"},
     {"info", CommandInfo, "quillmar info FILE"},
 };

@@ -20,9 +20,15 @@
 #include "cli/cli_args.h"
 #include "cli/commands.h"
 #include "cli/effect_choice.h"
+#include "cli/live_session.h"
 #include "cli/status_line.h"
+#include "cli/voice_control.h"
+#include "effects/effect_instances.h"
+#include "effects/effect_registry.h"
 #include "effects/effect_stream.h"
+#include "effects/voice_switcher.h"
 #include "encoder/voice_recipe.h"
+#include "filter/effect_stage.h"
 #include "soundserver/pulse_client.h"
 #include "soundserver/spsc_ring.h"
 
@@ -53,6 +59,7 @@ constexpr uint32_t kRecordFragmentsPerSecond = 25;
 constexpr uint32_t kPlaybackFragments = 2;
 constexpr uint32_t kPipeWirePlaybackFragments = 3;
 constexpr double kOutputStartSeconds = 3.0;
+constexpr int64_t kInputLookNs = 500000000;
 
 std::atomic<int> gStopRequests{0};
 
@@ -64,6 +71,8 @@ void OnStopSignal(int) {
     }
 }
 
+}  // namespace
+
 void InstallStopSignals() {
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
@@ -73,6 +82,8 @@ void InstallStopSignals() {
     sigaction(SIGTERM, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
 }
+
+namespace {
 
 bool IsMpegRate(uint32_t hz) {
     static const uint32_t kRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
@@ -136,19 +147,6 @@ std::string RawTakePath(const std::string& out) {
     return out.substr(0, out.size() - (ext.empty() ? 0 : ext.size() + 1)) + ".raw.flac";
 }
 
-struct LiveRequest {
-    const char* command = "record";
-    VoiceEffect* effect = nullptr;
-    int32_t index = 0;
-    std::string device;
-    double seconds = 0.0;  // 0: until stopped
-    uint32_t rateHz = 0;   // 0: the source's
-    uint32_t channels = 0;
-    bool monitor = false;
-    std::string out;  // empty: no file
-    std::string raw;  // empty: no raw take
-};
-
 // The rate at which the effect hears soonest. Frames are a power of two near a fixed duration,
 // so the rounding differs between rates: Baby's frame is 1024 samples (23 ms) at 44.1 kHz but
 // 2048 (43 ms) at 48 kHz. The server converts the source's rate as it delivers, so a monitor
@@ -177,7 +175,7 @@ uint32_t QuickestRate(VoiceEffect& effect, WaveFormat format) {
 // waits for no thread and passes one ring. Allocates nothing, never waits.
 class MonitorTap : public CaptureFilter {
   public:
-    explicit MonitorTap(EffectStream* effect) : effect_(effect) {}
+    explicit MonitorTap(VoiceSwitcher* voices) : voices_(voices) {}
 
     void Filter(std::span<uint8_t> audio) override {
         int peak = 0;
@@ -188,8 +186,7 @@ class MonitorTap : public CaptureFilter {
         }
         if (peak > peak_.load(std::memory_order_relaxed))
             peak_.store(peak, std::memory_order_relaxed);
-        if (effect_ != nullptr)
-            effect_->Transform(audio);
+        voices_->Transform(audio);
         taken_.fetch_add(audio.size(), std::memory_order_release);
     }
     uint64_t TakenBytes() const { return taken_.load(std::memory_order_acquire); }
@@ -202,7 +199,7 @@ class MonitorTap : public CaptureFilter {
     }
 
   private:
-    EffectStream* effect_;
+    VoiceSwitcher* voices_;
     std::atomic<uint64_t> taken_{0};
     std::atomic<int> peak_{0};
 };
@@ -228,10 +225,7 @@ enum class Stop { kNone, kSeconds, kSignal, kInputEnded, kServerLost, kStalled, 
 class LiveSession {
   public:
     explicit LiveSession(const LiveRequest& r)
-        : r_(r),
-          record_(client_),
-          playback_(client_),
-          tap_(r.effect != nullptr ? &live_ : nullptr) {}
+        : r_(r), record_(client_), playback_(client_), tap_(&voices_) {}
 
     int Run();
 
@@ -240,6 +234,9 @@ class LiveSession {
     void Consume(std::span<uint8_t> chunk);
     Stop Pump();
     void Finish(Stop why);
+    void SwitchVoices();
+    bool OpenInput(const std::string& source, std::string& error);
+    void AwaitInput();
     int Fail(const std::string& message) { return ReportFailure(r_.command, message); }
 
     const LiveRequest& r_;
@@ -249,13 +246,23 @@ class LiveSession {
     WaveFormat format_{};
     std::unique_ptr<SpscRing> capture_;
     std::unique_ptr<SpscRing> monitorRing_;
-    EffectStream live_;
+    VoiceSwitcher voices_;
     MonitorTap tap_;
+    VoiceControl control_;
+    int voiceId_ = 0;    // the voice heard
+    int targetId_ = 0;   // the voice last handed to the audio side
+    int wantedId_ = -1;  // asked for, not yet handed over
+    std::string queuedRecipe_;
+    std::string recipe_;  // every voice of the take, with its start
     // No file is written: the capture callback runs the effect and feeds the playback ring.
     bool monitorOnly_ = false;
     AudioFileWriter out_;
     AudioFileWriter raw_;
     std::vector<uint8_t> chunk_;
+    uint32_t fragment_ = 0;
+    std::string sourceName_;
+    bool inputGone_ = false;
+    int64_t nextLookNs_ = 0;
     uint64_t limitBytes_ = UINT64_MAX;
     uint64_t takenBytes_ = 0;
     uint64_t skipBytes_ = 0;  // the stage's lead-in and the effect's delay
@@ -288,19 +295,18 @@ bool LiveSession::Prepare(std::string& error) {
         format_.samplesPerSec = QuickestRate(*r_.effect, format_);
     format_.avgBytesPerSec = format_.samplesPerSec * format_.blockAlign;
 
-    if (r_.effect != nullptr) {
-        if (!live_.Prepare(*r_.effect, format_)) {
-            error = "effect '" + std::string(r_.effect->GetName()) + "' cannot run on " +
-                    std::to_string(format_.channels) + " channels at " +
-                    std::to_string(format_.samplesPerSec) + " Hz (try --rate or --channels)";
-            return false;
-        }
-        skipBytes_ = live_.DelayBytes();
-        effectDelayBytes_ = skipBytes_;
+    voiceId_ = targetId_ = r_.effect != nullptr ? RecorderIndexOf(*r_.effect) : 0;
+    recipe_ = VoiceRecipeOf(r_.effect);
+    if (!voices_.Start(r_.effect, voiceId_, format_)) {
+        error = "effect '" + std::string(VoiceNameOf(voiceId_)) + "' cannot run on " +
+                std::to_string(format_.channels) + " channels at " +
+                std::to_string(format_.samplesPerSec) + " Hz (try --rate or --channels)";
+        return false;
     }
+    skipBytes_ = voices_.AudioDelayBytes();
+    effectDelayBytes_ = skipBytes_;
     // A block effect's long steps would stall the server's thread: it runs on this one.
-    monitorOnly_ =
-        r_.monitor && r_.out.empty() && r_.raw.empty() && (r_.effect == nullptr || live_.ByHops());
+    monitorOnly_ = r_.monitor && r_.out.empty() && r_.raw.empty() && voices_.AudioByHops();
     if (r_.seconds > 0.0)
         limitBytes_ = static_cast<uint64_t>(std::llround(r_.seconds * format_.samplesPerSec)) *
                       format_.blockAlign;
@@ -319,8 +325,8 @@ bool LiveSession::Prepare(std::string& error) {
         (r_.monitor ? kMonitorFragmentsPerSecond : kRecordFragmentsPerSecond) / format_.blockAlign *
         format_.blockAlign;
     if (r_.monitor) {
-        std::string sink;
-        if (!client_.DefaultSinkName(sink, error))
+        std::string sink = r_.sink;
+        if (sink.empty() && !client_.DefaultSinkName(sink, error))
             return false;
         monitorRing_ = std::make_unique<SpscRing>(
             static_cast<size_t>(kMonitorRingSeconds * format_.avgBytesPerSec));
@@ -334,17 +340,104 @@ bool LiveSession::Prepare(std::string& error) {
         client_.WaitUntil([&] { return playback_.Running() || !client_.Alive(); },
                           kOutputStartSeconds);
     }
+    fragment_ = fragment;
+    return OpenInput(source.name, error);
+}
+
+bool LiveSession::OpenInput(const std::string& source, std::string& error) {
+    sourceName_ = source;
+    if (r_.awaitInput)
+        record_.StayOnDevice();
     if (monitorOnly_)
-        return record_.OpenRecord(source.name, format_, fragment, *monitorRing_, error, &tap_);
-    return record_.OpenRecord(source.name, format_, fragment, *capture_, error);
+        return record_.OpenRecord(source, format_, fragment_, *monitorRing_, error, &tap_);
+    return record_.OpenRecord(source, format_, fragment_, *capture_, error);
+}
+
+// The input went away (a microphone unplugged): what listens to the voice hears silence, and
+// every half second the source is looked for again; the same name, or with no --device the
+// default source (never the voice's own).
+void LiveSession::AwaitInput() {
+    if (!inputGone_) {
+        record_.Close();
+        inputGone_ = true;
+        std::fprintf(stderr,
+                     "\nquillmar %s: the input '%s' is gone; the voice is silent until it "
+                     "is back\n",
+                     r_.command, sourceName_.c_str());
+    }
+    const int64_t now = MonotonicNs();
+    if (now < nextLookNs_)
+        return;
+    nextLookNs_ = now + kInputLookNs;
+    SourceInfo source;
+    std::string error;
+    if (!client_.Source(r_.device, source, error) ||
+        (!r_.ownSource.empty() &&
+         (source.name == r_.ownSource || source.name == r_.ownSource + "_sink.monitor")))
+        return;
+    if (!OpenInput(source.name, error)) {
+        record_.Close();
+        return;
+    }
+    inputGone_ = false;
+    std::fprintf(stderr, "quillmar %s: the input '%s' is back\n", r_.command, source.name.c_str());
+}
+
+// Hands a voice asked for on the terminal or through the socket to the audio side (one at a
+// time), and notes every voice the audio side has begun, with its start, in the take's recipe.
+void LiveSession::SwitchVoices() {
+    voices_.Collect();
+    if (const int heard = voices_.CurrentId(); heard != voiceId_) {
+        voiceId_ = heard;
+        char at[40];
+        std::snprintf(at, sizeof at, " | %.3f s: ",
+                      static_cast<double>(voices_.CurrentSinceBytes()) / format_.avgBytesPerSec);
+        recipe_ += at + queuedRecipe_;
+        control_.SetCurrent(heard);
+        status_.SetVoice(VoiceNameOf(heard));
+    }
+    if (const int wanted = control_.TakeRequest(); wanted >= 0)
+        wantedId_ = wanted;
+    if (wantedId_ < 0 || voices_.Busy())
+        return;
+    if (wantedId_ == targetId_) {
+        wantedId_ = -1;
+        return;
+    }
+    std::unique_ptr<VoiceEffect> effect;
+    if (VoiceEffect* shared = wantedId_ > 0 ? EffectForRecorderIndex(wantedId_) : nullptr) {
+        const auto& all = EffectRegistry::Instance().Effects();
+        effect = NewEffectInstance(
+            static_cast<uint32_t>(std::find(all.begin(), all.end(), shared) - all.begin()));
+        if (effect == nullptr)
+            return;
+        effect->Reset();
+        // The voice the take began with keeps the parameters it was given.
+        if (shared == r_.effect) {
+            const std::vector<EffectParam*> from = ParamsOf(*shared), to = ParamsOf(*effect);
+            for (size_t i = 0; i < from.size() && i < to.size(); ++i)
+                to[i]->SetValue(from[i]->GetValue());
+        }
+    }
+    const std::string recipe = VoiceRecipeOf(effect.get());
+    const VoiceSwitcher::Offer offer = voices_.Switch(std::move(effect), wantedId_);
+    if (offer == VoiceSwitcher::Offer::kBusy)
+        return;
+    if (offer == VoiceSwitcher::Offer::kQueued) {
+        targetId_ = wantedId_;
+        queuedRecipe_ = recipe;
+    } else {
+        std::fprintf(stderr, "\nquillmar %s: the voice '%s' cannot run on this input\n", r_.command,
+                     VoiceNameOf(wantedId_));
+    }
+    wantedId_ = -1;
 }
 
 void LiveSession::Consume(std::span<uint8_t> chunk) {
     if (!r_.raw.empty() && writeError_.empty() && !raw_.Write(chunk, writeError_))
         return;
     status_.Measure(chunk);
-    if (r_.effect != nullptr)
-        live_.Transform(chunk);
+    voices_.Transform(chunk);
     if (monitorRing_ != nullptr)
         monitorLost_ += chunk.size() - monitorRing_->Write(chunk);
     const size_t skip = static_cast<size_t>(std::min<uint64_t>(skipBytes_, chunk.size()));
@@ -380,12 +473,14 @@ void LiveSession::Finish(Stop why) {
     record_.Close();
     if (why != Stop::kWriteFailed && why != Stop::kSeconds)
         Pump();
-    if (r_.effect != nullptr && writeError_.empty()) {
-        // Push the delay out with silence: the file ends with the last moments spoken.
-        for (uint64_t left = live_.DelayBytes(); left > 0 && writeError_.empty();) {
+    if (writeError_.empty()) {
+        // Push the delay out with silence: the file ends with the last moments spoken. As much
+        // as the lead-in skipped, so that the file is as long as the take whatever voices it
+        // went through.
+        for (uint64_t left = effectDelayBytes_; left > 0 && writeError_.empty();) {
             const size_t n = static_cast<size_t>(std::min<uint64_t>(left, chunk_.size()));
             std::fill_n(chunk_.begin(), n, 0);
-            live_.Transform({chunk_.data(), n});
+            voices_.Transform({chunk_.data(), n});
             if (monitorRing_ != nullptr) {
                 // At the pace the output plays: all at once, a long delay (Male2Female's 0.2 s)
                 // would be a backlog the output drops, and the last words with it.
@@ -410,7 +505,6 @@ void LiveSession::Finish(Stop why) {
 
 int LiveSession::Run() {
     std::string error;
-    gStopRequests.store(0);
     InstallStopSignals();
     if (!Prepare(error)) {
         record_.Close();
@@ -420,6 +514,12 @@ int LiveSession::Run() {
         return Fail(error);
     }
     status_.Start(format_, r_.out.empty() ? nullptr : &out_);
+    status_.SetVoice(VoiceNameOf(voiceId_));
+    std::string warning;
+    control_.Open(voiceId_, warning);
+    if (!warning.empty())
+        std::fprintf(stderr, "quillmar %s: voices cannot be switched from elsewhere: %s\n",
+                     r_.command, warning.c_str());
     Stop why = Stop::kNone;
     // With the monitor's audio moved by the server's thread, this one only watches.
     const long periodNs = r_.monitor && !monitorOnly_ ? kMonitorPeriodNs : kRecordPeriodNs;
@@ -438,10 +538,15 @@ int LiveSession::Run() {
         }
         if (why != Stop::kNone)
             break;
-        if (gStopRequests.load() > 0)
+        SwitchVoices();
+        if (control_.TakeHearingToggle() && r_.toggleHearing)
+            r_.toggleHearing();
+        if (gStopRequests.load() > 0 || control_.StopAsked())
             why = Stop::kSignal;
         else if (!client_.Alive())
             why = Stop::kServerLost;
+        else if (inputGone_ || (record_.Ended() && r_.awaitInput))
+            AwaitInput();
         else if (record_.Ended())
             why = Stop::kInputEnded;
         else if (MonotonicNs() - record_.LastDataNs() > (takenBytes_ > 0 ? kStallNs : kFirstDataNs))
@@ -467,10 +572,10 @@ int LiveSession::Run() {
         default:
             break;
     }
-    if (r_.effect != nullptr && live_.RefusedSteps() > 0) {
+    if (voices_.AudioRefusedSteps() > 0) {
         std::fprintf(stderr,
                      "quillmar %s: warning: the effect refused %llu steps (kept unchanged)\n",
-                     r_.command, static_cast<unsigned long long>(live_.RefusedSteps()));
+                     r_.command, static_cast<unsigned long long>(voices_.AudioRefusedSteps()));
     }
     const uint64_t lost = record_.LostBytes();
     if (lost > 0) {
@@ -509,7 +614,7 @@ int LiveSession::Run() {
         std::string finishError;
         // The raw take carries no voice: it is the microphone's own. After a refused write
         // this still completes the file with everything written before.
-        if (!w->Finish(finishError, w == &out_ ? VoiceRecipeOf(r_.effect) : std::string())) {
+        if (!w->Finish(finishError, w == &out_ ? recipe_ : std::string())) {
             rc = Fail(finishError);
             continue;
         }
@@ -570,6 +675,8 @@ const CommandSpec kMonitorSpec = {
     "until --seconds or Ctrl-C.",
     std::span<const OptionSpec>(kRecordOptions).first<kLiveOptionCount>()};
 
+}  // namespace
+
 bool ReadLiveRequest(const ParsedArgs& parsed, LiveRequest& r, std::string& error) {
     if (parsed.Has("--effect") && !ChooseEffect(parsed.Text("--effect"), r.effect, r.index, error))
         return false;
@@ -589,7 +696,10 @@ bool ReadLiveRequest(const ParsedArgs& parsed, LiveRequest& r, std::string& erro
     return true;
 }
 
-}  // namespace
+int RunLiveSession(const LiveRequest& r) {
+    LiveSession session(r);
+    return session.Run();
+}
 
 int CommandRecord(const std::vector<std::string>& args) {
     ParsedArgs parsed;

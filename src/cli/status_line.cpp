@@ -59,6 +59,8 @@ void StatusLine::Show(double elapsedSeconds) {
     std::fprintf(stderr, "\r\033[K%02d:%04.1f  in %6.1f dBFS [%s]%s", minutes,
                  elapsedSeconds - 60.0 * minutes, std::max(db, -99.9), meter,
                  clipped_ ? " CLIP" : "     ");
+    if (voice_ != nullptr)
+        std::fprintf(stderr, "  voice %s", voice_);
     if (out_ != nullptr)
         std::fprintf(stderr, "  out %.1f KB", static_cast<double>(out_->FileBytes()) / 1024.0);
     std::fflush(stderr);

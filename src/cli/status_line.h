@@ -16,6 +16,8 @@ class StatusLine {
   public:
     // `out` (may be null) is asked for its size at each update.
     void Start(const WaveFormat& format, const AudioFileWriter* out);
+    // The voice named on the line from now on.
+    void SetVoice(const char* name) { voice_ = name; }
     // Takes the peak of 16-bit input into the level shown next.
     void Measure(std::span<const uint8_t> pcm16);
     // Redraws at most four times a second.
@@ -26,6 +28,7 @@ class StatusLine {
   private:
     bool active_ = false;
     const AudioFileWriter* out_ = nullptr;
+    const char* voice_ = nullptr;
     int peak_ = 0;
     bool clipped_ = false;
     int64_t lastShownNs_ = 0;

@@ -308,6 +308,7 @@ bool PulseStream::OpenPlayback(const std::string& device, const WaveFormat& form
 bool PulseStream::Open(bool record, const std::string& device, const WaveFormat& format,
                        uint32_t bufferBytes, SpscRing& ring, std::string& error) {
     Close();
+    ended_.store(false, std::memory_order_release);
     ring_ = &ring;
     targetBytes_ = bufferBytes;
     quietPieceBytes_ =
@@ -329,7 +330,8 @@ bool PulseStream::Open(bool record, const std::string& device, const WaveFormat&
     attr.minreq = static_cast<uint32_t>(-1);
     attr.fragsize = record ? bufferBytes : static_cast<uint32_t>(-1);
     const auto flags = static_cast<pa_stream_flags_t>(
-        PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+        PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
+        (stayOnDevice_ ? PA_STREAM_DONT_MOVE : 0));
     {
         PulseClient::Lock lock(client_);
         // PipeWire's pulse server takes the buffer attributes only as a hint; the node

@@ -129,6 +129,9 @@ class PulseStream {
     bool OpenPlayback(const std::string& device, const WaveFormat& format, uint32_t targetBytes,
                       SpscRing& ring, std::string& error);
     void Close();
+    // The server ends the stream when its device goes away instead of moving it to another
+    // (which might be the voice's own output: a loop). Call before opening.
+    void StayOnDevice() { stayOnDevice_ = true; }
 
     // True once the stream failed or the server ended it (its device went away).
     bool Ended() const { return ended_.load(std::memory_order_acquire); }
@@ -164,6 +167,7 @@ class PulseStream {
     std::atomic<uint64_t> shortened_{0};
     std::atomic<uint64_t> requested_{0};
     size_t targetBytes_ = 0;
+    bool stayOnDevice_ = false;
     size_t quietPieceBytes_ = 0;
     CaptureFilter* filter_ = nullptr;
     std::unique_ptr<uint8_t[]> scratch_;  // the filter's copy of the server's audio
