@@ -234,6 +234,11 @@ class LiveSession {
     void Consume(std::span<uint8_t> chunk);
     Stop Pump();
     void Finish(Stop why);
+    Stop Loop(LatencySums& latency);
+    Stop NextStop();
+    int ReportStop(Stop why);
+    void ReportLosses(const LatencySums& latency);
+    int FinishFiles(Stop why, int rc);
     void SwitchVoices();
     bool OpenInput(const std::string& source, std::string& error);
     void AwaitInput();
@@ -520,10 +525,19 @@ int LiveSession::Run() {
     if (!warning.empty())
         std::fprintf(stderr, "quillmar %s: voices cannot be switched from elsewhere: %s\n",
                      r_.command, warning.c_str());
+    LatencySums latency;
+    const Stop why = Loop(latency);
+    Finish(why);
+    const int rc = ReportStop(why);
+    ReportLosses(latency);
+    return FinishFiles(why, rc);
+}
+
+// Takes the audio out, switches voices and watches the session until something stops it.
+Stop LiveSession::Loop(LatencySums& latency) {
     Stop why = Stop::kNone;
     // With the monitor's audio moved by the server's thread, this one only watches.
     const long periodNs = r_.monitor && !monitorOnly_ ? kMonitorPeriodNs : kRecordPeriodNs;
-    LatencySums latency;
     while (why == Stop::kNone) {
         struct timespec pause = {0, periodNs};
         nanosleep(&pause, nullptr);
@@ -541,20 +555,30 @@ int LiveSession::Run() {
         SwitchVoices();
         if (control_.TakeHearingToggle() && r_.toggleHearing)
             r_.toggleHearing();
-        if (gStopRequests.load() > 0 || control_.StopAsked())
-            why = Stop::kSignal;
-        else if (!client_.Alive())
-            why = Stop::kServerLost;
-        else if (inputGone_ || (record_.Ended() && r_.awaitInput))
-            AwaitInput();
-        else if (record_.Ended())
-            why = Stop::kInputEnded;
-        else if (MonotonicNs() - record_.LastDataNs() > (takenBytes_ > 0 ? kStallNs : kFirstDataNs))
-            why = Stop::kStalled;
+        why = NextStop();
         status_.Show(static_cast<double>(takenBytes_) / format_.avgBytesPerSec);
     }
-    Finish(why);
+    return why;
+}
 
+// Why the session must stop now, if it must: a request, the server or the source.
+Stop LiveSession::NextStop() {
+    if (gStopRequests.load() > 0 || control_.StopAsked())
+        return Stop::kSignal;
+    if (!client_.Alive())
+        return Stop::kServerLost;
+    if (inputGone_ || (record_.Ended() && r_.awaitInput)) {
+        AwaitInput();
+        return Stop::kNone;
+    }
+    if (record_.Ended())
+        return Stop::kInputEnded;
+    if (MonotonicNs() - record_.LastDataNs() > (takenBytes_ > 0 ? kStallNs : kFirstDataNs))
+        return Stop::kStalled;
+    return Stop::kNone;
+}
+
+int LiveSession::ReportStop(Stop why) {
     int rc = kExitOk;
     switch (why) {
         case Stop::kServerLost:
@@ -572,6 +596,11 @@ int LiveSession::Run() {
         default:
             break;
     }
+    return rc;
+}
+
+// What the session lost or shortened, and the monitor's latency as measured over the session.
+void LiveSession::ReportLosses(const LatencySums& latency) {
     if (voices_.AudioRefusedSteps() > 0) {
         std::fprintf(stderr,
                      "quillmar %s: warning: the effect refused %llu steps (kept unchanged)\n",
@@ -606,6 +635,10 @@ int LiveSession::Run() {
                      r_.command, captureMs + effectMs + queueMs + playbackMs, captureMs, effectMs,
                      queueMs, playbackMs);
     }
+}
+
+// Completes every file of the take, also after a refused write, and says where it is kept.
+int LiveSession::FinishFiles(Stop why, int rc) {
     std::string kept;
     for (AudioFileWriter* w : {&raw_, &out_}) {
         const std::string& path = w == &out_ ? r_.out : r_.raw;
