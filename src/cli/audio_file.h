@@ -13,6 +13,9 @@ struct sf_private_tag;
 
 namespace qm {
 
+// The file name's extension in lower case, "" when it has none.
+std::string LowerExtension(const std::string& path);
+
 // How a file stores its samples: 8, 16, 24 or 32-bit whole numbers, or floats (32 or 64 bits).
 struct SampleWidth {
     uint16_t bits = 16;

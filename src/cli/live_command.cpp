@@ -15,7 +15,6 @@ namespace qm {
 
 namespace {
 
-constexpr double kConnectSeconds = 5.0;
 // The virtual microphone's own format: what calls and browsers expect of a microphone. The
 // server converts the voice to it.
 constexpr uint32_t kSourceRateHz = 48000;
@@ -83,7 +82,7 @@ int CommandLive(const std::vector<std::string>& args) {
     InstallStopSignals();
     PulseClient client;
     SourceInfo input;
-    if (!client.Connect(kConnectSeconds, error) || !client.Source(r.device, input, error))
+    if (!client.Connect(kServerConnectSeconds, error) || !client.Source(r.device, input, error))
         return ReportFailure("live", error);
     if (input.name == name || input.name == name + "_sink.monitor")
         return ReportUsageError("live", "the virtual microphone cannot be its own input");

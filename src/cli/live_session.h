@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 
 #include "cli/cli_args.h"
@@ -30,6 +31,13 @@ struct LiveRequest {
     // Called on the command's own thread when the user presses m; null: m does nothing.
     std::function<void()> toggleHearing;
 };
+
+// How long a live command waits for the sound server to answer.
+inline constexpr double kServerConnectSeconds = 5.0;
+
+// record's options; monitor's are their first six (--effect to --channels), which both share.
+std::span<const OptionSpec> RecordOptions();
+std::span<const OptionSpec> MonitorOptions();
 
 // --effect, --param, --device, --seconds, --rate and --channels, checked.
 bool ReadLiveRequest(const ParsedArgs& parsed, LiveRequest& r, std::string& error);
