@@ -50,8 +50,7 @@ bool ChooseEffect(const std::string& nameOrIndex, VoiceEffect*& effect, int32_t&
     }
     if (effect == nullptr) {
         error = "unknown effect '" + nameOrIndex +
-                "': give a name from 'quillmar list', a "
-                "recorder index 1..5 or none";
+                "': give a name or an index 1..8 from 'quillmar list', or none";
         return false;
     }
     effect->Reset();

@@ -8,8 +8,9 @@
 
 namespace qm {
 
-// The effect a user names on the command line: its registry name (any case) or the recorder's
-// index 1..5, or "none" (any case) for the voice unchanged, which gives a null `effect`.
+// The effect a user names on the command line: its registry name (any case), its index 1..8 as
+// 'quillmar list' numbers them, or "none" (any case) for the voice unchanged, which gives a null
+// `effect`.
 // `index` is the recorder index when one was given, else 0. The effect is reset to its defaults.
 // False with `error` naming the choices when nothing matches.
 bool ChooseEffect(const std::string& nameOrIndex, VoiceEffect*& effect, int32_t& index,

@@ -23,7 +23,7 @@ constexpr const char kDescription[] = "Quillmar Voice";
 
 const OptionSpec kLiveOptions[] = {
     {"--effect", OptionKind::kText, "NAME|INDEX", 0, 0, "none",
-     "effect name (see 'quillmar list'), recorder index 1..5 or none"},
+     "effect name or index (see 'quillmar list') or none"},
     {"--param", OptionKind::kText, "NAME=VALUE", 0, 0, nullptr,
      "sets an effect parameter within its range", true},
     {"--device", OptionKind::kText, "NAME", 0, 0, "the default source",

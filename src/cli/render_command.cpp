@@ -101,7 +101,7 @@ bool RenderFile(VoiceEffect* chosen, const std::string& in, const std::string& o
 
 const OptionSpec kRenderOptions[] = {
     {"--effect", OptionKind::kText, "NAME|INDEX", 0, 0, nullptr,
-     "effect name (see 'quillmar list'), recorder index 1..5 or none"},
+     "effect name or index (see 'quillmar list') or none"},
     {"--param", OptionKind::kText, "NAME=VALUE", 0, 0, nullptr,
      "sets an effect parameter within its range", true},
     {"--out-dir", OptionKind::kText, "DIR", 0, 0, nullptr,
