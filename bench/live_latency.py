@@ -14,75 +14,12 @@ Usage: live_latency.py QUILLMAR [--servers pulse,pipewire] [--effects Baby,Robot
                        [--seconds S]"""
 import argparse, math, os, re, shutil, signal, statistics, subprocess, sys, tempfile, time, wave
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "support"))
+from private_server import PrivateServer  # noqa: E402
+
 RATE = 48000
 BURST_PERIOD = 0.5  # a burst every half second: onsets stay clear of the previous echo
 BURST = 0.2
-
-
-def wait_for(predicate, seconds):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.05)
-    return False
-
-
-class Server:
-    """A private sound server: PulseAudio itself, or PipeWire with its pulse server."""
-
-    def __init__(self, kind, work):
-        self.kind, self.procs = kind, []
-        run = os.path.join(work, "run")
-        os.mkdir(run, 0o700)
-        self.env = dict(os.environ, XDG_RUNTIME_DIR=run, HOME=work)
-        for name in ("PULSE_SERVER", "DBUS_SESSION_BUS_ADDRESS", "PIPEWIRE_REMOTE"):
-            self.env.pop(name, None)
-        if kind == "pulse":
-            conf = os.path.join(work, "pa.conf")
-            with open(conf, "w") as f:
-                f.write("load-module module-native-protocol-unix auth-anonymous=1\n")
-            self.start(["pulseaudio", "--daemonize=no", "--system=no", "--exit-idle-time=-1",
-                        "--disallow-exit=yes", "--use-pid-file=no", "--realtime=no",
-                        "--high-priority=no", "-n", "-F", conf])
-        else:
-            out = subprocess.run(["dbus-launch", "--sh-syntax"], env=self.env, check=True,
-                                 capture_output=True, text=True).stdout
-            for key in ("DBUS_SESSION_BUS_ADDRESS", "DBUS_SESSION_BUS_PID"):
-                m = re.search(key + r"='?([^';\n]*)", out)
-                self.env[key] = m.group(1)
-            self.dbus_pid = int(self.env["DBUS_SESSION_BUS_PID"])
-            for program in ("pipewire", "wireplumber", "pipewire-pulse"):
-                self.start([program])
-                time.sleep(0.3)
-        if not wait_for(lambda: self.pactl("info").returncode == 0, 10):
-            self.stop()
-            sys.exit(f"the private {kind} server did not start")
-
-    def start(self, args):
-        self.procs.append(subprocess.Popen(args, env=self.env, stdout=subprocess.DEVNULL,
-                                           stderr=subprocess.DEVNULL))
-
-    def pactl(self, *args):
-        return subprocess.run(["pactl", *args], env=self.env, capture_output=True, text=True,
-                              timeout=10)
-
-    def load(self, *args):
-        r = self.pactl("load-module", *args)
-        if r.returncode != 0:
-            sys.exit(f"pactl load-module {' '.join(args)}: {r.stderr}")
-
-    def stop(self):
-        for p in reversed(self.procs):
-            if p.poll() is None:
-                p.terminate()
-                try:
-                    p.wait(timeout=5)
-                except subprocess.TimeoutExpired:
-                    p.kill()
-                    p.wait()
-        if self.kind == "pipewire" and getattr(self, "dbus_pid", 0):
-            os.kill(self.dbus_pid, signal.SIGTERM)
 
 
 def make_bursts(path, seconds):
@@ -126,7 +63,7 @@ def centroid(x, a, b):
 
 def measure(tool, kind, effect, seconds, extra=()):
     work = tempfile.mkdtemp()
-    server = Server(kind, work)
+    server = PrivateServer(kind, work)
     procs = []
     try:
         server.load("module-null-sink", "sink_name=meas", "channels=2", f"rate={RATE}",

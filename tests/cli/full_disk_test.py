@@ -7,6 +7,9 @@ The disk is a small tmpfs mounted here; where mounting is refused, each run gets
 limit instead (RLIMIT_FSIZE, with SIGXFSZ ignored as a shell would leave it)."""
 import atexit, os, re, resource, signal, subprocess, sys, tempfile, time, wave
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from private_server import wait_for  # noqa: E402
+
 TOOL, SAMPLE = sys.argv[1], sys.argv[2]
 failures = []
 
@@ -15,15 +18,6 @@ def check(ok, what):
     print(("ok   " if ok else "FAIL ") + what)
     if not ok:
         failures.append(what)
-
-
-def wait_for(predicate, seconds):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.02)
-    return False
 
 
 work = tempfile.mkdtemp()

@@ -2,6 +2,9 @@
 """quillmar record, monitor and devices against a private PulseAudio server fed a 200 Hz tone."""
 import math, os, signal, subprocess, sys, tempfile, time, wave
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from private_server import wait_for  # noqa: E402
+
 TOOL = sys.argv[1]
 F0 = 200.0
 BABY = 2.52  # Baby's default pitch factor
@@ -12,15 +15,6 @@ def check(ok, what):
     print(("ok   " if ok else "FAIL ") + what)
     if not ok:
         failures.append(what)
-
-
-def wait_for(predicate, seconds):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.02)
-    return False
 
 
 def run(*args, **kw):

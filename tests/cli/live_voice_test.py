@@ -3,6 +3,9 @@
 each fed a 200 Hz tone: another client records the virtual microphone."""
 import os, re, signal, socket, subprocess, sys, tempfile, time, wave
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from private_server import PrivateServer, wait_for  # noqa: E402
+
 TOOL = sys.argv[1]
 F0 = 200.0
 failures = []
@@ -12,68 +15,6 @@ def check(ok, what):
     print(("ok   " if ok else "FAIL ") + what)
     if not ok:
         failures.append(what)
-
-
-def wait_for(predicate, seconds):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.05)
-    return False
-
-
-class Server:
-    """PulseAudio itself, or PipeWire with its pulse server under a private D-Bus."""
-
-    def __init__(self, kind, work):
-        self.kind, self.procs, self.dbus_pid = kind, [], 0
-        os.mkdir(work + "/run", 0o700)
-        self.env = dict(os.environ, XDG_RUNTIME_DIR=work + "/run", HOME=work)
-        for name in ("PULSE_SERVER", "DBUS_SESSION_BUS_ADDRESS", "PIPEWIRE_REMOTE"):
-            self.env.pop(name, None)
-        if kind == "pulse":
-            with open(work + "/pa.conf", "w") as f:
-                f.write("load-module module-native-protocol-unix auth-anonymous=1\n")
-            self.start(["pulseaudio", "--daemonize=no", "--system=no", "--exit-idle-time=-1",
-                        "--disallow-exit=yes", "--use-pid-file=no", "--realtime=no",
-                        "--high-priority=no", "-n", "-F", work + "/pa.conf"])
-        else:
-            out = subprocess.run(["dbus-launch", "--sh-syntax"], env=self.env, check=True,
-                                 capture_output=True, text=True).stdout
-            for key in ("DBUS_SESSION_BUS_ADDRESS", "DBUS_SESSION_BUS_PID"):
-                self.env[key] = re.search(key + r"='?([^';\n]*)", out).group(1)
-            self.dbus_pid = int(self.env["DBUS_SESSION_BUS_PID"])
-            for program in ("pipewire", "wireplumber", "pipewire-pulse"):
-                self.start([program])
-                time.sleep(0.3)
-        if not wait_for(lambda: self.pactl("info").returncode == 0, 10):
-            raise RuntimeError(f"the private {kind} server did not start")
-        for args in (["sink_name=input", "rate=48000", "channels=1"],
-                     ["sink_name=output", "rate=48000", "channels=2"]):
-            self.pactl("load-module", "module-null-sink", *args)
-        self.pactl("set-default-sink", "output")
-        self.pactl("set-default-source", "input.monitor")
-
-    def start(self, args):
-        self.procs.append(subprocess.Popen(args, env=self.env, stdout=subprocess.DEVNULL,
-                                           stderr=subprocess.DEVNULL))
-
-    def pactl(self, *args):
-        return subprocess.run(["pactl", *args], env=self.env, capture_output=True, text=True,
-                              timeout=10)
-
-    def stop(self):
-        for p in reversed(self.procs):
-            if p.poll() is None:
-                p.terminate()
-                try:
-                    p.wait(timeout=5)
-                except subprocess.TimeoutExpired:
-                    p.kill()
-                    p.wait()
-        if self.dbus_pid:
-            os.kill(self.dbus_pid, signal.SIGTERM)
 
 
 def samples(path):
@@ -299,8 +240,15 @@ try:
     for kind in sys.argv[2:] or ["pulse", "pipewire"]:
         work = root + "/" + kind
         os.mkdir(work)
-        SERVER = Server(kind, work)
+        SERVER = PrivateServer(kind, work)
         ENV = SERVER.env
+        # The tone plays into "input", whose monitor is the default source; voices go to
+        # "output".
+        for args in (["sink_name=input", "rate=48000", "channels=1"],
+                     ["sink_name=output", "rate=48000", "channels=2"]):
+            SERVER.load("module-null-sink", *args)
+        SERVER.pactl("set-default-sink", "output")
+        SERVER.pactl("set-default-source", "input.monitor")
         try:
             live_session(kind, work)
             if kind == "pulse":
