@@ -204,12 +204,8 @@ bool ReadAudioFile(const std::string& path, AudioData& audio, std::string& error
     const auto channels = static_cast<size_t>(info.channels);
     AudioData result;
     result.stored = StoredWidthOf(info.format);
-    result.format.formatTag = bits == 32 ? 3 : 1;
-    result.format.channels = static_cast<uint16_t>(channels);
-    result.format.samplesPerSec = static_cast<uint32_t>(info.samplerate);
-    result.format.bitsPerSample = bits;
-    result.format.blockAlign = static_cast<uint16_t>(channels * bits / 8);
-    result.format.avgBytesPerSec = result.format.samplesPerSec * result.format.blockAlign;
+    result.format = InterleavedWaveFormat(static_cast<uint16_t>(channels),
+                                          static_cast<uint32_t>(info.samplerate), bits);
 
     const size_t bytesPerSample = bits / 8;
     std::vector<short> shorts(static_cast<size_t>(kChunkFrames) * channels);
@@ -604,10 +600,7 @@ bool ConvertPcm(AudioData& audio, uint16_t bits) {
         }
     }
     audio.pcm = std::move(out);
-    audio.format.bitsPerSample = bits;
-    audio.format.formatTag = bits == 32 ? 3 : 1;
-    audio.format.blockAlign = static_cast<uint16_t>(audio.format.channels * bits / 8);
-    audio.format.avgBytesPerSec = audio.format.samplesPerSec * audio.format.blockAlign;
+    audio.format = InterleavedWaveFormat(audio.format.channels, audio.format.samplesPerSec, bits);
     return true;
 }
 

@@ -107,12 +107,7 @@ int CommandRetune(const std::vector<std::string>& args) {
     if (bytes <= 0)
         return Fail("'" + files[0] + "': " + Explain(bytes, rateHz));
     AudioData result;
-    result.format.formatTag = 1;
-    result.format.channels = 1;
-    result.format.samplesPerSec = audio.format.samplesPerSec;
-    result.format.bitsPerSample = 16;
-    result.format.blockAlign = 2;
-    result.format.avgBytesPerSec = 2 * audio.format.samplesPerSec;
+    result.format = InterleavedWaveFormat(1, audio.format.samplesPerSec, 16);
     const auto* bytesOut = reinterpret_cast<const uint8_t*>(out.get());
     result.pcm.assign(bytesOut, bytesOut + bytes);
     if (!WriteAudioFile(files[1], result, error))

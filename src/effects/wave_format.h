@@ -16,6 +16,22 @@ struct WaveFormat {
     uint16_t extraSize = 0;
 };
 
+// The format tags this project writes: integer PCM, and IEEE float for 32-bit samples.
+inline constexpr uint16_t kWaveFormatPcm = 1;
+inline constexpr uint16_t kWaveFormatFloat = 3;
+
+// An interleaved stream of `bits`-bit samples (32: float), every field derived from the three.
+inline WaveFormat InterleavedWaveFormat(uint16_t channels, uint32_t rateHz, uint16_t bits) {
+    WaveFormat format;
+    format.formatTag = bits == 32 ? kWaveFormatFloat : kWaveFormatPcm;
+    format.channels = channels;
+    format.samplesPerSec = rateHz;
+    format.bitsPerSample = bits;
+    format.blockAlign = static_cast<uint16_t>(channels * bits / 8);
+    format.avgBytesPerSec = rateHz * format.blockAlign;
+    return format;
+}
+
 // Bounds of a format an effect will prepare for: anything outside them describes no real
 // capture stream and would only size absurd buffers.
 inline constexpr uint32_t kMaxSampleRateHz = 384000;

@@ -15,9 +15,6 @@ uint16_t SampleBits(const VoiceEffect& effect) {
     return dynamic_cast<const PhaseVocoderEffect*>(&effect) != nullptr ? 32 : 16;
 }
 
-constexpr uint16_t kFormatPcm = 1;
-constexpr uint16_t kFormatFloat = 3;
-
 // A host's block is converted this many frames at a time, so any block length needs only
 // this much room.
 constexpr uint32_t kPieceFrames = 512;
@@ -31,13 +28,7 @@ bool HostStream::Prepare(std::unique_ptr<VoiceEffect> effect, uint32_t channels,
     if (effect_ == nullptr || channels == 0 || channels > kMaxChannels)
         return false;
     const uint16_t bits = SampleBits(*effect_);
-    format_ = WaveFormat{};
-    format_.formatTag = bits == 32 ? kFormatFloat : kFormatPcm;
-    format_.channels = static_cast<uint16_t>(channels);
-    format_.samplesPerSec = rateHz;
-    format_.bitsPerSample = bits;
-    format_.blockAlign = static_cast<uint16_t>(channels * bits / 8);
-    format_.avgBytesPerSec = rateHz * format_.blockAlign;
+    format_ = InterleavedWaveFormat(static_cast<uint16_t>(channels), rateHz, bits);
     channels_ = channels;
     if (!IsPlausibleStreamFormat(format_))
         return false;
