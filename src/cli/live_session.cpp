@@ -110,12 +110,50 @@ uint32_t QuickestRate(VoiceEffect& effect, WaveFormat format) {
     return best;
 }
 
+// Mutes and unmutes what the monitor plays, over a short fade so that no click is heard; the
+// voice runs on and a file never hears of it. The control side sets the wish; one audio
+// thread at a time applies it to 16-bit PCM, allocating nothing.
+class MonitorMute {
+  public:
+    void Prepare(const WaveFormat& format) {
+        channels_ = std::max<uint32_t>(1, format.channels);
+        step_ = 1000.0 / (kFadeMs * format.samplesPerSec);
+    }
+    void Set(bool muted) { muted_.store(muted, std::memory_order_release); }
+    bool Muted() const { return muted_.load(std::memory_order_acquire); }
+    // True when `pcm` would leave Apply unchanged.
+    bool Passes() const { return gain_ == 1.0 && !Muted(); }
+    void Apply(std::span<uint8_t> pcm) {
+        const double target = Muted() ? 0.0 : 1.0;
+        const size_t frameBytes = 2 * size_t{channels_};
+        for (size_t frame = 0; frame + frameBytes <= pcm.size(); frame += frameBytes) {
+            gain_ =
+                target > gain_ ? std::min(target, gain_ + step_) : std::max(target, gain_ - step_);
+            if (gain_ == 1.0)
+                continue;
+            for (size_t at = frame; at < frame + frameBytes; at += 2) {
+                int16_t v = 0;
+                std::memcpy(&v, pcm.data() + at, 2);
+                v = static_cast<int16_t>(std::lround(v * gain_));
+                std::memcpy(pcm.data() + at, &v, 2);
+            }
+        }
+    }
+
+  private:
+    static constexpr double kFadeMs = 10.0;
+    std::atomic<bool> muted_{false};
+    uint32_t channels_ = 1;
+    double step_ = 1.0;  // gain change per frame
+    double gain_ = 1.0;
+};
+
 // The monitor's whole path when no file is written: inside the capture callback the input is
 // measured, counted and transformed, and goes straight into the playback ring, so the voice
 // waits for no thread and passes one ring. Allocates nothing, never waits.
 class MonitorTap : public CaptureFilter {
   public:
-    explicit MonitorTap(VoiceSwitcher* voices) : voices_(voices) {}
+    MonitorTap(VoiceSwitcher* voices, MonitorMute* mute) : voices_(voices), mute_(mute) {}
 
     void Filter(std::span<uint8_t> audio) override {
         int peak = 0;
@@ -127,6 +165,7 @@ class MonitorTap : public CaptureFilter {
         if (peak > peak_.load(std::memory_order_relaxed))
             peak_.store(peak, std::memory_order_relaxed);
         voices_->Transform(audio);
+        mute_->Apply(audio);
         taken_.fetch_add(audio.size(), std::memory_order_release);
     }
     uint64_t TakenBytes() const { return taken_.load(std::memory_order_acquire); }
@@ -140,6 +179,7 @@ class MonitorTap : public CaptureFilter {
 
   private:
     VoiceSwitcher* voices_;
+    MonitorMute* mute_;
     std::atomic<uint64_t> taken_{0};
     std::atomic<int> peak_{0};
 };
@@ -165,7 +205,7 @@ enum class Stop { kNone, kSeconds, kSignal, kInputEnded, kServerLost, kStalled, 
 class LiveSession {
   public:
     explicit LiveSession(const LiveRequest& r)
-        : r_(r), record_(client_), playback_(client_), tap_(&voices_) {}
+        : r_(r), record_(client_), playback_(client_), tap_(&voices_, &mute_) {}
 
     int Run();
 
@@ -180,6 +220,8 @@ class LiveSession {
     void ReportLosses(const LatencySums& latency);
     int FinishFiles(Stop why, int rc);
     void SwitchVoices();
+    void ToggleHearing();
+    void Play(std::span<const uint8_t> voice);
     bool OpenInput(const std::string& source, std::string& error);
     void AwaitInput();
     int Fail(const std::string& message) { return ReportFailure(r_.command, message); }
@@ -192,6 +234,7 @@ class LiveSession {
     std::unique_ptr<SpscRing> capture_;
     std::unique_ptr<SpscRing> monitorRing_;
     VoiceSwitcher voices_;
+    MonitorMute mute_;
     MonitorTap tap_;
     VoiceControl control_;
     int voiceId_ = 0;    // the voice heard
@@ -204,6 +247,8 @@ class LiveSession {
     AudioFileWriter out_;
     AudioFileWriter raw_;
     std::vector<uint8_t> chunk_;
+    std::vector<uint8_t> muted_;  // the monitor's copy of a chunk while it fades or is muted
+    bool noMonitorSaid_ = false;
     uint32_t fragment_ = 0;
     std::string sourceName_;
     bool inputGone_ = false;
@@ -252,6 +297,9 @@ bool LiveSession::Prepare(std::string& error) {
     effectDelayBytes_ = skipBytes_;
     // A block effect's long steps would stall the server's thread: it runs on this one.
     monitorOnly_ = r_.monitor && r_.out.empty() && r_.raw.empty() && voices_.AudioByHops();
+    // A block voice switched to later runs on a worker of its own instead.
+    voices_.RunBlocksOnWorker(monitorOnly_);
+    mute_.Prepare(format_);
     if (r_.seconds > 0.0)
         limitBytes_ = static_cast<uint64_t>(std::llround(r_.seconds * format_.samplesPerSec)) *
                       format_.blockAlign;
@@ -261,6 +309,7 @@ bool LiveSession::Prepare(std::string& error) {
     }
     chunk_.resize(std::max<size_t>(
         format_.blockAlign, format_.avgBytesPerSec / 50 / format_.blockAlign * format_.blockAlign));
+    muted_.resize(chunk_.size());
     if (!r_.out.empty() && !out_.Open(r_.out, format_, error))
         return false;
     if (!r_.raw.empty() && !raw_.Open(r_.raw, format_, error))
@@ -378,13 +427,49 @@ void LiveSession::SwitchVoices() {
     wantedId_ = -1;
 }
 
+// What the monitor plays: the voice, or its muted copy (the file keeps the voice).
+void LiveSession::Play(std::span<const uint8_t> voice) {
+    if (monitorRing_ == nullptr)
+        return;
+    if (mute_.Passes()) {
+        monitorLost_ += voice.size() - monitorRing_->Write(voice);
+        return;
+    }
+    for (size_t at = 0; at < voice.size(); at += muted_.size()) {
+        const size_t n = std::min(muted_.size(), voice.size() - at);
+        std::copy_n(voice.begin() + static_cast<std::ptrdiff_t>(at), n, muted_.begin());
+        mute_.Apply({muted_.data(), n});
+        monitorLost_ += n - monitorRing_->Write({muted_.data(), n});
+    }
+}
+
+// The m key: live turns the server's loopback on and off; monitor and record --monitor mute
+// what they play, the voice running on. A record without a monitor has nothing to turn on
+// without the server's buffers and rate set up for one, so it says so.
+void LiveSession::ToggleHearing() {
+    if (r_.toggleHearing) {
+        r_.toggleHearing();
+    } else if (r_.monitor) {
+        mute_.Set(!mute_.Muted());
+        status_.SetNote(mute_.Muted() ? "monitor muted" : nullptr);
+        if (!status_.Active())
+            std::fprintf(stderr, "quillmar %s: the monitor is %s\n", r_.command,
+                         mute_.Muted() ? "muted" : "on again");
+    } else if (!noMonitorSaid_) {
+        noMonitorSaid_ = true;
+        std::fprintf(stderr,
+                     "\nquillmar %s: there is no monitor to mute (record with --monitor to hear "
+                     "yourself)\n",
+                     r_.command);
+    }
+}
+
 void LiveSession::Consume(std::span<uint8_t> chunk) {
     if (!r_.raw.empty() && writeError_.empty() && !raw_.Write(chunk, writeError_))
         return;
     status_.Measure(chunk);
     voices_.Transform(chunk);
-    if (monitorRing_ != nullptr)
-        monitorLost_ += chunk.size() - monitorRing_->Write(chunk);
+    Play(chunk);
     const size_t skip = static_cast<size_t>(std::min<uint64_t>(skipBytes_, chunk.size()));
     skipBytes_ -= skip;
     if (!r_.out.empty() && writeError_.empty())
@@ -431,7 +516,7 @@ void LiveSession::Finish(Stop why) {
                 // would be a backlog the output drops, and the last words with it.
                 client_.WaitUntil([&] { return monitorRing_->Readable() < n || !client_.Alive(); },
                                   kMonitorRingSeconds);
-                monitorRing_->Write({chunk_.data(), n});
+                Play({chunk_.data(), n});
             }
             const size_t skip = static_cast<size_t>(std::min<uint64_t>(skipBytes_, n));
             skipBytes_ -= skip;
@@ -493,8 +578,8 @@ Stop LiveSession::Loop(LatencySums& latency) {
         if (why != Stop::kNone)
             break;
         SwitchVoices();
-        if (control_.TakeHearingToggle() && r_.toggleHearing)
-            r_.toggleHearing();
+        if (control_.TakeHearingToggle())
+            ToggleHearing();
         why = NextStop();
         status_.Show(static_cast<double>(takenBytes_) / format_.avgBytesPerSec);
     }
@@ -552,6 +637,11 @@ void LiveSession::ReportLosses(const LatencySums& latency) {
                      "quillmar %s: warning: %.0f ms of input were lost (the writer fell "
                      "behind)\n",
                      r_.command, 1000.0 * static_cast<double>(lost) / format_.avgBytesPerSec);
+    }
+    if (const uint64_t late = voices_.AudioLateBytes(); late > 0) {
+        std::fprintf(stderr,
+                     "quillmar %s: warning: the voice came %.0f ms late (heard as silence)\n",
+                     r_.command, 1000.0 * static_cast<double>(late) / format_.avgBytesPerSec);
     }
     if (const uint64_t dropped = playback_.DroppedBytes(); dropped > 0) {
         std::fprintf(stderr, "quillmar %s: the monitor skipped %.0f ms to keep its latency low\n",

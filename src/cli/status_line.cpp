@@ -61,6 +61,8 @@ void StatusLine::Show(double elapsedSeconds) {
                  clipped_ ? " CLIP" : "     ");
     if (voice_ != nullptr)
         std::fprintf(stderr, "  voice %s", voice_);
+    if (note_ != nullptr)
+        std::fprintf(stderr, "  %s", note_);
     if (out_ != nullptr)
         std::fprintf(stderr, "  out %.1f KB", static_cast<double>(out_->FileBytes()) / 1024.0);
     std::fflush(stderr);

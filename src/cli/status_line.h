@@ -18,10 +18,14 @@ class StatusLine {
     void Start(const WaveFormat& format, const AudioFileWriter* out);
     // The voice named on the line from now on.
     void SetVoice(const char* name) { voice_ = name; }
+    // A short note shown after it ("monitor muted"); null for none.
+    void SetNote(const char* note) { note_ = note; }
     // Takes the peak of 16-bit input into the level shown next.
     void Measure(std::span<const uint8_t> pcm16);
     // Redraws at most four times a second.
     void Show(double elapsedSeconds);
+    // True when the line is shown (stderr is a terminal).
+    bool Active() const { return active_; }
     // Erases the line.
     void Clear();
 
@@ -29,6 +33,7 @@ class StatusLine {
     bool active_ = false;
     const AudioFileWriter* out_ = nullptr;
     const char* voice_ = nullptr;
+    const char* note_ = nullptr;
     int peak_ = 0;
     bool clipped_ = false;
     int64_t lastShownNs_ = 0;

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """quillmar live and switch against a private PulseAudio server and a private PipeWire session,
 each fed a 200 Hz tone: another client records the virtual microphone."""
-import os, re, signal, socket, subprocess, sys, tempfile, time, wave
+import fcntl, os, pty, re, signal, socket, subprocess, sys, tempfile, termios, time, wave
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from private_server import PrivateServer, wait_for  # noqa: E402
@@ -233,6 +233,69 @@ def many_switches(work):
         player.wait()
 
 
+def voice_of(f0):
+    """Which voice a 200 Hz tone came through, by the pitch heard."""
+    for name, factor in (("none", 1.0), ("Male2Female", 2.245), ("Baby", 2.52)):
+        if abs(f0 / (F0 * factor) - 1) < 0.03:
+            return name
+    return "silent" if f0 == 0 else "?"
+
+
+def monitor_switches(kind, work):
+    """A running monitor switched from Baby (run inside the server's callback) to Male2Female
+    (whose long steps run on a worker) and back to none, then muted and unmuted with the m key:
+    the output carries each voice in turn without a gap, is silent only while muted, and the
+    monitor still takes all its seconds."""
+    player = subprocess.Popen(["paplay", "--device=input", work + "/../tone.wav"], env=ENV,
+                              stderr=subprocess.DEVNULL)
+    keys, terminal = pty.openpty()
+    heard = work + "/monitored.wav"
+    rec = subprocess.Popen(["parecord", "--device=output.monitor", "--file-format=wav",
+                            "--channels=1", heard], env=ENV, stderr=subprocess.DEVNULL)
+    try:
+        began = time.monotonic()
+        p = subprocess.Popen([TOOL, "monitor", "--effect", "Baby", "--seconds", "10"], env=ENV,
+                             stdin=terminal, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                             text=True, start_new_session=True,
+                             preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
+        # Baby is heard for a while first (a server may start a new recording late).
+        wait_for(lambda: loud_end(heard), 10)
+        heard_at = time.monotonic() + 1.0
+        for at, act in ((0.0, "Male2Female"), (2.0, "none"), (3.5, "m"), (4.5, "m")):
+            time.sleep(max(0.0, heard_at + at - time.monotonic()))
+            if act == "m":
+                os.write(keys, b"m")
+            else:
+                run("switch", act)
+        _, err = p.communicate(timeout=20)
+        took = time.monotonic() - began
+        time.sleep(0.5)
+        rec.terminate()
+        rec.wait(timeout=10)
+        rows = [r.split(",") for r in run("pitch", "--ceiling", "800", "--step", "0.02", heard)
+                .stdout.splitlines()[1:]]
+        voices = [voice_of(float(r[1])) for r in rows]
+        while voices and voices[0] != "Baby":  # the sink's silence before the monitor starts
+            voices.pop(0)
+        while voices and voices[-1] != "none":
+            voices.pop()
+        runs = [v for i, v in enumerate(voices) if i == 0 or v != voices[i - 1]]
+        runs = [v for v in runs if v != "?"]  # a fade's few frames between two voices
+        runs = [v for i, v in enumerate(runs) if i == 0 or v != runs[i - 1]]
+        muted = voices.count("silent") * 0.02
+        check(runs == ["Baby", "Male2Female", "none", "silent", "none"] and 0.6 < muted < 1.3,
+              f"{kind}: monitor switched to Male2Female and back, muted by m: the voices in turn, "
+              f"silent only while muted ({runs}, {muted:.2f} s)")
+        check(p.returncode == 0 and "muted" in err and "came" not in err and took > 9.5,
+              f"{kind}: the monitor ran its seconds, its worker never late ({took:.1f} s: {err})")
+    finally:
+        for q in (player, rec):
+            q.kill()
+            q.wait()
+        os.close(keys)
+        os.close(terminal)
+
+
 root = tempfile.mkdtemp()
 subprocess.run(["sox", "-n", "-r", "48000", "-c", "1", "-b", "16", root + "/tone.wav", "synth",
                 "60", "sine", str(F0), "vol", "0.5"], check=True)
@@ -251,6 +314,7 @@ try:
         SERVER.pactl("set-default-source", "input.monitor")
         try:
             live_session(kind, work)
+            monitor_switches(kind, work)
             if kind == "pulse":
                 many_switches(work)
         finally:
