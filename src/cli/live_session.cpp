@@ -19,6 +19,7 @@
 #include "cli/commands.h"
 #include "cli/effect_choice.h"
 #include "cli/live_session.h"
+#include "cli/monitor_mute.h"
 #include "cli/status_line.h"
 #include "cli/voice_control.h"
 #include "effects/effect_instances.h"
@@ -109,44 +110,6 @@ uint32_t QuickestRate(VoiceEffect& effect, WaveFormat format) {
     }
     return best;
 }
-
-// Mutes and unmutes what the monitor plays, over a short fade so that no click is heard; the
-// voice runs on and a file never hears of it. The control side sets the wish; one audio
-// thread at a time applies it to 16-bit PCM, allocating nothing.
-class MonitorMute {
-  public:
-    void Prepare(const WaveFormat& format) {
-        channels_ = std::max<uint32_t>(1, format.channels);
-        step_ = 1000.0 / (kFadeMs * format.samplesPerSec);
-    }
-    void Set(bool muted) { muted_.store(muted, std::memory_order_release); }
-    bool Muted() const { return muted_.load(std::memory_order_acquire); }
-    // True when `pcm` would leave Apply unchanged.
-    bool Passes() const { return gain_ == 1.0 && !Muted(); }
-    void Apply(std::span<uint8_t> pcm) {
-        const double target = Muted() ? 0.0 : 1.0;
-        const size_t frameBytes = 2 * size_t{channels_};
-        for (size_t frame = 0; frame + frameBytes <= pcm.size(); frame += frameBytes) {
-            gain_ =
-                target > gain_ ? std::min(target, gain_ + step_) : std::max(target, gain_ - step_);
-            if (gain_ == 1.0)
-                continue;
-            for (size_t at = frame; at < frame + frameBytes; at += 2) {
-                int16_t v = 0;
-                std::memcpy(&v, pcm.data() + at, 2);
-                v = static_cast<int16_t>(std::lround(v * gain_));
-                std::memcpy(pcm.data() + at, &v, 2);
-            }
-        }
-    }
-
-  private:
-    static constexpr double kFadeMs = 10.0;
-    std::atomic<bool> muted_{false};
-    uint32_t channels_ = 1;
-    double step_ = 1.0;  // gain change per frame
-    double gain_ = 1.0;
-};
 
 // The monitor's whole path when no file is written: inside the capture callback the input is
 // measured, counted and transformed, and goes straight into the playback ring, so the voice
