@@ -25,6 +25,8 @@ class MonitorMute {
     // True when `pcm` would leave Apply unchanged.
     bool Passes() const { return gain_ == 1.0 && !Muted(); }
     void Apply(std::span<uint8_t> pcm) {
+        if (Passes())
+            return;
         const double target = Muted() ? 0.0 : 1.0;
         const size_t frameBytes = 2 * size_t{channels_};
         for (size_t frame = 0; frame + frameBytes <= pcm.size(); frame += frameBytes) {
