@@ -527,8 +527,7 @@ Stop LiveSession::Loop(LatencySums& latency) {
     // With the monitor's audio moved by the server's thread, this one only watches.
     const long periodNs = r_.monitor && !monitorOnly_ ? kMonitorPeriodNs : kRecordPeriodNs;
     while (why == Stop::kNone) {
-        struct timespec pause = {0, periodNs};
-        nanosleep(&pause, nullptr);
+        control_.Pause(periodNs);
         const size_t waiting = capture_ != nullptr ? capture_->Readable() : 0;
         why = Pump();
         // Once the start-up burst is past, the monitor's latency is what the server holds on

@@ -10,6 +10,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -241,6 +242,20 @@ void VoiceControl::Open(int currentId, std::string& warning) {
         thread_ = std::thread([this] { Listen(); });
 }
 
+void VoiceControl::Wake() {
+    {
+        std::lock_guard<std::mutex> lock(newsMutex_);
+        news_ = true;
+    }
+    newsCame_.notify_one();
+}
+
+void VoiceControl::Pause(long ns) {
+    std::unique_lock<std::mutex> lock(newsMutex_);
+    newsCame_.wait_for(lock, std::chrono::nanoseconds(ns), [this] { return news_; });
+    news_ = false;
+}
+
 void VoiceControl::Key(char key) {
     if (key >= '0' && key <= '0' + kVoiceCount)
         requested_.store(key - '0', std::memory_order_release);
@@ -264,6 +279,7 @@ void VoiceControl::Answer(int client) {
         return;
     }
     requested_.store(id, std::memory_order_release);
+    Wake();
     WriteAll(client, std::string("ok ") + VoiceNameOf(id) + "\n");
 }
 
@@ -284,8 +300,10 @@ void VoiceControl::Listen() {
         }
         if ((fds[2].revents & POLLIN) != 0) {
             char key = 0;
-            if (::read(STDIN_FILENO, &key, 1) == 1)
+            if (::read(STDIN_FILENO, &key, 1) == 1) {
                 Key(key);
+                Wake();
+            }
         } else if (fds[2].revents != 0) {
             keys = false;  // the terminal went away
         }

@@ -4,6 +4,8 @@
 #include <termios.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -55,11 +57,15 @@ class VoiceControl {
     // The voice heard now, for status replies.
     void SetCurrent(int id) { current_.store(id, std::memory_order_release); }
     const std::string& SocketPath() const { return path_; }
+    // Sleeps up to `ns`, less when a key or a request comes meanwhile, so that a switch waits
+    // for no watch period. The command's own thread.
+    void Pause(long ns);
 
   private:
     void Listen();
     void Answer(int client);
     void Key(char key);
+    void Wake();
 
     std::string path_;
     int listenFd_ = -1;
@@ -71,6 +77,9 @@ class VoiceControl {
     std::atomic<int> current_{0};
     std::atomic<bool> stop_{false};
     std::atomic<bool> hearing_{false};
+    std::mutex newsMutex_;
+    std::condition_variable newsCame_;
+    bool news_ = false;
 };
 
 }  // namespace qm
