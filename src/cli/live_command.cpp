@@ -101,8 +101,16 @@ int CommandLive(const std::vector<std::string>& args) {
         if (!voice.ToggleLoopback(failure))
             std::fprintf(stderr, "\nquillmar live: %s\n", failure.c_str());
     };
-    std::fprintf(stderr, "quillmar live: speaking through \"%s\" (%s)\n", kDescription,
-                 name.c_str());
+    r.outputOpened = [&voice] {
+        std::string failure;
+        if (!voice.Restart(failure))
+            std::fprintf(stderr, "quillmar live: warning: %s\n", failure.c_str());
+    };
+    // Said once what records the voice hears it, so a script may start a call on this line.
+    r.flowing = [&name] {
+        std::fprintf(stderr, "quillmar live: speaking through \"%s\" (%s)\n", kDescription,
+                     name.c_str());
+    };
     return RunLiveSession(r);
 }
 

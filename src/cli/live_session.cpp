@@ -207,6 +207,7 @@ class LiveSession {
     uint32_t fragment_ = 0;
     std::string sourceName_;
     bool inputGone_ = false;
+    bool flowing_ = false;  // the voice has reached the output once
     int64_t nextLookNs_ = 0;
     uint64_t limitBytes_ = UINT64_MAX;
     uint64_t takenBytes_ = 0;
@@ -280,6 +281,8 @@ bool LiveSession::Prepare(std::string& error) {
         if (!playback_.OpenPlayback(sink, format_, fragments * fragment, *monitorRing_, error)) {
             return false;
         }
+        if (r_.outputOpened)
+            r_.outputOpened();
         // Capture starts once the output runs: audio gathered while the output still starts
         // would pile up in the ring and be skipped as a burst, and the first word with it.
         client_.WaitUntil([&] { return playback_.Running() || !client_.Alive(); },
@@ -492,6 +495,11 @@ Stop LiveSession::Loop(LatencySums& latency) {
         }
         if (why != Stop::kNone)
             break;
+        if (!flowing_ && takenBytes_ > 0 && (!r_.monitor || playback_.Running())) {
+            flowing_ = true;
+            if (r_.flowing)
+                r_.flowing();
+        }
         SwitchVoices();
         if (control_.TakeHearingToggle() && r_.toggleHearing)
             r_.toggleHearing();

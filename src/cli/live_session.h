@@ -30,6 +30,10 @@ struct LiveRequest {
     std::string ownSource;
     // Called on the command's own thread when the user presses m; null: m does nothing.
     std::function<void()> toggleHearing;
+    // Called on the command's own thread: once the output stream is open, before capture
+    // starts; and once the voice flows (the input has delivered and the output plays).
+    std::function<void()> outputOpened;
+    std::function<void()> flowing;
 };
 
 // How long a live command waits for the sound server to answer.

@@ -148,6 +148,33 @@ bool VirtualSource::Unload(uint32_t index) {
     return Wait(op);
 }
 
+bool VirtualSource::Suspend(bool suspend) {
+    struct Reply {
+        int success = 0;
+    } reply;
+    pa_operation* op = nullptr;
+    {
+        PulseClient::Lock lock(client_);
+        op = pa_context_suspend_sink_by_name(
+            client_.Context(), sinkName_.c_str(), suspend ? 1 : 0,
+            [](pa_context*, int success, void* d) { static_cast<Reply*>(d)->success = success; },
+            &reply);
+    }
+    return Wait(op) && reply.success != 0;
+}
+
+bool VirtualSource::Restart(std::string& error) {
+    // PipeWire's null sink runs in the graph's cycle and asks for audio at once.
+    if (client_.OnPipeWire())
+        return true;
+    const bool suspended = Suspend(true);
+    if (!Suspend(false) || !suspended) {
+        error = "the sound server did not restart the voice's sink";
+        return false;
+    }
+    return true;
+}
+
 void VirtualSource::Remove() {
     // The source first: a program recording from it is moved before its sink goes.
     for (auto it = loaded_.rbegin(); it != loaded_.rend() && client_.Alive(); ++it)

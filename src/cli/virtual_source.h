@@ -30,6 +30,12 @@ class VirtualSource {
     // when a live process offers `name` already (`runningPid` set) or the server refuses.
     bool Create(const std::string& name, const std::string& description, uint32_t rateHz,
                 uint32_t channels, pid_t& runningPid, std::string& error);
+    // Call once the stream that plays the voice into SinkName() is open. On PulseAudio a null
+    // sink loaded while nothing plays into it renders two seconds ahead at once and then
+    // sleeps, so a stream that joins it is first asked for audio that much later and what
+    // records the voice meanwhile hears silence. Suspending and resuming the sink restarts
+    // its clock at the stream's own latency.
+    bool Restart(std::string& error);
     // Also plays the voice to the default output (hearing yourself), server-side.
     bool AddLoopback(std::string& error);
     // Hearing yourself on or off.
@@ -48,6 +54,7 @@ class VirtualSource {
     bool Modules(std::vector<Module>& modules, std::string& error);
     bool Load(const char* module, const std::string& argument, std::string& error);
     bool Unload(uint32_t index);
+    bool Suspend(bool suspend);
     bool Wait(pa_operation* op);
 
     PulseClient& client_;

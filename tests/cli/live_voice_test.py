@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """quillmar live and switch against a private PulseAudio server and a private PipeWire session,
 each fed a 200 Hz tone: another client records the virtual microphone."""
-import os, re, signal, socket, subprocess, sys, tempfile, time, wave
+import os, re, signal, socket, subprocess, sys, tempfile, threading, time, wave
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from private_server import PrivateServer, wait_for  # noqa: E402
@@ -41,8 +41,17 @@ def run(*args):
 
 
 def start(*args):
-    return subprocess.Popen([TOOL, *args], env=ENV, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, text=True)
+    """The command runs on; its error lines are gathered as they come (see said)."""
+    p = subprocess.Popen([TOOL, *args], env=ENV, stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE, text=True)
+    p.lines = []
+    threading.Thread(target=lambda: [p.lines.append(l) for l in p.stderr], daemon=True).start()
+    return p
+
+
+def said(p, text, seconds, times=1):
+    """Whether the command has said `text` `times` times within `seconds`."""
+    return wait_for(lambda: sum(text in l for l in p.lines) >= times, seconds)
 
 
 def ours():
@@ -53,18 +62,25 @@ def ours():
 
 
 def start_live(*args):
+    """live, once it says the voice flows."""
     p = start("live", *args)
-    up = wait_for(lambda: ours()[1] == 1, 10)
+    up = said(p, "speaking through", 10) and ours()[1] == 1
     return p, up
 
 
 def record_voice(path):
-    """Another client records the virtual microphone. On PulseAudio the first client to record
-    it hears a second or two of silence first (so does one that records the monitor of any null
-    sink played with a short latency), so voices are judged back from the end."""
+    """Another client records the virtual microphone."""
     rec = subprocess.Popen(["parecord", "--device=quillmar_voice", "--latency-msec=20",
                             "--file-format=wav", path], env=ENV, stderr=subprocess.DEVNULL)
     return rec, wait_for(lambda: loud_end(path), 15)
+
+
+def voice_at_once(path):
+    """Whether every 50 ms of the recording's first 300 ms carries sound."""
+    x, rate = samples(path)
+    block = rate // 20
+    return len(x) >= 6 * block and all(max(map(abs, x[i:i + block])) > 1000
+                                       for i in range(0, 6 * block, block))
 
 
 def loud_end(path):
@@ -108,6 +124,8 @@ def live_session(kind, work):
         time.sleep(2.5)
         rec.terminate()
         rec.wait(timeout=10)
+        check(voice_at_once(work + "/voices.wav"),
+              f"{kind}: the first recorder of the voice hears it from its first 300 ms")
         rows = [r.split(",") for r in run("pitch", "--ceiling", "800", work + "/voices.wav")
                 .stdout.splitlines()[1:]]
         end = float(rows[-1][0]) if rows else 0.0
