@@ -106,6 +106,7 @@ int CommandLive(const std::vector<std::string>& args) {
         if (!voice.Restart(failure))
             std::fprintf(stderr, "quillmar live: warning: %s\n", failure.c_str());
     };
+    r.eachPass = [&voice] { voice.KeepListeners(); };
     // Said once what records the voice hears it, so a script may start a call on this line.
     r.flowing = [&name] {
         std::fprintf(stderr, "quillmar live: speaking through \"%s\" (%s)\n", kDescription,

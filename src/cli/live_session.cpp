@@ -501,6 +501,8 @@ Stop LiveSession::Loop(LatencySums& latency) {
                 r_.flowing();
         }
         SwitchVoices();
+        if (r_.eachPass)
+            r_.eachPass();
         if (control_.TakeHearingToggle() && r_.toggleHearing)
             r_.toggleHearing();
         why = NextStop();

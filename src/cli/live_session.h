@@ -34,6 +34,8 @@ struct LiveRequest {
     // starts; and once the voice flows (the input has delivered and the output plays).
     std::function<void()> outputOpened;
     std::function<void()> flowing;
+    // Called on the command's own thread at every pass of the session's loop (20 ms).
+    std::function<void()> eachPass;
 };
 
 // How long a live command waits for the sound server to answer.

@@ -14,6 +14,7 @@ namespace {
 
 constexpr double kOperationSeconds = 5.0;
 constexpr const char kOwnerKey[] = "quillmar.pid=";
+constexpr int64_t kListenerLookNs = 500000000;
 
 // A process that still runs and is one of ours (a recycled id belongs to another program).
 bool OwnerRuns(pid_t pid) {
@@ -175,6 +176,92 @@ bool VirtualSource::Restart(std::string& error) {
     return true;
 }
 
+bool VirtualSource::Move(uint32_t output, const std::string& source) {
+    pa_operation* op = nullptr;
+    {
+        PulseClient::Lock lock(client_);
+        op = pa_context_move_source_output_by_name(client_.Context(), output, source.c_str(),
+                                                   nullptr, nullptr);
+    }
+    return Wait(op);
+}
+
+// The streams that record from our source now.
+bool VirtualSource::Listeners(std::vector<uint32_t>& outputs) {
+    struct Found {
+        uint32_t source = PA_INVALID_INDEX;
+        std::vector<std::pair<uint32_t, uint32_t>> outputs;  // output, its source
+    } found;
+    pa_operation* op = nullptr;
+    if (sourceIndex_ == PA_INVALID_INDEX) {
+        {
+            PulseClient::Lock lock(client_);
+            op = pa_context_get_source_info_by_name(
+                client_.Context(), name_.c_str(),
+                [](pa_context*, const pa_source_info* i, int eol, void* d) {
+                    if (eol == 0 && i != nullptr)
+                        static_cast<Found*>(d)->source = i->index;
+                },
+                &found);
+        }
+        if (!Wait(op) || found.source == PA_INVALID_INDEX)
+            return false;
+        sourceIndex_ = found.source;
+    }
+    {
+        PulseClient::Lock lock(client_);
+        op = pa_context_get_source_output_info_list(
+            client_.Context(),
+            [](pa_context*, const pa_source_output_info* i, int eol, void* d) {
+                if (eol == 0 && i != nullptr)
+                    static_cast<Found*>(d)->outputs.emplace_back(i->index, i->source);
+            },
+            &found);
+    }
+    if (!Wait(op))
+        return false;
+    outputs.clear();
+    for (const auto& [output, source] : found.outputs) {
+        if (source == sourceIndex_)
+            outputs.push_back(output);
+    }
+    return true;
+}
+
+void VirtualSource::KeepListeners() {
+    const int64_t now = MonotonicNs();
+    if (name_.empty() || now < nextLookNs_ || !client_.Alive())
+        return;
+    nextLookNs_ = now + kListenerLookNs;
+    std::vector<uint32_t> listeners;
+    if (!Listeners(listeners))
+        return;
+    // Those that left are forgotten: the server may give their numbers to new streams.
+    std::erase_if(placed_, [&](uint32_t o) {
+        return std::find(listeners.begin(), listeners.end(), o) == listeners.end();
+    });
+    std::erase_if(listeners, [&](uint32_t o) {
+        return std::find(placed_.begin(), placed_.end(), o) != placed_.end();
+    });
+    if (listeners.empty())
+        return;
+    if (!client_.OnPipeWire()) {
+        // PulseAudio ignores a move onto the source a stream is on and forgets the place of one
+        // moved onto the default source: the move goes through the sink's monitor, which
+        // carries the same voice, and waits while ours is the default.
+        SourceInfo fallback;
+        std::string error;
+        if (!client_.Source("", fallback, error) || fallback.name == name_)
+            return;
+    }
+    for (const uint32_t output : listeners) {
+        if (!client_.OnPipeWire())
+            Move(output, sinkName_ + ".monitor");
+        Move(output, name_);
+        placed_.push_back(output);
+    }
+}
+
 void VirtualSource::Remove() {
     // The source first: a program recording from it is moved before its sink goes.
     for (auto it = loaded_.rbegin(); it != loaded_.rend() && client_.Alive(); ++it)
@@ -185,6 +272,7 @@ void VirtualSource::Remove() {
 bool VirtualSource::Create(const std::string& name, const std::string& description, uint32_t rateHz,
                            uint32_t channels, pid_t& runningPid, std::string& error) {
     runningPid = 0;
+    name_ = name;
     sinkName_ = name + "_sink";
     std::vector<Module> modules;
     if (!Modules(modules, error))

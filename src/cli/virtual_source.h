@@ -36,6 +36,12 @@ class VirtualSource {
     // records the voice meanwhile hears silence. Suspending and resuming the sink restarts
     // its clock at the stream's own latency.
     bool Restart(std::string& error);
+    // Keeps the programs that record the voice on it; call often (it looks twice a second).
+    // Both servers move a stream that nobody placed when the default source changes, and ours
+    // is the default while the microphone is unplugged: when it returns, a call on the voice
+    // would be moved to the microphone. A stream a client moved stays where it was put, so
+    // every new listener is moved onto the voice once, as a user would in a mixer.
+    void KeepListeners();
     // Also plays the voice to the default output (hearing yourself), server-side.
     bool AddLoopback(std::string& error);
     // Hearing yourself on or off.
@@ -55,10 +61,16 @@ class VirtualSource {
     bool Load(const char* module, const std::string& argument, std::string& error);
     bool Unload(uint32_t index);
     bool Suspend(bool suspend);
+    bool Move(uint32_t output, const std::string& source);
+    bool Listeners(std::vector<uint32_t>& outputs);
     bool Wait(pa_operation* op);
 
     PulseClient& client_;
+    std::string name_;
     std::string sinkName_;
+    uint32_t sourceIndex_ = PA_INVALID_INDEX;
+    std::vector<uint32_t> placed_;  // listeners moved onto the voice
+    int64_t nextLookNs_ = 0;
     std::vector<uint32_t> loaded_;  // in the order loaded; unloaded in reverse
     uint32_t loopback_ = PA_INVALID_INDEX;
 };

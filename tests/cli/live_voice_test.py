@@ -158,8 +158,7 @@ def live_session(kind, work):
         r = run("switch", "none")
         check(r.returncode == 1 and "no live" in r.stderr, f"{kind}: switch with nothing running")
         stale_sockets()
-        if kind == "pipewire":  # PulseAudio: see the README's note on an unplugged input
-            input_removed(kind, work)
+        input_removed(kind, work)
         r = run("live", "--device", "nothing_here")
         check(r.returncode == 1 and "nothing_here" in r.stderr and ours() == ([], 0),
               f"{kind}: an unknown source is refused and nothing is loaded")
@@ -169,34 +168,49 @@ def live_session(kind, work):
 
 
 def input_removed(kind, work):
-    """The microphone unplugged and plugged back: the virtual one stays and speaks again. (A
-    client that recorded it all along is moved by both servers to the returning default source,
-    which the voice's own source stood in for meanwhile; so a new client listens afterwards.)"""
+    """The microphone unplugged and plugged back while a call records the voice: the virtual
+    microphone stays, the call stays on it (ours stands in as the default source meanwhile, and
+    both servers move what follows the default when the microphone returns), and it speaks
+    again."""
     global player
     p, _ = start_live("--effect", "Baby", "--device", "input.monitor")
-    time.sleep(1.0)
+    call, _ = record_voice(work + "/call.wav")
+    time.sleep(1.0)  # live takes a new listener's place within half a second
+    with open(work + "/call.wav", "rb") as f:  # still growing: its header gives no length
+        raw = f.read()
+    raw = raw[raw.find(b"data") + 8:]
+    x = [int.from_bytes(raw[i:i + 2], "little", signed=True) for i in range(0, len(raw) - 1, 2)]
+    block = 2400  # 50 ms of the voice's 48 kHz mono
+    steady = all(max(map(abs, x[i:i + block])) > 1000 for i in range(0, len(x) - block, block))
     module = [l.split()[0] for l in SERVER.pactl("list", "short", "modules").stdout.splitlines()
               if "sink_name=input " in l]
     SERVER.pactl("unload-module", *module[:1])
-    gone = wait_for(lambda: "is gone" in p.stderr.readline(), 5)
+    gone = said(p, "is gone", 5)
     time.sleep(1.0)
     stayed = ours()[1] == 1
     SERVER.pactl("load-module", "module-null-sink", "sink_name=input", "rate=48000", "channels=1")
     player.kill()
     player = subprocess.Popen(["paplay", "--device=input", work + "/../tone.wav"], env=ENV,
                               stderr=subprocess.DEVNULL)
-    back = wait_for(lambda: "is back" in p.stderr.readline(), 5)
-    rec, heard = record_voice(work + "/again.wav")
+    back = said(p, "is back", 5) and wait_for(lambda: loud_end(work + "/call.wav"), 10)
     time.sleep(1.5)
-    rec.terminate()
-    rec.wait(timeout=10)
-    rows = [r.split(",") for r in run("pitch", "--ceiling", "800", work + "/again.wav")
+    sources = {l.split()[0]: l.split()[1]
+               for l in SERVER.pactl("list", "short", "sources").stdout.splitlines()}
+    on = [sources.get(re.search(r"Source: (\d+)", b).group(1)) for b in
+          SERVER.pactl("list", "source-outputs").stdout.split("Source Output #")
+          if '"parecord"' in b]
+    call.terminate()
+    call.wait(timeout=10)
+    rows = [r.split(",") for r in run("pitch", "--ceiling", "800", work + "/call.wav")
             .stdout.splitlines()[1:]]
     end = float(rows[-1][0]) if rows else 0.0
     f0 = median_f0(rows, end - 1.3, end - 0.2)
     stopped = stop(p) == 0
-    check(gone and stayed and back and heard and abs(f0 / (F0 * 2.52) - 1) < 0.02 and stopped,
-          f"{kind}: the input removed and back, the voice stays and speaks again ({f0:.1f})")
+    check(steady, f"{kind}: the call hears the voice without a gap while live places it")
+    check(gone and stayed and back and on == ["quillmar_voice"] and
+          abs(f0 / (F0 * 2.52) - 1) < 0.02 and stopped,
+          f"{kind}: the input removed and back, the call stays on the voice and hears it again "
+          f"(on {on}, {f0:.1f})")
 
 
 def stale_sockets():
