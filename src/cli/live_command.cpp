@@ -88,6 +88,7 @@ int CommandLive(const std::vector<std::string>& args) {
         return ReportUsageError("live", "the virtual microphone cannot be its own input");
     r.awaitInput = true;
     r.ownSource = name;
+    r.firstDevice = input.name;
     VirtualSource voice(client);
     pid_t running = 0;
     if (!voice.Create(name, kDescription, kSourceRateHz, kSourceChannels, running, error))

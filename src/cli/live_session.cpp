@@ -222,7 +222,7 @@ bool LiveSession::Prepare(std::string& error) {
     if (!client_.Connect(kServerConnectSeconds, error))
         return false;
     SourceInfo source;
-    if (!client_.Source(r_.device, source, error))
+    if (!client_.Source(r_.device.empty() ? r_.firstDevice : r_.device, source, error))
         return false;
     format_.formatTag = 1;
     format_.bitsPerSample = 16;
@@ -303,7 +303,7 @@ bool LiveSession::OpenInput(const std::string& source, std::string& error) {
 
 // The input went away (a microphone unplugged): what listens to the voice hears silence, and
 // every half second the source is looked for again; the same name, or with no --device the
-// default source (never the voice's own).
+// default source (never the voice's own) or the one that went away.
 void LiveSession::AwaitInput() {
     if (!inputGone_) {
         record_.Close();
@@ -317,11 +317,18 @@ void LiveSession::AwaitInput() {
     if (now < nextLookNs_)
         return;
     nextLookNs_ = now + kInputLookNs;
+    const auto own = [&](const std::string& name) {
+        return !r_.ownSource.empty() &&
+               (name == r_.ownSource || name == r_.ownSource + "_sink.monitor");
+    };
     SourceInfo source;
     std::string error;
-    if (!client_.Source(r_.device, source, error) ||
-        (!r_.ownSource.empty() &&
-         (source.name == r_.ownSource || source.name == r_.ownSource + "_sink.monitor")))
+    bool found = client_.Source(r_.device, source, error) && !own(source.name);
+    // The default may be ours (a server may make every new source its default): then the
+    // input that went away is taken again when it is back under its name.
+    if (!found && r_.device.empty())
+        found = client_.Source(sourceName_, source, error);
+    if (!found)
         return;
     if (!OpenInput(source.name, error)) {
         record_.Close();

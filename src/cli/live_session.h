@@ -28,6 +28,9 @@ struct LiveRequest {
     // source `ownSource` or its feed).
     bool awaitInput = false;
     std::string ownSource;
+    // The source to begin with when `device` names none: the default as it was before the
+    // virtual source existed (a server may make a new source its default).
+    std::string firstDevice;
     // Called on the command's own thread when the user presses m; null: m does nothing.
     std::function<void()> toggleHearing;
     // Called on the command's own thread: once the output stream is open, before capture

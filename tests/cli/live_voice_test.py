@@ -159,6 +159,8 @@ def live_session(kind, work):
         check(r.returncode == 1 and "no live" in r.stderr, f"{kind}: switch with nothing running")
         stale_sockets()
         input_removed(kind, work)
+        if kind == "pulse":  # PipeWire's pulse server has no such module
+            new_default_source()
         r = run("live", "--device", "nothing_here")
         check(r.returncode == 1 and "nothing_here" in r.stderr and ours() == ([], 0),
               f"{kind}: an unknown source is refused and nothing is loaded")
@@ -194,11 +196,7 @@ def input_removed(kind, work):
                               stderr=subprocess.DEVNULL)
     back = said(p, "is back", 5) and wait_for(lambda: loud_end(work + "/call.wav"), 10)
     time.sleep(1.5)
-    sources = {l.split()[0]: l.split()[1]
-               for l in SERVER.pactl("list", "short", "sources").stdout.splitlines()}
-    on = [sources.get(re.search(r"Source: (\d+)", b).group(1)) for b in
-          SERVER.pactl("list", "source-outputs").stdout.split("Source Output #")
-          if '"parecord"' in b]
+    on = on_source("parecord")
     call.terminate()
     call.wait(timeout=10)
     rows = [r.split(",") for r in run("pitch", "--ceiling", "800", work + "/call.wav")
@@ -211,6 +209,28 @@ def input_removed(kind, work):
           abs(f0 / (F0 * 2.52) - 1) < 0.02 and stopped,
           f"{kind}: the input removed and back, the call stays on the voice and hears it again "
           f"(on {on}, {f0:.1f})")
+
+
+def on_source(app):
+    """The sources the streams of the program `app` record from."""
+    sources = {l.split()[0]: l.split()[1]
+               for l in SERVER.pactl("list", "short", "sources").stdout.splitlines()}
+    return [sources.get(re.search(r"Source: (\d+)", b).group(1)) for b in
+            SERVER.pactl("list", "source-outputs").stdout.split("Source Output #")
+            if f'application.name = "{app}"' in b]
+
+
+def new_default_source():
+    """A server that makes every new source its default (ours too): live records the
+    microphone, never its own voice."""
+    module = SERVER.pactl("load-module", "module-switch-on-connect", "ignore_virtual=no").stdout
+    p, up = start_live("--effect", "Baby")
+    check(up and SERVER.pactl("get-default-source").stdout.strip() == "quillmar_voice" and
+          on_source("quillmar") == ["input.monitor"],
+          f"pulse: live records the microphone when its voice becomes the default ({on_source('quillmar')})")
+    stop(p)
+    SERVER.pactl("unload-module", module.strip())
+    SERVER.pactl("set-default-source", "input.monitor")
 
 
 def stale_sockets():
