@@ -186,80 +186,96 @@ bool VirtualSource::Move(uint32_t output, const std::string& source) {
     return Wait(op);
 }
 
-// The streams that record from our source now.
-bool VirtualSource::Listeners(std::vector<uint32_t>& outputs) {
-    struct Found {
-        uint32_t source = PA_INVALID_INDEX;
-        std::vector<std::pair<uint32_t, uint32_t>> outputs;  // output, its source
-    } found;
+// The server's number for a source of ours, asked once.
+bool VirtualSource::SourceIndex(const std::string& name, uint32_t& index) {
+    if (index != PA_INVALID_INDEX)
+        return true;
     pa_operation* op = nullptr;
-    if (sourceIndex_ == PA_INVALID_INDEX) {
-        {
-            PulseClient::Lock lock(client_);
-            op = pa_context_get_source_info_by_name(
-                client_.Context(), name_.c_str(),
-                [](pa_context*, const pa_source_info* i, int eol, void* d) {
-                    if (eol == 0 && i != nullptr)
-                        static_cast<Found*>(d)->source = i->index;
-                },
-                &found);
-        }
-        if (!Wait(op) || found.source == PA_INVALID_INDEX)
-            return false;
-        sourceIndex_ = found.source;
+    {
+        PulseClient::Lock lock(client_);
+        op = pa_context_get_source_info_by_name(
+            client_.Context(), name.c_str(),
+            [](pa_context*, const pa_source_info* i, int eol, void* d) {
+                if (eol == 0 && i != nullptr)
+                    *static_cast<uint32_t*>(d) = i->index;
+            },
+            &index);
     }
+    return Wait(op) && index != PA_INVALID_INDEX;
+}
+
+// The streams that record from the voice, and those that record from its feed's monitor.
+bool VirtualSource::Listeners(std::vector<uint32_t>& onVoice, std::vector<uint32_t>& onFeed) {
+    if (!SourceIndex(name_, sourceIndex_) || !SourceIndex(sinkName_ + ".monitor", feedIndex_))
+        return false;
+    std::vector<std::pair<uint32_t, uint32_t>> found;  // stream, its source
+    pa_operation* op = nullptr;
     {
         PulseClient::Lock lock(client_);
         op = pa_context_get_source_output_info_list(
             client_.Context(),
             [](pa_context*, const pa_source_output_info* i, int eol, void* d) {
                 if (eol == 0 && i != nullptr)
-                    static_cast<Found*>(d)->outputs.emplace_back(i->index, i->source);
+                    static_cast<std::vector<std::pair<uint32_t, uint32_t>>*>(d)->emplace_back(
+                        i->index, i->source);
             },
             &found);
     }
     if (!Wait(op))
         return false;
-    outputs.clear();
-    for (const auto& [output, source] : found.outputs) {
+    onVoice.clear();
+    onFeed.clear();
+    for (const auto& [output, source] : found) {
         if (source == sourceIndex_)
-            outputs.push_back(output);
+            onVoice.push_back(output);
+        else if (source == feedIndex_)
+            onFeed.push_back(output);
     }
     return true;
 }
 
+// A stream moved by a client stays where it was put unless that is the default source, which
+// both servers take as "follow the default". So a listener is placed on the voice only while
+// the voice is not the default; meanwhile it waits on the feed's monitor, the same sound.
+// PulseAudio ignores a move onto the source a stream is on: a listener goes through the
+// monitor there too.
 void VirtualSource::KeepListeners() {
     const int64_t now = MonotonicNs();
     if (name_.empty() || now < nextLookNs_ || !client_.Alive())
         return;
     nextLookNs_ = now + kListenerLookNs;
-    std::vector<uint32_t> listeners;
-    if (!Listeners(listeners))
+    std::vector<uint32_t> onVoice, onFeed;
+    SourceInfo fallback;
+    std::string error;
+    if (!Listeners(onVoice, onFeed) || !client_.Source("", fallback, error))
         return;
+    const auto has = [](const std::vector<uint32_t>& in, uint32_t o) {
+        return std::find(in.begin(), in.end(), o) != in.end();
+    };
     // Those that left are forgotten: the server may give their numbers to new streams.
-    std::erase_if(placed_, [&](uint32_t o) {
-        return std::find(listeners.begin(), listeners.end(), o) == listeners.end();
-    });
-    std::erase_if(listeners, [&](uint32_t o) {
-        return std::find(placed_.begin(), placed_.end(), o) != placed_.end();
-    });
-    if (listeners.empty())
+    std::erase_if(placed_, [&](uint32_t o) { return !has(onVoice, o); });
+    std::erase_if(waiting_, [&](uint32_t o) { return !has(onFeed, o); });
+    const std::string feed = sinkName_ + ".monitor";
+    const bool voiceIsDefault = fallback.name == name_;
+    for (const uint32_t o : onVoice) {
+        if (has(placed_, o))
+            continue;
+        if (voiceIsDefault || !client_.OnPipeWire())
+            Move(o, feed);
+        if (voiceIsDefault) {
+            waiting_.push_back(o);
+        } else {
+            Move(o, name_);
+            placed_.push_back(o);
+        }
+    }
+    if (voiceIsDefault)
         return;
-    if (!client_.OnPipeWire()) {
-        // PulseAudio ignores a move onto the source a stream is on and forgets the place of one
-        // moved onto the default source: the move goes through the sink's monitor, which
-        // carries the same voice, and waits while ours is the default.
-        SourceInfo fallback;
-        std::string error;
-        if (!client_.Source("", fallback, error) || fallback.name == name_)
-            return;
+    for (const uint32_t o : waiting_) {
+        Move(o, name_);
+        placed_.push_back(o);
     }
-    for (const uint32_t output : listeners) {
-        if (!client_.OnPipeWire())
-            Move(output, sinkName_ + ".monitor");
-        Move(output, name_);
-        placed_.push_back(output);
-    }
+    waiting_.clear();
 }
 
 void VirtualSource::Remove() {

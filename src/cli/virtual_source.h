@@ -40,7 +40,8 @@ class VirtualSource {
     // Both servers move a stream that nobody placed when the default source changes, and ours
     // is the default while the microphone is unplugged: when it returns, a call on the voice
     // would be moved to the microphone. A stream a client moved stays where it was put, so
-    // every new listener is moved onto the voice once, as a user would in a mixer.
+    // every new listener is moved onto the voice once, as a user would in a mixer; one that
+    // comes while the voice is the default waits on the feed's monitor (the same sound).
     void KeepListeners();
     // Also plays the voice to the default output (hearing yourself), server-side.
     bool AddLoopback(std::string& error);
@@ -62,14 +63,17 @@ class VirtualSource {
     bool Unload(uint32_t index);
     bool Suspend(bool suspend);
     bool Move(uint32_t output, const std::string& source);
-    bool Listeners(std::vector<uint32_t>& outputs);
+    bool SourceIndex(const std::string& name, uint32_t& index);
+    bool Listeners(std::vector<uint32_t>& onVoice, std::vector<uint32_t>& onFeed);
     bool Wait(pa_operation* op);
 
     PulseClient& client_;
     std::string name_;
     std::string sinkName_;
     uint32_t sourceIndex_ = PA_INVALID_INDEX;
-    std::vector<uint32_t> placed_;  // listeners moved onto the voice
+    uint32_t feedIndex_ = PA_INVALID_INDEX;
+    std::vector<uint32_t> placed_;   // listeners moved onto the voice
+    std::vector<uint32_t> waiting_;  // on the feed's monitor while the voice is the default
     int64_t nextLookNs_ = 0;
     std::vector<uint32_t> loaded_;  // in the order loaded; unloaded in reverse
     uint32_t loopback_ = PA_INVALID_INDEX;
