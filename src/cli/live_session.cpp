@@ -537,14 +537,15 @@ Stop LiveSession::NextStop() {
 
 int LiveSession::ReportStop(Stop why) {
     int rc = kExitOk;
+    // Only a take that writes a file has something to keep.
+    const std::string kept =
+        r_.out.empty() && r_.raw.empty() ? "" : "; the recording so far is kept";
     switch (why) {
         case Stop::kServerLost:
-            rc = Fail("the sound server went away; the recording so far is kept");
+            rc = Fail("the sound server went away" + kept);
             break;
         case Stop::kStalled:
-            rc = Fail(
-                "the capture source delivered no audio for 2 s; the recording so far is "
-                "kept");
+            rc = Fail("the capture source delivered no audio for 2 s" + kept);
             break;
         case Stop::kInputEnded:
             std::fprintf(stderr, "quillmar %s: the capture source went away; the recording ends\n",

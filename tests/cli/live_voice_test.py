@@ -309,6 +309,11 @@ try:
             live_session(kind, work)
             if kind == "pulse":
                 many_switches(work)
+            p, up = start_live()
+            SERVER.stop()
+            p.wait(timeout=15)
+            check(up and p.returncode == 1 and said(p, "the sound server went away\n", 5),
+                  f"{kind}: the server gone mid-session: exit 1, said so (and no file named)")
         finally:
             SERVER.stop()
         r = run("live")
