@@ -260,12 +260,13 @@ void VirtualSource::KeepListeners() {
     for (const uint32_t o : onVoice) {
         if (has(placed_, o))
             continue;
-        if (voiceIsDefault || !client_.OnPipeWire())
-            Move(o, feed);
-        if (voiceIsDefault) {
+        // A stream that refuses to move (its program forbade it) is left alone from then on.
+        const bool viaFeed = (voiceIsDefault || !client_.OnPipeWire()) && Move(o, feed);
+        if (voiceIsDefault && viaFeed) {
             waiting_.push_back(o);
         } else {
-            Move(o, name_);
+            if (!voiceIsDefault)
+                Move(o, name_);
             placed_.push_back(o);
         }
     }
