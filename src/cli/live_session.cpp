@@ -504,8 +504,10 @@ Stop LiveSession::Loop(LatencySums& latency) {
             break;
         if (!flowing_ && takenBytes_ > 0 && (!r_.monitor || playback_.Running())) {
             flowing_ = true;
-            if (r_.flowing)
+            if (r_.flowing) {
+                status_.Clear();  // the line is said on a line of its own
                 r_.flowing();
+            }
         }
         SwitchVoices();
         if (r_.eachPass)
