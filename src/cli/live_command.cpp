@@ -88,6 +88,7 @@ int CommandLive(const std::vector<std::string>& args) {
         return ReportUsageError("live", "the virtual microphone cannot be its own input");
     r.awaitInput = true;
     r.ownSource = name;
+    r.firstDevice = input.name;
     VirtualSource voice(client);
     pid_t running = 0;
     if (!voice.Create(name, kDescription, kSourceRateHz, kSourceChannels, running, error))
@@ -101,8 +102,17 @@ int CommandLive(const std::vector<std::string>& args) {
         if (!voice.ToggleLoopback(failure))
             std::fprintf(stderr, "\nquillmar live: %s\n", failure.c_str());
     };
-    std::fprintf(stderr, "quillmar live: speaking through \"%s\" (%s)\n", kDescription,
-                 name.c_str());
+    r.outputOpened = [&voice] {
+        std::string failure;
+        if (!voice.Restart(failure))
+            std::fprintf(stderr, "quillmar live: warning: %s\n", failure.c_str());
+    };
+    r.eachPass = [&voice] { voice.KeepListeners(); };
+    // Said once what records the voice hears it, so a script may start a call on this line.
+    r.flowing = [&name] {
+        std::fprintf(stderr, "quillmar live: speaking through \"%s\" (%s)\n", kDescription,
+                     name.c_str());
+    };
     return RunLiveSession(r);
 }
 

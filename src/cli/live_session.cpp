@@ -215,6 +215,7 @@ class LiveSession {
     uint32_t fragment_ = 0;
     std::string sourceName_;
     bool inputGone_ = false;
+    bool flowing_ = false;  // the voice has reached the output once
     int64_t nextLookNs_ = 0;
     uint64_t limitBytes_ = UINT64_MAX;
     uint64_t takenBytes_ = 0;
@@ -229,7 +230,7 @@ bool LiveSession::Prepare(std::string& error) {
     if (!client_.Connect(kServerConnectSeconds, error))
         return false;
     SourceInfo source;
-    if (!client_.Source(r_.device, source, error))
+    if (!client_.Source(r_.device.empty() ? r_.firstDevice : r_.device, source, error))
         return false;
     format_.formatTag = 1;
     format_.bitsPerSample = 16;
@@ -292,6 +293,8 @@ bool LiveSession::Prepare(std::string& error) {
         if (!playback_.OpenPlayback(sink, format_, fragments * fragment, *monitorRing_, error)) {
             return false;
         }
+        if (r_.outputOpened)
+            r_.outputOpened();
         // Capture starts once the output runs: audio gathered while the output still starts
         // would pile up in the ring and be skipped as a burst, and the first word with it.
         client_.WaitUntil([&] { return playback_.Running() || !client_.Alive(); },
@@ -312,7 +315,7 @@ bool LiveSession::OpenInput(const std::string& source, std::string& error) {
 
 // The input went away (a microphone unplugged): what listens to the voice hears silence, and
 // every half second the source is looked for again; the same name, or with no --device the
-// default source (never the voice's own).
+// default source (never the voice's own) or the one that went away.
 void LiveSession::AwaitInput() {
     if (!inputGone_) {
         record_.Close();
@@ -326,11 +329,18 @@ void LiveSession::AwaitInput() {
     if (now < nextLookNs_)
         return;
     nextLookNs_ = now + kInputLookNs;
+    const auto own = [&](const std::string& name) {
+        return !r_.ownSource.empty() &&
+               (name == r_.ownSource || name == r_.ownSource + "_sink.monitor");
+    };
     SourceInfo source;
     std::string error;
-    if (!client_.Source(r_.device, source, error) ||
-        (!r_.ownSource.empty() &&
-         (source.name == r_.ownSource || source.name == r_.ownSource + "_sink.monitor")))
+    bool found = client_.Source(r_.device, source, error) && !own(source.name);
+    // The default may be ours (a server may make every new source its default): then the
+    // input that went away is taken again when it is back under its name.
+    if (!found && r_.device.empty())
+        found = client_.Source(sourceName_, source, error);
+    if (!found)
         return;
     if (!OpenInput(source.name, error)) {
         record_.Close();
@@ -539,7 +549,16 @@ Stop LiveSession::Loop(LatencySums& latency) {
         }
         if (why != Stop::kNone)
             break;
+        if (!flowing_ && takenBytes_ > 0 && (!r_.monitor || playback_.Running())) {
+            flowing_ = true;
+            if (r_.flowing) {
+                status_.Clear();  // the line is said on a line of its own
+                r_.flowing();
+            }
+        }
         SwitchVoices();
+        if (r_.eachPass)
+            r_.eachPass();
         if (control_.TakeHearingToggle())
             ToggleHearing();
         why = NextStop();
@@ -567,14 +586,15 @@ Stop LiveSession::NextStop() {
 
 int LiveSession::ReportStop(Stop why) {
     int rc = kExitOk;
+    // Only a take that writes a file has something to keep.
+    const std::string kept =
+        r_.out.empty() && r_.raw.empty() ? "" : "; the recording so far is kept";
     switch (why) {
         case Stop::kServerLost:
-            rc = Fail("the sound server went away; the recording so far is kept");
+            rc = Fail("the sound server went away" + kept);
             break;
         case Stop::kStalled:
-            rc = Fail(
-                "the capture source delivered no audio for 2 s; the recording so far is "
-                "kept");
+            rc = Fail("the capture source delivered no audio for 2 s" + kept);
             break;
         case Stop::kInputEnded:
             std::fprintf(stderr, "quillmar %s: the capture source went away; the recording ends\n",

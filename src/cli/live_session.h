@@ -28,8 +28,17 @@ struct LiveRequest {
     // source `ownSource` or its feed).
     bool awaitInput = false;
     std::string ownSource;
+    // The source to begin with when `device` names none: the default as it was before the
+    // virtual source existed (a server may make a new source its default).
+    std::string firstDevice;
     // Called on the command's own thread when the user presses m; null: m does nothing.
     std::function<void()> toggleHearing;
+    // Called on the command's own thread: once the output stream is open, before capture
+    // starts; and once the voice flows (the input has delivered and the output plays).
+    std::function<void()> outputOpened;
+    std::function<void()> flowing;
+    // Called on the command's own thread at every pass of the session's loop (20 ms).
+    std::function<void()> eachPass;
 };
 
 // How long a live command waits for the sound server to answer.

@@ -14,6 +14,7 @@ namespace {
 
 constexpr double kOperationSeconds = 5.0;
 constexpr const char kOwnerKey[] = "quillmar.pid=";
+constexpr int64_t kListenerLookNs = 500000000;
 
 // A process that still runs and is one of ours (a recycled id belongs to another program).
 bool OwnerRuns(pid_t pid) {
@@ -148,6 +149,136 @@ bool VirtualSource::Unload(uint32_t index) {
     return Wait(op);
 }
 
+bool VirtualSource::Suspend(bool suspend) {
+    struct Reply {
+        int success = 0;
+    } reply;
+    pa_operation* op = nullptr;
+    {
+        PulseClient::Lock lock(client_);
+        op = pa_context_suspend_sink_by_name(
+            client_.Context(), sinkName_.c_str(), suspend ? 1 : 0,
+            [](pa_context*, int success, void* d) { static_cast<Reply*>(d)->success = success; },
+            &reply);
+    }
+    return Wait(op) && reply.success != 0;
+}
+
+bool VirtualSource::Restart(std::string& error) {
+    // PipeWire's null sink runs in the graph's cycle and asks for audio at once.
+    if (client_.OnPipeWire())
+        return true;
+    const bool suspended = Suspend(true);
+    if (!Suspend(false) || !suspended) {
+        error = "the sound server did not restart the voice's sink";
+        return false;
+    }
+    return true;
+}
+
+bool VirtualSource::Move(uint32_t output, const std::string& source) {
+    pa_operation* op = nullptr;
+    {
+        PulseClient::Lock lock(client_);
+        op = pa_context_move_source_output_by_name(client_.Context(), output, source.c_str(),
+                                                   nullptr, nullptr);
+    }
+    return Wait(op);
+}
+
+// The server's number for a source of ours, asked once.
+bool VirtualSource::SourceIndex(const std::string& name, uint32_t& index) {
+    if (index != PA_INVALID_INDEX)
+        return true;
+    pa_operation* op = nullptr;
+    {
+        PulseClient::Lock lock(client_);
+        op = pa_context_get_source_info_by_name(
+            client_.Context(), name.c_str(),
+            [](pa_context*, const pa_source_info* i, int eol, void* d) {
+                if (eol == 0 && i != nullptr)
+                    *static_cast<uint32_t*>(d) = i->index;
+            },
+            &index);
+    }
+    return Wait(op) && index != PA_INVALID_INDEX;
+}
+
+// The streams that record from the voice, and those that record from its feed's monitor.
+bool VirtualSource::Listeners(std::vector<uint32_t>& onVoice, std::vector<uint32_t>& onFeed) {
+    if (!SourceIndex(name_, sourceIndex_) || !SourceIndex(sinkName_ + ".monitor", feedIndex_))
+        return false;
+    std::vector<std::pair<uint32_t, uint32_t>> found;  // stream, its source
+    pa_operation* op = nullptr;
+    {
+        PulseClient::Lock lock(client_);
+        op = pa_context_get_source_output_info_list(
+            client_.Context(),
+            [](pa_context*, const pa_source_output_info* i, int eol, void* d) {
+                if (eol == 0 && i != nullptr)
+                    static_cast<std::vector<std::pair<uint32_t, uint32_t>>*>(d)->emplace_back(
+                        i->index, i->source);
+            },
+            &found);
+    }
+    if (!Wait(op))
+        return false;
+    onVoice.clear();
+    onFeed.clear();
+    for (const auto& [output, source] : found) {
+        if (source == sourceIndex_)
+            onVoice.push_back(output);
+        else if (source == feedIndex_)
+            onFeed.push_back(output);
+    }
+    return true;
+}
+
+// A stream moved by a client stays where it was put unless that is the default source, which
+// both servers take as "follow the default". So a listener is placed on the voice only while
+// the voice is not the default; meanwhile it waits on the feed's monitor, the same sound.
+// PulseAudio ignores a move onto the source a stream is on: a listener goes through the
+// monitor there too.
+void VirtualSource::KeepListeners() {
+    const int64_t now = MonotonicNs();
+    if (name_.empty() || now < nextLookNs_ || !client_.Alive())
+        return;
+    nextLookNs_ = now + kListenerLookNs;
+    std::vector<uint32_t> onVoice, onFeed;
+    SourceInfo fallback;
+    std::string error;
+    if (!Listeners(onVoice, onFeed) || !client_.Source("", fallback, error))
+        return;
+    const auto has = [](const std::vector<uint32_t>& in, uint32_t o) {
+        return std::find(in.begin(), in.end(), o) != in.end();
+    };
+    // Those that left are forgotten: the server may give their numbers to new streams.
+    std::erase_if(placed_, [&](uint32_t o) { return !has(onVoice, o); });
+    std::erase_if(waiting_, [&](uint32_t o) { return !has(onFeed, o); });
+    const std::string feed = sinkName_ + ".monitor";
+    const bool voiceIsDefault = fallback.name == name_;
+    for (const uint32_t o : onVoice) {
+        if (has(placed_, o))
+            continue;
+        // A stream that refuses to move (its program forbade it) is left alone from then on.
+        const bool viaFeed = (voiceIsDefault || !client_.OnPipeWire()) && Move(o, feed);
+        if (voiceIsDefault && viaFeed) {
+            waiting_.push_back(o);
+        } else {
+            if (!voiceIsDefault)
+                Move(o, name_);
+            placed_.push_back(o);
+        }
+    }
+    if (voiceIsDefault)
+        return;
+    for (const uint32_t o : waiting_) {
+        Move(o, name_);
+        placed_.push_back(o);
+    }
+    waiting_.clear();
+}
+
 void VirtualSource::Remove() {
     // The source first: a program recording from it is moved before its sink goes.
     for (auto it = loaded_.rbegin(); it != loaded_.rend() && client_.Alive(); ++it)
@@ -158,6 +289,7 @@ void VirtualSource::Remove() {
 bool VirtualSource::Create(const std::string& name, const std::string& description, uint32_t rateHz,
                            uint32_t channels, pid_t& runningPid, std::string& error) {
     runningPid = 0;
+    name_ = name;
     sinkName_ = name + "_sink";
     std::vector<Module> modules;
     if (!Modules(modules, error))

@@ -30,6 +30,19 @@ class VirtualSource {
     // when a live process offers `name` already (`runningPid` set) or the server refuses.
     bool Create(const std::string& name, const std::string& description, uint32_t rateHz,
                 uint32_t channels, pid_t& runningPid, std::string& error);
+    // Call once the stream that plays the voice into SinkName() is open. On PulseAudio a null
+    // sink loaded while nothing plays into it renders two seconds ahead at once and then
+    // sleeps, so a stream that joins it is first asked for audio that much later and what
+    // records the voice meanwhile hears silence. Suspending and resuming the sink restarts
+    // its clock at the stream's own latency.
+    bool Restart(std::string& error);
+    // Keeps the programs that record the voice on it; call often (it looks twice a second).
+    // Both servers move a stream that nobody placed when the default source changes, and ours
+    // is the default while the microphone is unplugged: when it returns, a call on the voice
+    // would be moved to the microphone. A stream a client moved stays where it was put, so
+    // every new listener is moved onto the voice once, as a user would in a mixer; one that
+    // comes while the voice is the default waits on the feed's monitor (the same sound).
+    void KeepListeners();
     // Also plays the voice to the default output (hearing yourself), server-side.
     bool AddLoopback(std::string& error);
     // Hearing yourself on or off.
@@ -48,10 +61,20 @@ class VirtualSource {
     bool Modules(std::vector<Module>& modules, std::string& error);
     bool Load(const char* module, const std::string& argument, std::string& error);
     bool Unload(uint32_t index);
+    bool Suspend(bool suspend);
+    bool Move(uint32_t output, const std::string& source);
+    bool SourceIndex(const std::string& name, uint32_t& index);
+    bool Listeners(std::vector<uint32_t>& onVoice, std::vector<uint32_t>& onFeed);
     bool Wait(pa_operation* op);
 
     PulseClient& client_;
+    std::string name_;
     std::string sinkName_;
+    uint32_t sourceIndex_ = PA_INVALID_INDEX;
+    uint32_t feedIndex_ = PA_INVALID_INDEX;
+    std::vector<uint32_t> placed_;   // listeners moved onto the voice
+    std::vector<uint32_t> waiting_;  // on the feed's monitor while the voice is the default
+    int64_t nextLookNs_ = 0;
     std::vector<uint32_t> loaded_;  // in the order loaded; unloaded in reverse
     uint32_t loopback_ = PA_INVALID_INDEX;
 };

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """quillmar live and switch against a private PulseAudio server and a private PipeWire session,
 each fed a 200 Hz tone: another client records the virtual microphone."""
-import fcntl, os, pty, re, signal, socket, subprocess, sys, tempfile, termios, time, wave
+import fcntl, os, pty, re, signal, socket, subprocess, sys, tempfile, termios, threading, time, wave
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from private_server import PrivateServer, wait_for  # noqa: E402
@@ -41,8 +41,17 @@ def run(*args):
 
 
 def start(*args):
-    return subprocess.Popen([TOOL, *args], env=ENV, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, text=True)
+    """The command runs on; its error lines are gathered as they come (see said)."""
+    p = subprocess.Popen([TOOL, *args], env=ENV, stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE, text=True)
+    p.lines = []
+    threading.Thread(target=lambda: [p.lines.append(l) for l in p.stderr], daemon=True).start()
+    return p
+
+
+def said(p, text, seconds, times=1):
+    """Whether the command has said `text` `times` times within `seconds`."""
+    return wait_for(lambda: sum(text in l for l in p.lines) >= times, seconds)
 
 
 def ours():
@@ -53,18 +62,25 @@ def ours():
 
 
 def start_live(*args):
+    """live, once it says the voice flows."""
     p = start("live", *args)
-    up = wait_for(lambda: ours()[1] == 1, 10)
+    up = said(p, "speaking through", 10) and ours()[1] == 1
     return p, up
 
 
 def record_voice(path):
-    """Another client records the virtual microphone. On PulseAudio the first client to record
-    it hears a second or two of silence first (so does one that records the monitor of any null
-    sink played with a short latency), so voices are judged back from the end."""
+    """Another client records the virtual microphone."""
     rec = subprocess.Popen(["parecord", "--device=quillmar_voice", "--latency-msec=20",
                             "--file-format=wav", path], env=ENV, stderr=subprocess.DEVNULL)
     return rec, wait_for(lambda: loud_end(path), 15)
+
+
+def voice_at_once(path):
+    """Whether every 50 ms of the recording's first 300 ms carries sound."""
+    x, rate = samples(path)
+    block = rate // 20
+    return len(x) >= 6 * block and all(max(map(abs, x[i:i + block])) > 1000
+                                       for i in range(0, 6 * block, block))
 
 
 def loud_end(path):
@@ -108,6 +124,8 @@ def live_session(kind, work):
         time.sleep(2.5)
         rec.terminate()
         rec.wait(timeout=10)
+        check(voice_at_once(work + "/voices.wav"),
+              f"{kind}: the first recorder of the voice hears it from its first 300 ms")
         rows = [r.split(",") for r in run("pitch", "--ceiling", "800", work + "/voices.wav")
                 .stdout.splitlines()[1:]]
         end = float(rows[-1][0]) if rows else 0.0
@@ -140,8 +158,9 @@ def live_session(kind, work):
         r = run("switch", "none")
         check(r.returncode == 1 and "no live" in r.stderr, f"{kind}: switch with nothing running")
         stale_sockets()
-        if kind == "pipewire":  # PulseAudio: see the README's note on an unplugged input
-            input_removed(kind, work)
+        input_removed(kind, work)
+        if kind == "pulse":  # PipeWire's pulse server has no such module
+            new_default_source()
         r = run("live", "--device", "nothing_here")
         check(r.returncode == 1 and "nothing_here" in r.stderr and ours() == ([], 0),
               f"{kind}: an unknown source is refused and nothing is loaded")
@@ -151,34 +170,71 @@ def live_session(kind, work):
 
 
 def input_removed(kind, work):
-    """The microphone unplugged and plugged back: the virtual one stays and speaks again. (A
-    client that recorded it all along is moved by both servers to the returning default source,
-    which the voice's own source stood in for meanwhile; so a new client listens afterwards.)"""
+    """The microphone unplugged and plugged back while a call records the voice, and another
+    begins meanwhile: the virtual microphone stays, the calls stay on it (ours stands in as the
+    default source meanwhile, and both servers move what follows the default when the
+    microphone returns), and it speaks again."""
     global player
     p, _ = start_live("--effect", "Baby", "--device", "input.monitor")
-    time.sleep(1.0)
+    call, _ = record_voice(work + "/call.wav")
+    time.sleep(1.0)  # live takes a new listener's place within half a second
+    with open(work + "/call.wav", "rb") as f:  # still growing: its header gives no length
+        raw = f.read()
+    raw = raw[raw.find(b"data") + 8:]
+    x = [int.from_bytes(raw[i:i + 2], "little", signed=True) for i in range(0, len(raw) - 1, 2)]
+    block = 2400  # 50 ms of the voice's 48 kHz mono
+    steady = all(max(map(abs, x[i:i + block])) > 1000 for i in range(0, len(x) - block, block))
     module = [l.split()[0] for l in SERVER.pactl("list", "short", "modules").stdout.splitlines()
               if "sink_name=input " in l]
     SERVER.pactl("unload-module", *module[:1])
-    gone = wait_for(lambda: "is gone" in p.stderr.readline(), 5)
+    gone = said(p, "is gone", 5)
+    late = subprocess.Popen(["parecord", "--device=quillmar_voice", "--latency-msec=20",
+                             "--file-format=wav", work + "/late.wav"], env=ENV)
     time.sleep(1.0)
     stayed = ours()[1] == 1
     SERVER.pactl("load-module", "module-null-sink", "sink_name=input", "rate=48000", "channels=1")
     player.kill()
     player = subprocess.Popen(["paplay", "--device=input", work + "/../tone.wav"], env=ENV,
                               stderr=subprocess.DEVNULL)
-    back = wait_for(lambda: "is back" in p.stderr.readline(), 5)
-    rec, heard = record_voice(work + "/again.wav")
+    back = said(p, "is back", 5) and wait_for(lambda: loud_end(work + "/call.wav"), 10)
     time.sleep(1.5)
-    rec.terminate()
-    rec.wait(timeout=10)
-    rows = [r.split(",") for r in run("pitch", "--ceiling", "800", work + "/again.wav")
-            .stdout.splitlines()[1:]]
-    end = float(rows[-1][0]) if rows else 0.0
-    f0 = median_f0(rows, end - 1.3, end - 0.2)
+    on = on_source("parecord")
+    f0s = []
+    for rec, path in ((call, "/call.wav"), (late, "/late.wav")):
+        rec.terminate()
+        rec.wait(timeout=10)
+        rows = [r.split(",") for r in run("pitch", "--ceiling", "800", work + path)
+                .stdout.splitlines()[1:]]
+        end = float(rows[-1][0]) if rows else 0.0
+        f0s.append(median_f0(rows, end - 1.3, end - 0.2))
     stopped = stop(p) == 0
-    check(gone and stayed and back and heard and abs(f0 / (F0 * 2.52) - 1) < 0.02 and stopped,
-          f"{kind}: the input removed and back, the voice stays and speaks again ({f0:.1f})")
+    check(steady, f"{kind}: the call hears the voice without a gap while live places it")
+    check(gone and stayed and back and on == ["quillmar_voice"] * 2 and
+          all(abs(f0 / (F0 * 2.52) - 1) < 0.02 for f0 in f0s) and stopped,
+          f"{kind}: the input removed and back, calls begun before and meanwhile stay on the "
+          f"voice and hear it again (on {on}, {f0s})")
+
+
+def on_source(app):
+    """The sources the streams of the program `app` record from."""
+    sources = {l.split()[0]: l.split()[1]
+               for l in SERVER.pactl("list", "short", "sources").stdout.splitlines()}
+    return [sources.get(re.search(r"Source: (\d+)", b).group(1)) for b in
+            SERVER.pactl("list", "source-outputs").stdout.split("Source Output #")
+            if f'application.name = "{app}"' in b]
+
+
+def new_default_source():
+    """A server that makes every new source its default (ours too): live records the
+    microphone, never its own voice."""
+    module = SERVER.pactl("load-module", "module-switch-on-connect", "ignore_virtual=no").stdout
+    p, up = start_live("--effect", "Baby")
+    check(up and SERVER.pactl("get-default-source").stdout.strip() == "quillmar_voice" and
+          on_source("quillmar") == ["input.monitor"],
+          f"pulse: live records the microphone when its voice becomes the default ({on_source('quillmar')})")
+    stop(p)
+    SERVER.pactl("unload-module", module.strip())
+    SERVER.pactl("set-default-source", "input.monitor")
 
 
 def stale_sockets():
@@ -317,6 +373,11 @@ try:
             monitor_switches(kind, work)
             if kind == "pulse":
                 many_switches(work)
+            p, up = start_live()
+            SERVER.stop()
+            p.wait(timeout=15)
+            check(up and p.returncode == 1 and said(p, "the sound server went away\n", 5),
+                  f"{kind}: the server gone mid-session: exit 1, said so (and no file named)")
         finally:
             SERVER.stop()
         r = run("live")
