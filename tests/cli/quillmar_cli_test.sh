@@ -57,6 +57,10 @@ expect_failure "--param with no effect" "other than none" 2 render --effect none
   fail "render --effect none does not give the input back"
 rm -f "$work/plain.wav"
 expect_failure "record into a missing folder" "cannot write into" 1 record "$work/none/rec.mp3"
+# A switch to a voice that does not exist names the voices there are, before looking for a
+# running command; with nothing running, switch says so instead of reporting success.
+expect_failure "switch to an unknown voice" "the voices are.*Baby" 2 switch Kazoo
+XDG_RUNTIME_DIR="$work" expect_failure "switch with nothing running" "no live, record or monitor" 1 switch Baby
 
 [ "$("$tool" --version)" = "quillmar $version" ] || fail "--version does not say $version"
 
