@@ -110,12 +110,21 @@ uint32_t QuickestRate(VoiceEffect& effect, WaveFormat format) {
     return best;
 }
 
-// The monitor's whole path when no file is written: inside the capture callback the input is
-// measured, counted and transformed, and goes straight into the playback ring, so the voice
-// waits for no thread and passes one ring. Allocates nothing, never waits.
+// The monitor's voice leaves from the capture callback: inside it the input is measured,
+// counted and transformed, and the voice goes into the ring the stream stores to, so it waits
+// for no thread. When a file is written too, that ring is the file's and the tap puts a copy
+// of the voice into the monitor's ring (and the untransformed input into the raw take's ring
+// first): the file gets the same voice, and hearing it costs no more than monitoring alone.
+// Allocates nothing, never waits.
 class MonitorTap : public CaptureFilter {
   public:
     explicit MonitorTap(VoiceSwitcher* voices) : voices_(voices) {}
+
+    // Null rings: nothing besides the stream's own ring.
+    void CopyTo(SpscRing* monitor, SpscRing* raw) {
+        monitor_ = monitor;
+        raw_ = raw;
+    }
 
     void Filter(std::span<uint8_t> audio) override {
         int peak = 0;
@@ -126,10 +135,16 @@ class MonitorTap : public CaptureFilter {
         }
         if (peak > peak_.load(std::memory_order_relaxed))
             peak_.store(peak, std::memory_order_relaxed);
+        if (raw_ != nullptr)
+            rawLost_.fetch_add(audio.size() - raw_->Write(audio), std::memory_order_relaxed);
         voices_->Transform(audio);
+        if (monitor_ != nullptr)
+            monitor_->Write(audio);
         taken_.fetch_add(audio.size(), std::memory_order_release);
     }
     uint64_t TakenBytes() const { return taken_.load(std::memory_order_acquire); }
+    // Bytes of input the raw take's ring had no room for (the writer fell behind).
+    uint64_t RawLostBytes() const { return rawLost_.load(std::memory_order_relaxed); }
     // The input's peak since the last call, as 16-bit PCM for the status line.
     std::array<uint8_t, 2> TakePeak() {
         const auto peak = static_cast<int16_t>(std::min(peak_.exchange(0), 32767));
@@ -140,7 +155,10 @@ class MonitorTap : public CaptureFilter {
 
   private:
     VoiceSwitcher* voices_;
+    SpscRing* monitor_ = nullptr;
+    SpscRing* raw_ = nullptr;
     std::atomic<uint64_t> taken_{0};
+    std::atomic<uint64_t> rawLost_{0};
     std::atomic<int> peak_{0};
 };
 
@@ -161,7 +179,8 @@ struct LatencySums {
 enum class Stop { kNone, kSeconds, kSignal, kInputEnded, kServerLost, kStalled, kWriteFailed };
 
 // One live session: the capture callback fills `capture`; this thread takes the audio out,
-// runs the effect stage, feeds the monitor and writes the files.
+// runs the effect stage, feeds the monitor and writes the files. A voice that runs hop by hop
+// and is heard runs in the capture callback instead (MonitorTap), and this thread only writes.
 class LiveSession {
   public:
     explicit LiveSession(const LiveRequest& r)
@@ -191,6 +210,7 @@ class LiveSession {
     WaveFormat format_{};
     std::unique_ptr<SpscRing> capture_;
     std::unique_ptr<SpscRing> monitorRing_;
+    std::unique_ptr<SpscRing> rawRing_;  // the untransformed input when the tap transforms
     VoiceSwitcher voices_;
     MonitorTap tap_;
     VoiceControl control_;
@@ -199,11 +219,14 @@ class LiveSession {
     int wantedId_ = -1;  // asked for, not yet handed over
     std::string queuedRecipe_;
     std::string recipe_;  // every voice of the take, with its start
-    // No file is written: the capture callback runs the effect and feeds the playback ring.
+    // The capture callback runs the voice and feeds the playback ring; with no file that is
+    // all there is to do.
+    bool tapped_ = false;
     bool monitorOnly_ = false;
     AudioFileWriter out_;
     AudioFileWriter raw_;
     std::vector<uint8_t> chunk_;
+    std::vector<uint8_t> rawChunk_;
     uint32_t fragment_ = 0;
     std::string sourceName_;
     bool inputGone_ = false;
@@ -212,7 +235,6 @@ class LiveSession {
     uint64_t takenBytes_ = 0;
     uint64_t skipBytes_ = 0;  // the stage's lead-in and the effect's delay
     uint64_t effectDelayBytes_ = 0;
-    uint64_t monitorLost_ = 0;
     std::string writeError_;
     StatusLine status_;
 };
@@ -251,16 +273,20 @@ bool LiveSession::Prepare(std::string& error) {
     skipBytes_ = voices_.AudioDelayBytes();
     effectDelayBytes_ = skipBytes_;
     // A block effect's long steps would stall the server's thread: it runs on this one.
-    monitorOnly_ = r_.monitor && r_.out.empty() && r_.raw.empty() && voices_.AudioByHops();
+    tapped_ = r_.monitor && voices_.AudioByHops();
+    monitorOnly_ = tapped_ && r_.out.empty() && r_.raw.empty();
     if (r_.seconds > 0.0)
         limitBytes_ = static_cast<uint64_t>(std::llround(r_.seconds * format_.samplesPerSec)) *
                       format_.blockAlign;
-    if (!monitorOnly_) {
-        capture_ =
-            std::make_unique<SpscRing>(static_cast<size_t>(kRingSeconds * format_.avgBytesPerSec));
-    }
+    const auto ringBytes = static_cast<size_t>(kRingSeconds * format_.avgBytesPerSec);
+    if (!monitorOnly_)
+        capture_ = std::make_unique<SpscRing>(ringBytes);
     chunk_.resize(std::max<size_t>(
         format_.blockAlign, format_.avgBytesPerSec / 50 / format_.blockAlign * format_.blockAlign));
+    if (tapped_ && !r_.raw.empty()) {
+        rawRing_ = std::make_unique<SpscRing>(ringBytes);
+        rawChunk_.resize(chunk_.size());
+    }
     if (!r_.out.empty() && !out_.Open(r_.out, format_, error))
         return false;
     if (!r_.raw.empty() && !raw_.Open(r_.raw, format_, error))
@@ -275,6 +301,8 @@ bool LiveSession::Prepare(std::string& error) {
             return false;
         monitorRing_ = std::make_unique<SpscRing>(
             static_cast<size_t>(kMonitorRingSeconds * format_.avgBytesPerSec));
+        if (tapped_ && !monitorOnly_)
+            tap_.CopyTo(monitorRing_.get(), rawRing_.get());
         const uint32_t fragments =
             client_.OnPipeWire() ? kPipeWirePlaybackFragments : kPlaybackFragments;
         if (!playback_.OpenPlayback(sink, format_, fragments * fragment, *monitorRing_, error)) {
@@ -293,9 +321,10 @@ bool LiveSession::OpenInput(const std::string& source, std::string& error) {
     sourceName_ = source;
     if (r_.awaitInput)
         record_.StayOnDevice();
-    if (monitorOnly_)
-        return record_.OpenRecord(source, format_, fragment_, *monitorRing_, error, &tap_);
-    return record_.OpenRecord(source, format_, fragment_, *capture_, error);
+    if (!tapped_)
+        return record_.OpenRecord(source, format_, fragment_, *capture_, error);
+    return record_.OpenRecord(source, format_, fragment_, monitorOnly_ ? *monitorRing_ : *capture_,
+                              error, &tap_);
 }
 
 // The input went away (a microphone unplugged): what listens to the voice hears silence, and
@@ -378,13 +407,23 @@ void LiveSession::SwitchVoices() {
     wantedId_ = -1;
 }
 
+// One chunk of the take: the input, or with the tap the voice it made (the input's copy then
+// waits in the raw ring, as long as the voice).
 void LiveSession::Consume(std::span<uint8_t> chunk) {
-    if (!r_.raw.empty() && writeError_.empty() && !raw_.Write(chunk, writeError_))
-        return;
-    status_.Measure(chunk);
-    voices_.Transform(chunk);
-    if (monitorRing_ != nullptr)
-        monitorLost_ += chunk.size() - monitorRing_->Write(chunk);
+    if (tapped_) {
+        if (rawRing_ != nullptr && writeError_.empty()) {
+            const size_t got = rawRing_->Read({rawChunk_.data(), chunk.size()});
+            if (!raw_.Write({rawChunk_.data(), got}, writeError_))
+                return;
+        }
+    } else {
+        if (!r_.raw.empty() && writeError_.empty() && !raw_.Write(chunk, writeError_))
+            return;
+        status_.Measure(chunk);
+        voices_.Transform(chunk);
+        if (monitorRing_ != nullptr)
+            monitorRing_->Write(chunk);
+    }
     const size_t skip = static_cast<size_t>(std::min<uint64_t>(skipBytes_, chunk.size()));
     skipBytes_ -= skip;
     if (!r_.out.empty() && writeError_.empty())
@@ -393,11 +432,13 @@ void LiveSession::Consume(std::span<uint8_t> chunk) {
 
 // Takes everything the capture ring holds (up to the --seconds limit) through the session.
 Stop LiveSession::Pump() {
-    if (monitorOnly_) {
-        // The capture callback did the work; only the count and the level are left.
-        takenBytes_ = tap_.TakenBytes();
+    if (tapped_) {
         const std::array<uint8_t, 2> peak = tap_.TakePeak();
         status_.Measure(peak);
+    }
+    if (monitorOnly_) {
+        // The capture callback did the work; only the count is left.
+        takenBytes_ = tap_.TakenBytes();
         return takenBytes_ >= limitBytes_ ? Stop::kSeconds : Stop::kNone;
     }
     for (;;) {
@@ -477,11 +518,11 @@ int LiveSession::Run() {
 Stop LiveSession::Loop(LatencySums& latency) {
     Stop why = Stop::kNone;
     // With the monitor's audio moved by the server's thread, this one only watches.
-    const long periodNs = r_.monitor && !monitorOnly_ ? kMonitorPeriodNs : kRecordPeriodNs;
+    const long periodNs = r_.monitor && !tapped_ ? kMonitorPeriodNs : kRecordPeriodNs;
     while (why == Stop::kNone) {
         struct timespec pause = {0, periodNs};
         nanosleep(&pause, nullptr);
-        const size_t waiting = capture_ != nullptr ? capture_->Readable() : 0;
+        const size_t waiting = tapped_ ? 0 : capture_->Readable();
         why = Pump();
         // Once the start-up burst is past, the monitor's latency is what the server holds on
         // both streams, what waits in the rings, and the effect's own delay.
@@ -546,7 +587,7 @@ void LiveSession::ReportLosses(const LatencySums& latency) {
                      "quillmar %s: warning: the effect refused %llu steps (kept unchanged)\n",
                      r_.command, static_cast<unsigned long long>(voices_.AudioRefusedSteps()));
     }
-    const uint64_t lost = record_.LostBytes();
+    const uint64_t lost = std::max(record_.LostBytes(), tap_.RawLostBytes());
     if (lost > 0) {
         std::fprintf(stderr,
                      "quillmar %s: warning: %.0f ms of input were lost (the writer fell "
