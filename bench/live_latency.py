@@ -11,7 +11,7 @@ pipewire-pulse under a private D-Bus). Prints the measured median and the figure
 itself reports.
 
 Usage: live_latency.py QUILLMAR [--servers pulse,pipewire] [--effects Baby,Robot,Male2Female]
-                       [--seconds S]"""
+                       [--seconds S] [--record] [--monitor-args ARGS]"""
 import argparse, math, os, re, shutil, signal, statistics, subprocess, sys, tempfile, time, wave
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "support"))
@@ -61,7 +61,7 @@ def centroid(x, a, b):
     return sum(i * float(v) * v for i, v in enumerate(x[a:b], a)) / energy
 
 
-def measure(tool, kind, effect, seconds, extra=()):
+def measure(tool, kind, effect, seconds, extra=(), record=False):
     work = tempfile.mkdtemp()
     server = PrivateServer(kind, work)
     procs = []
@@ -80,7 +80,8 @@ def measure(tool, kind, effect, seconds, extra=()):
         procs.append(subprocess.Popen(
             ["parecord", "--device=meas.monitor", "--rate", str(RATE), "--channels=2",
              "--format=s16le", "--file-format=wav", "--latency-msec=10", heard], env=server.env))
-        monitor = subprocess.Popen([tool, "monitor", "--effect", effect, "--device", "mic",
+        command = ["record", "--monitor", os.path.join(work, "take.wav")] if record else ["monitor"]
+        monitor = subprocess.Popen([tool, *command, "--effect", effect, "--device", "mic",
                                     "--seconds", str(seconds + 1), *extra], env=server.env,
                                    stderr=subprocess.PIPE, text=True)
         time.sleep(0.5)
@@ -123,13 +124,15 @@ def main():
     parser.add_argument("--seconds", type=float, default=8.0)
     parser.add_argument("--verbose", action="store_true")
     parser.add_argument("--monitor-args", default="", help="more options for the monitor")
+    parser.add_argument("--record", action="store_true",
+                        help="measure record --monitor (a file written too) instead of monitor")
     a = parser.parse_args()
     print("| server | effect | measured end to end | monitor reports | bursts |")
     print("|---|---|---|---|---|")
     for kind in a.servers.split(","):
         for effect in a.effects.split(","):
             measured, count, reported, lines = measure(a.tool, kind, effect, a.seconds,
-                                                       a.monitor_args.split())
+                                                       a.monitor_args.split(), a.record)
             print(f"| {'PulseAudio' if kind == 'pulse' else 'PipeWire'} | {effect} | "
                   f"{measured:.0f} ms | {reported:.0f} ms | {count} |", flush=True)
             if a.verbose:
