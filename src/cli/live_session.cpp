@@ -184,7 +184,7 @@ enum class Stop { kNone, kSeconds, kSignal, kInputEnded, kServerLost, kStalled, 
 class LiveSession {
   public:
     explicit LiveSession(const LiveRequest& r)
-        : r_(r), record_(client_), playback_(client_), tap_(&voices_) {}
+        : r_(r), record_(client_), playback_(output_), tap_(&voices_) {}
 
     int Run();
 
@@ -205,6 +205,11 @@ class LiveSession {
 
     const LiveRequest& r_;
     PulseClient client_;
+    // The monitor's output has a connection of its own: on PipeWire's pulse server a capture
+    // and a playback stream sharing one connection at the graph's own rate (48 kHz) get the
+    // capture in bursts of a whole default cycle (21 ms) while the output asks every 5 ms, so
+    // the output runs dry and over-full by turns and seconds of pauses are dropped.
+    PulseClient output_;
     PulseStream record_;
     PulseStream playback_;
     WaveFormat format_{};
@@ -299,6 +304,8 @@ bool LiveSession::Prepare(std::string& error) {
         std::string sink = r_.sink;
         if (sink.empty() && !client_.DefaultSinkName(sink, error))
             return false;
+        if (!output_.Connect(kServerConnectSeconds, error))
+            return false;
         monitorRing_ = std::make_unique<SpscRing>(
             static_cast<size_t>(kMonitorRingSeconds * format_.avgBytesPerSec));
         if (tapped_ && !monitorOnly_)
@@ -310,7 +317,7 @@ bool LiveSession::Prepare(std::string& error) {
         }
         // Capture starts once the output runs: audio gathered while the output still starts
         // would pile up in the ring and be skipped as a burst, and the first word with it.
-        client_.WaitUntil([&] { return playback_.Running() || !client_.Alive(); },
+        output_.WaitUntil([&] { return playback_.Running() || !output_.Alive(); },
                           kOutputStartSeconds);
     }
     fragment_ = fragment;
@@ -470,7 +477,7 @@ void LiveSession::Finish(Stop why) {
             if (monitorRing_ != nullptr) {
                 // At the pace the output plays: all at once, a long delay (Male2Female's 0.2 s)
                 // would be a backlog the output drops, and the last words with it.
-                client_.WaitUntil([&] { return monitorRing_->Readable() < n || !client_.Alive(); },
+                output_.WaitUntil([&] { return monitorRing_->Readable() < n || !output_.Alive(); },
                                   kMonitorRingSeconds);
                 monitorRing_->Write({chunk_.data(), n});
             }
@@ -481,9 +488,9 @@ void LiveSession::Finish(Stop why) {
             left -= n;
         }
     }
-    if (monitorRing_ != nullptr && client_.Alive()) {
+    if (monitorRing_ != nullptr && output_.Alive()) {
         // Let the monitor play out what it holds (bounded by its ring).
-        client_.WaitUntil([&] { return monitorRing_->Readable() == 0; }, kMonitorRingSeconds);
+        output_.WaitUntil([&] { return monitorRing_->Readable() == 0; }, kMonitorRingSeconds);
     }
     playback_.Close();
     status_.Clear();
@@ -546,7 +553,7 @@ Stop LiveSession::Loop(LatencySums& latency) {
 Stop LiveSession::NextStop() {
     if (gStopRequests.load() > 0 || control_.StopAsked())
         return Stop::kSignal;
-    if (!client_.Alive())
+    if (!client_.Alive() || (r_.monitor && !output_.Alive()))
         return Stop::kServerLost;
     if (inputGone_ || (record_.Ended() && r_.awaitInput)) {
         AwaitInput();
