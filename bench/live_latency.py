@@ -7,8 +7,8 @@ to a remap of that left channel and plays into a remap onto its right channel; o
 records the sink's monitor, so both channels come from the same clock and the delay between a
 burst on the left and its transformed copy on the right is the truth. Each effect runs on a
 private PulseAudio server and on a private PipeWire session (pipewire, wireplumber,
-pipewire-pulse under a private D-Bus). Prints the measured median and the figure the monitor
-itself reports.
+pipewire-pulse under a private D-Bus). Prints the measured median, the figure the monitor
+itself reports, and the 2 ms drop-outs inside the transformed bursts (the output running short).
 
 Usage: live_latency.py QUILLMAR [--servers pulse,pipewire] [--effects Baby,Robot,Male2Female]
                        [--seconds S] [--record] [--monitor-args ARGS]"""
@@ -54,6 +54,16 @@ def onsets(x, rate):
         else:
             quiet += 1
     return found
+
+
+def dropouts(x, rate):
+    """2 ms stretches of near silence (below a tenth of the loudest) with loud voice within
+    10 ms on both sides: moments the output ran short inside a word."""
+    step = rate // 500
+    env = [max(abs(v) for v in x[i:i + step]) for i in range(0, len(x) - step, step)]
+    top = sorted(env)[int(len(env) * 0.99)] if env else 0
+    return sum(1 for i in range(5, len(env) - 5) if env[i] < top / 10 and
+               max(env[i - 5:i]) > top / 2 and max(env[i + 1:i + 6]) > top / 2)
 
 
 def centroid(x, a, b):
@@ -106,7 +116,8 @@ def measure(tool, kind, effect, seconds, extra=(), record=False):
             delays.append((centroid(right, a, b) - centroid(left, a, b)) * 1000.0 / RATE)
         m = re.search(r"latency (\d+) ms", report)
         return (statistics.median(delays) if delays else float("nan"), len(delays),
-                float(m.group(1)) if m else float("nan"), report.strip().splitlines())
+                float(m.group(1)) if m else float("nan"), dropouts(right, RATE),
+                report.strip().splitlines())
     finally:
         for p in procs:
             if p.poll() is None:
@@ -127,14 +138,14 @@ def main():
     parser.add_argument("--record", action="store_true",
                         help="measure record --monitor (a file written too) instead of monitor")
     a = parser.parse_args()
-    print("| server | effect | measured end to end | monitor reports | bursts |")
-    print("|---|---|---|---|---|")
+    print("| server | effect | measured end to end | monitor reports | bursts | drop-outs |")
+    print("|---|---|---|---|---|---|")
     for kind in a.servers.split(","):
         for effect in a.effects.split(","):
-            measured, count, reported, lines = measure(a.tool, kind, effect, a.seconds,
+            measured, count, reported, gaps, lines = measure(a.tool, kind, effect, a.seconds,
                                                        a.monitor_args.split(), a.record)
             print(f"| {'PulseAudio' if kind == 'pulse' else 'PipeWire'} | {effect} | "
-                  f"{measured:.0f} ms | {reported:.0f} ms | {count} |", flush=True)
+                  f"{measured:.0f} ms | {reported:.0f} ms | {count} | {gaps} |", flush=True)
             if a.verbose:
                 for line in lines:
                     print("    " + line)

@@ -312,6 +312,7 @@ bool LiveSession::Prepare(std::string& error) {
             tap_.CopyTo(monitorRing_.get(), rawRing_.get());
         const uint32_t fragments =
             client_.OnPipeWire() ? kPipeWirePlaybackFragments : kPlaybackFragments;
+        playback_.PacedBy(&record_);
         if (!playback_.OpenPlayback(sink, format_, fragments * fragment, *monitorRing_, error)) {
             return false;
         }
