@@ -7,11 +7,11 @@ to a remap of that left channel and plays into a remap onto its right channel; o
 records the sink's monitor, so both channels come from the same clock and the delay between a
 burst on the left and its transformed copy on the right is the truth. Each effect runs on a
 private PulseAudio server and on a private PipeWire session (pipewire, wireplumber,
-pipewire-pulse under a private D-Bus). Prints the measured median and the figure the monitor
-itself reports.
+pipewire-pulse under a private D-Bus). Prints the measured median, the figure the monitor
+itself reports, and the 2 ms drop-outs inside the transformed bursts (the output running short).
 
 Usage: live_latency.py QUILLMAR [--servers pulse,pipewire] [--effects Baby,Robot,Male2Female]
-                       [--seconds S]"""
+                       [--seconds S] [--record] [--monitor-args ARGS]"""
 import argparse, math, os, re, shutil, signal, statistics, subprocess, sys, tempfile, time, wave
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "support"))
@@ -56,12 +56,22 @@ def onsets(x, rate):
     return found
 
 
+def dropouts(x, rate):
+    """2 ms stretches of near silence (below a tenth of the loudest) with loud voice within
+    10 ms on both sides: moments the output ran short inside a word."""
+    step = rate // 500
+    env = [max(abs(v) for v in x[i:i + step]) for i in range(0, len(x) - step, step)]
+    top = sorted(env)[int(len(env) * 0.99)] if env else 0
+    return sum(1 for i in range(5, len(env) - 5) if env[i] < top / 10 and
+               max(env[i - 5:i]) > top / 2 and max(env[i + 1:i + 6]) > top / 2)
+
+
 def centroid(x, a, b):
     energy = sum(float(v) * v for v in x[a:b]) or 1.0
     return sum(i * float(v) * v for i, v in enumerate(x[a:b], a)) / energy
 
 
-def measure(tool, kind, effect, seconds, extra=()):
+def measure(tool, kind, effect, seconds, extra=(), record=False):
     work = tempfile.mkdtemp()
     server = PrivateServer(kind, work)
     procs = []
@@ -80,7 +90,8 @@ def measure(tool, kind, effect, seconds, extra=()):
         procs.append(subprocess.Popen(
             ["parecord", "--device=meas.monitor", "--rate", str(RATE), "--channels=2",
              "--format=s16le", "--file-format=wav", "--latency-msec=10", heard], env=server.env))
-        monitor = subprocess.Popen([tool, "monitor", "--effect", effect, "--device", "mic",
+        command = ["record", "--monitor", os.path.join(work, "take.wav")] if record else ["monitor"]
+        monitor = subprocess.Popen([tool, *command, "--effect", effect, "--device", "mic",
                                     "--seconds", str(seconds + 1), *extra], env=server.env,
                                    stderr=subprocess.PIPE, text=True)
         time.sleep(0.5)
@@ -105,7 +116,8 @@ def measure(tool, kind, effect, seconds, extra=()):
             delays.append((centroid(right, a, b) - centroid(left, a, b)) * 1000.0 / RATE)
         m = re.search(r"latency (\d+) ms", report)
         return (statistics.median(delays) if delays else float("nan"), len(delays),
-                float(m.group(1)) if m else float("nan"), report.strip().splitlines())
+                float(m.group(1)) if m else float("nan"), dropouts(right, RATE),
+                report.strip().splitlines())
     finally:
         for p in procs:
             if p.poll() is None:
@@ -123,15 +135,17 @@ def main():
     parser.add_argument("--seconds", type=float, default=8.0)
     parser.add_argument("--verbose", action="store_true")
     parser.add_argument("--monitor-args", default="", help="more options for the monitor")
+    parser.add_argument("--record", action="store_true",
+                        help="measure record --monitor (a file written too) instead of monitor")
     a = parser.parse_args()
-    print("| server | effect | measured end to end | monitor reports | bursts |")
-    print("|---|---|---|---|---|")
+    print("| server | effect | measured end to end | monitor reports | bursts | drop-outs |")
+    print("|---|---|---|---|---|---|")
     for kind in a.servers.split(","):
         for effect in a.effects.split(","):
-            measured, count, reported, lines = measure(a.tool, kind, effect, a.seconds,
-                                                       a.monitor_args.split())
+            measured, count, reported, gaps, lines = measure(a.tool, kind, effect, a.seconds,
+                                                       a.monitor_args.split(), a.record)
             print(f"| {'PulseAudio' if kind == 'pulse' else 'PipeWire'} | {effect} | "
-                  f"{measured:.0f} ms | {reported:.0f} ms | {count} |", flush=True)
+                  f"{measured:.0f} ms | {reported:.0f} ms | {count} | {gaps} |", flush=True)
             if a.verbose:
                 for line in lines:
                     print("    " + line)

@@ -111,12 +111,23 @@ uint32_t QuickestRate(VoiceEffect& effect, WaveFormat format) {
     return best;
 }
 
-// The monitor's whole path when no file is written: inside the capture callback the input is
-// measured, counted and transformed, and goes straight into the playback ring, so the voice
-// waits for no thread and passes one ring. Allocates nothing, never waits.
+// The monitor's voice leaves from the capture callback: inside it the input is measured,
+// counted and transformed, and the voice goes into the ring the stream stores to, so it waits
+// for no thread. When a file is written too, that ring is the file's and the tap puts a copy
+// of the voice into the monitor's ring (and the untransformed input into the raw take's ring
+// first): the file gets the same voice, and hearing it costs no more than monitoring alone.
+// Allocates nothing, never waits.
 class MonitorTap : public CaptureFilter {
   public:
     MonitorTap(VoiceSwitcher* voices, MonitorMute* mute) : voices_(voices), mute_(mute) {}
+
+    // Null rings: nothing besides the stream's own ring. `scratch` holds the monitor's copy
+    // of a piece of voice while it fades or is muted (the file keeps the voice).
+    void CopyTo(SpscRing* monitor, SpscRing* raw, std::span<uint8_t> scratch) {
+        monitor_ = monitor;
+        raw_ = raw;
+        scratch_ = scratch;
+    }
 
     void Filter(std::span<uint8_t> audio) override {
         int peak = 0;
@@ -127,11 +138,18 @@ class MonitorTap : public CaptureFilter {
         }
         if (peak > peak_.load(std::memory_order_relaxed))
             peak_.store(peak, std::memory_order_relaxed);
+        if (raw_ != nullptr)
+            rawLost_.fetch_add(audio.size() - raw_->Write(audio), std::memory_order_relaxed);
         voices_->Transform(audio);
-        mute_->Apply(audio);
+        if (monitor_ == nullptr)
+            mute_->Apply(audio);  // the stream's own ring is the monitor's
+        else
+            Hear(audio);
         taken_.fetch_add(audio.size(), std::memory_order_release);
     }
     uint64_t TakenBytes() const { return taken_.load(std::memory_order_acquire); }
+    // Bytes of input the raw take's ring had no room for (the writer fell behind).
+    uint64_t RawLostBytes() const { return rawLost_.load(std::memory_order_relaxed); }
     // The input's peak since the last call, as 16-bit PCM for the status line.
     std::array<uint8_t, 2> TakePeak() {
         const auto peak = static_cast<int16_t>(std::min(peak_.exchange(0), 32767));
@@ -141,9 +159,26 @@ class MonitorTap : public CaptureFilter {
     }
 
   private:
+    void Hear(std::span<const uint8_t> voice) {
+        if (mute_->Passes() || scratch_.empty()) {
+            monitor_->Write(voice);
+            return;
+        }
+        for (size_t at = 0; at < voice.size(); at += scratch_.size()) {
+            const size_t n = std::min(scratch_.size(), voice.size() - at);
+            std::copy_n(voice.begin() + static_cast<std::ptrdiff_t>(at), n, scratch_.begin());
+            mute_->Apply(scratch_.first(n));
+            monitor_->Write(scratch_.first(n));
+        }
+    }
+
     VoiceSwitcher* voices_;
     MonitorMute* mute_;
+    SpscRing* monitor_ = nullptr;
+    SpscRing* raw_ = nullptr;
+    std::span<uint8_t> scratch_;
     std::atomic<uint64_t> taken_{0};
+    std::atomic<uint64_t> rawLost_{0};
     std::atomic<int> peak_{0};
 };
 
@@ -164,11 +199,12 @@ struct LatencySums {
 enum class Stop { kNone, kSeconds, kSignal, kInputEnded, kServerLost, kStalled, kWriteFailed };
 
 // One live session: the capture callback fills `capture`; this thread takes the audio out,
-// runs the effect stage, feeds the monitor and writes the files.
+// runs the effect stage, feeds the monitor and writes the files. A voice that runs hop by hop
+// and is heard runs in the capture callback instead (MonitorTap), and this thread only writes.
 class LiveSession {
   public:
     explicit LiveSession(const LiveRequest& r)
-        : r_(r), record_(client_), playback_(client_), tap_(&voices_, &mute_) {}
+        : r_(r), record_(client_), playback_(output_), tap_(&voices_, &mute_) {}
 
     int Run();
 
@@ -191,11 +227,17 @@ class LiveSession {
 
     const LiveRequest& r_;
     PulseClient client_;
+    // The monitor's output has a connection of its own: on PipeWire's pulse server a capture
+    // and a playback stream sharing one connection at the graph's own rate (48 kHz) get the
+    // capture in bursts of a whole default cycle (21 ms) while the output asks every 5 ms, so
+    // the output runs dry and over-full by turns and seconds of pauses are dropped.
+    PulseClient output_;
     PulseStream record_;
     PulseStream playback_;
     WaveFormat format_{};
     std::unique_ptr<SpscRing> capture_;
     std::unique_ptr<SpscRing> monitorRing_;
+    std::unique_ptr<SpscRing> rawRing_;  // the untransformed input when the tap transforms
     VoiceSwitcher voices_;
     MonitorMute mute_;
     MonitorTap tap_;
@@ -205,12 +247,16 @@ class LiveSession {
     int wantedId_ = -1;  // asked for, not yet handed over
     std::string queuedRecipe_;
     std::string recipe_;  // every voice of the take, with its start
-    // No file is written: the capture callback runs the effect and feeds the playback ring.
+    // The capture callback runs the voice and feeds the playback ring; with no file that is
+    // all there is to do.
+    bool tapped_ = false;
     bool monitorOnly_ = false;
     AudioFileWriter out_;
     AudioFileWriter raw_;
     std::vector<uint8_t> chunk_;
-    std::vector<uint8_t> muted_;  // the monitor's copy of a chunk while it fades or is muted
+    std::vector<uint8_t> rawChunk_;
+    std::vector<uint8_t> muted_;     // the monitor's copy of a chunk while it fades or is muted
+    std::vector<uint8_t> tapMuted_;  // the same for the capture callback
     bool noMonitorSaid_ = false;
     uint32_t fragment_ = 0;
     std::string sourceName_;
@@ -221,7 +267,6 @@ class LiveSession {
     uint64_t takenBytes_ = 0;
     uint64_t skipBytes_ = 0;  // the stage's lead-in and the effect's delay
     uint64_t effectDelayBytes_ = 0;
-    uint64_t monitorLost_ = 0;
     std::string writeError_;
     StatusLine status_;
 };
@@ -260,20 +305,24 @@ bool LiveSession::Prepare(std::string& error) {
     skipBytes_ = voices_.AudioDelayBytes();
     effectDelayBytes_ = skipBytes_;
     // A block effect's long steps would stall the server's thread: it runs on this one.
-    monitorOnly_ = r_.monitor && r_.out.empty() && r_.raw.empty() && voices_.AudioByHops();
+    tapped_ = r_.monitor && voices_.AudioByHops();
+    monitorOnly_ = tapped_ && r_.out.empty() && r_.raw.empty();
     // A block voice switched to later runs on a worker of its own instead.
-    voices_.RunBlocksOnWorker(monitorOnly_);
+    voices_.RunBlocksOnWorker(tapped_);
     mute_.Prepare(format_);
     if (r_.seconds > 0.0)
         limitBytes_ = static_cast<uint64_t>(std::llround(r_.seconds * format_.samplesPerSec)) *
                       format_.blockAlign;
-    if (!monitorOnly_) {
-        capture_ =
-            std::make_unique<SpscRing>(static_cast<size_t>(kRingSeconds * format_.avgBytesPerSec));
-    }
+    const auto ringBytes = static_cast<size_t>(kRingSeconds * format_.avgBytesPerSec);
+    if (!monitorOnly_)
+        capture_ = std::make_unique<SpscRing>(ringBytes);
     chunk_.resize(std::max<size_t>(
         format_.blockAlign, format_.avgBytesPerSec / 50 / format_.blockAlign * format_.blockAlign));
     muted_.resize(chunk_.size());
+    if (tapped_ && !r_.raw.empty()) {
+        rawRing_ = std::make_unique<SpscRing>(ringBytes);
+        rawChunk_.resize(chunk_.size());
+    }
     if (!r_.out.empty() && !out_.Open(r_.out, format_, error))
         return false;
     if (!r_.raw.empty() && !raw_.Open(r_.raw, format_, error))
@@ -286,10 +335,17 @@ bool LiveSession::Prepare(std::string& error) {
         std::string sink = r_.sink;
         if (sink.empty() && !client_.DefaultSinkName(sink, error))
             return false;
+        if (!output_.Connect(kServerConnectSeconds, error))
+            return false;
         monitorRing_ = std::make_unique<SpscRing>(
             static_cast<size_t>(kMonitorRingSeconds * format_.avgBytesPerSec));
+        if (tapped_ && !monitorOnly_) {
+            tapMuted_.resize(chunk_.size());
+            tap_.CopyTo(monitorRing_.get(), rawRing_.get(), tapMuted_);
+        }
         const uint32_t fragments =
             client_.OnPipeWire() ? kPipeWirePlaybackFragments : kPlaybackFragments;
+        playback_.PacedBy(&record_);
         if (!playback_.OpenPlayback(sink, format_, fragments * fragment, *monitorRing_, error)) {
             return false;
         }
@@ -297,7 +353,7 @@ bool LiveSession::Prepare(std::string& error) {
             r_.outputOpened();
         // Capture starts once the output runs: audio gathered while the output still starts
         // would pile up in the ring and be skipped as a burst, and the first word with it.
-        client_.WaitUntil([&] { return playback_.Running() || !client_.Alive(); },
+        output_.WaitUntil([&] { return playback_.Running() || !output_.Alive(); },
                           kOutputStartSeconds);
     }
     fragment_ = fragment;
@@ -308,9 +364,10 @@ bool LiveSession::OpenInput(const std::string& source, std::string& error) {
     sourceName_ = source;
     if (r_.awaitInput)
         record_.StayOnDevice();
-    if (monitorOnly_)
-        return record_.OpenRecord(source, format_, fragment_, *monitorRing_, error, &tap_);
-    return record_.OpenRecord(source, format_, fragment_, *capture_, error);
+    if (!tapped_)
+        return record_.OpenRecord(source, format_, fragment_, *capture_, error);
+    return record_.OpenRecord(source, format_, fragment_, monitorOnly_ ? *monitorRing_ : *capture_,
+                              error, &tap_);
 }
 
 // The input went away (a microphone unplugged): what listens to the voice hears silence, and
@@ -405,14 +462,14 @@ void LiveSession::Play(std::span<const uint8_t> voice) {
     if (monitorRing_ == nullptr)
         return;
     if (mute_.Passes()) {
-        monitorLost_ += voice.size() - monitorRing_->Write(voice);
+        monitorRing_->Write(voice);
         return;
     }
     for (size_t at = 0; at < voice.size(); at += muted_.size()) {
         const size_t n = std::min(muted_.size(), voice.size() - at);
         std::copy_n(voice.begin() + static_cast<std::ptrdiff_t>(at), n, muted_.begin());
         mute_.Apply({muted_.data(), n});
-        monitorLost_ += n - monitorRing_->Write({muted_.data(), n});
+        monitorRing_->Write({muted_.data(), n});
     }
 }
 
@@ -437,12 +494,22 @@ void LiveSession::ToggleHearing() {
     }
 }
 
+// One chunk of the take: the input, or with the tap the voice it made (the input's copy then
+// waits in the raw ring, as long as the voice).
 void LiveSession::Consume(std::span<uint8_t> chunk) {
-    if (!r_.raw.empty() && writeError_.empty() && !raw_.Write(chunk, writeError_))
-        return;
-    status_.Measure(chunk);
-    voices_.Transform(chunk);
-    Play(chunk);
+    if (tapped_) {
+        if (rawRing_ != nullptr && writeError_.empty()) {
+            const size_t got = rawRing_->Read({rawChunk_.data(), chunk.size()});
+            if (!raw_.Write({rawChunk_.data(), got}, writeError_))
+                return;
+        }
+    } else {
+        if (!r_.raw.empty() && writeError_.empty() && !raw_.Write(chunk, writeError_))
+            return;
+        status_.Measure(chunk);
+        voices_.Transform(chunk);
+        Play(chunk);
+    }
     const size_t skip = static_cast<size_t>(std::min<uint64_t>(skipBytes_, chunk.size()));
     skipBytes_ -= skip;
     if (!r_.out.empty() && writeError_.empty())
@@ -451,11 +518,13 @@ void LiveSession::Consume(std::span<uint8_t> chunk) {
 
 // Takes everything the capture ring holds (up to the --seconds limit) through the session.
 Stop LiveSession::Pump() {
-    if (monitorOnly_) {
-        // The capture callback did the work; only the count and the level are left.
-        takenBytes_ = tap_.TakenBytes();
+    if (tapped_) {
         const std::array<uint8_t, 2> peak = tap_.TakePeak();
         status_.Measure(peak);
+    }
+    if (monitorOnly_) {
+        // The capture callback did the work; only the count is left.
+        takenBytes_ = tap_.TakenBytes();
         return takenBytes_ >= limitBytes_ ? Stop::kSeconds : Stop::kNone;
     }
     for (;;) {
@@ -487,7 +556,7 @@ void LiveSession::Finish(Stop why) {
             if (monitorRing_ != nullptr) {
                 // At the pace the output plays: all at once, a long delay (Male2Female's 0.2 s)
                 // would be a backlog the output drops, and the last words with it.
-                client_.WaitUntil([&] { return monitorRing_->Readable() < n || !client_.Alive(); },
+                output_.WaitUntil([&] { return monitorRing_->Readable() < n || !output_.Alive(); },
                                   kMonitorRingSeconds);
                 Play({chunk_.data(), n});
             }
@@ -498,9 +567,9 @@ void LiveSession::Finish(Stop why) {
             left -= n;
         }
     }
-    if (monitorRing_ != nullptr && client_.Alive()) {
+    if (monitorRing_ != nullptr && output_.Alive()) {
         // Let the monitor play out what it holds (bounded by its ring).
-        client_.WaitUntil([&] { return monitorRing_->Readable() == 0; }, kMonitorRingSeconds);
+        output_.WaitUntil([&] { return monitorRing_->Readable() == 0; }, kMonitorRingSeconds);
     }
     playback_.Close();
     status_.Clear();
@@ -535,10 +604,10 @@ int LiveSession::Run() {
 Stop LiveSession::Loop(LatencySums& latency) {
     Stop why = Stop::kNone;
     // With the monitor's audio moved by the server's thread, this one only watches.
-    const long periodNs = r_.monitor && !monitorOnly_ ? kMonitorPeriodNs : kRecordPeriodNs;
+    const long periodNs = r_.monitor && !tapped_ ? kMonitorPeriodNs : kRecordPeriodNs;
     while (why == Stop::kNone) {
         control_.Pause(periodNs);
-        const size_t waiting = capture_ != nullptr ? capture_->Readable() : 0;
+        const size_t waiting = tapped_ ? 0 : capture_->Readable();
         why = Pump();
         // Once the start-up burst is past, the monitor's latency is what the server holds on
         // both streams, what waits in the rings, and the effect's own delay.
@@ -571,7 +640,7 @@ Stop LiveSession::Loop(LatencySums& latency) {
 Stop LiveSession::NextStop() {
     if (gStopRequests.load() > 0 || control_.StopAsked())
         return Stop::kSignal;
-    if (!client_.Alive())
+    if (!client_.Alive() || (r_.monitor && !output_.Alive()))
         return Stop::kServerLost;
     if (inputGone_ || (record_.Ended() && r_.awaitInput)) {
         AwaitInput();
@@ -613,7 +682,7 @@ void LiveSession::ReportLosses(const LatencySums& latency) {
                      "quillmar %s: warning: the effect refused %llu steps (kept unchanged)\n",
                      r_.command, static_cast<unsigned long long>(voices_.AudioRefusedSteps()));
     }
-    const uint64_t lost = record_.LostBytes();
+    const uint64_t lost = std::max(record_.LostBytes(), tap_.RawLostBytes());
     if (lost > 0) {
         std::fprintf(stderr,
                      "quillmar %s: warning: %.0f ms of input were lost (the writer fell "

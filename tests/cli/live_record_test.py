@@ -22,9 +22,13 @@ def run(*args, **kw):
 
 
 def samples(path):
-    """Mono 16-bit samples of a WAV, or of an MP3 decoded by mpg123 (an independent decoder)."""
+    """Mono 16-bit samples of a WAV, or of an MP3 or FLAC decoded by mpg123 or sox (independent
+    decoders)."""
     if path.endswith(".mp3"):
         subprocess.run(["mpg123", "-q", "-w", path + ".wav", path], check=True, timeout=30)
+        path += ".wav"
+    elif path.endswith(".flac"):
+        subprocess.run(["sox", path, path + ".wav"], check=True, timeout=30)
         path += ".wav"
     with wave.open(path) as w:
         rate, ch, raw = w.getframerate(), w.getnchannels(), w.readframes(w.getnframes())
@@ -108,9 +112,18 @@ try:
 
     # The monitor plays the transformed voice to the default output; record that output too.
     mon = start_record("--device", "output.monitor", "--seconds", "6", work + "/heard.wav")
-    r = run("record", "--effect", "Baby", "--monitor", "--seconds", "4", work + "/mon.mp3")
+    r = run("record", "--effect", "Baby", "--monitor", "--keep-raw", "--seconds", "4",
+            work + "/mon.mp3")
     mon.wait(timeout=30)
     check(r.returncode == 0 and mon.returncode == 0, "record --monitor and a second recorder")
+    # The voice heard is made in the capture callback; the file and the raw take still get
+    # the voice and the microphone, each as long as the take.
+    for path, f0 in ((work + "/mon.mp3", F0 * BABY), (work + "/mon.raw.flac", F0)):
+        x, rate = samples(path) if os.path.exists(path) else ([], 1)
+        got = mean_f0(path) if x else 0.0
+        check(abs(len(x) / rate - 4.0) < 0.1 and abs(got / f0 - 1) < 0.01,
+              f"record --monitor keeps {os.path.basename(path)} ({len(x) / rate:.3f} s, "
+              f"{got:.1f} Hz)")
     heard, rate = samples(work + "/heard.wav") if mon.returncode == 0 else ([], 1)
     end = max([i for i, v in enumerate(heard) if abs(v) > 100] or [0])
     share = tone_share(heard[max(0, end - rate):end - rate // 10], rate, F0 * BABY)
