@@ -345,7 +345,6 @@ bool LiveSession::Prepare(std::string& error) {
         }
         const uint32_t fragments =
             client_.OnPipeWire() ? kPipeWirePlaybackFragments : kPlaybackFragments;
-        playback_.PacedBy(&record_);
         if (!playback_.OpenPlayback(sink, format_, fragments * fragment, *monitorRing_, error)) {
             return false;
         }

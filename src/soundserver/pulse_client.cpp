@@ -15,9 +15,6 @@ constexpr size_t kScratchBytes = 16384;
 constexpr int kQuietPeak = 512;
 constexpr uint32_t kQuietPiecesPerSecond = 400;
 constexpr size_t kBacklogLimitBuffers = 20;
-// Playback pads with silence only while the server would otherwise hold less than this share
-// of its buffer, in tenths.
-constexpr size_t kCushionTenths = 5;
 
 std::string ServerError(pa_context* c) {
     return pa_strerror(pa_context_errno(c));
@@ -238,14 +235,10 @@ void PulseStream::OnRead(pa_stream* s, size_t, void* self) {
     auto* me = static_cast<PulseStream*>(self);
     const void* data = nullptr;
     size_t bytes = 0;
-    size_t delivered = 0;
     while (pa_stream_peek(s, &data, &bytes) == 0 && bytes > 0) {
         me->Store(static_cast<const uint8_t*>(data), bytes);
         pa_stream_drop(s);
-        delivered += bytes;
     }
-    if (delivered > me->largestDelivery_.load(std::memory_order_relaxed))
-        me->largestDelivery_.store(delivered, std::memory_order_relaxed);
     me->lastDataNs_.store(MonotonicNs(), std::memory_order_release);
 }
 
@@ -279,11 +272,6 @@ void PulseStream::CatchUp(std::span<uint8_t> scratch) {
     }
 }
 
-// The server asks for what its buffer lacks, so it still holds the buffer less the request.
-// Whatever the ring has goes out; silence only as far as the server would otherwise hold less
-// than its cushion. Padding every request in full, as a stream that must never run short
-// would, keeps a whole buffer of silence standing ahead of the voice for the whole session
-// (on PipeWire, 13 ms of the monitor's latency).
 void PulseStream::OnWrite(pa_stream* s, size_t bytes, void* self) {
     auto* me = static_cast<PulseStream*>(self);
     void* data = nullptr;
@@ -293,25 +281,14 @@ void PulseStream::OnWrite(pa_stream* s, size_t bytes, void* self) {
     me->requested_.fetch_add(bytes, std::memory_order_release);
     me->CatchUp({out, bytes});
     const size_t got = me->ring_->Read({out, bytes});
-    const size_t held = me->bufferBytes_ > bytes ? me->bufferBytes_ - bytes : 0;
-    // Capture that arrives in larger pieces than the cushion would leave the output short
-    // between them every time: the cushion covers the largest piece seen.
-    const size_t cushion =
-        std::max(me->cushionBytes_, me->pacer_ != nullptr ? me->pacer_->LargestDelivery() : 0);
-    size_t pad = 0;
-    if (held + got < cushion) {
-        pad = std::min(bytes - got, cushion - held - got) / me->frameBytes_ * me->frameBytes_;
-        std::memset(out + got, 0, pad);
+    if (got < bytes) {
+        std::memset(out + got, 0, bytes - got);
         if (me->lastDataNs_.load(std::memory_order_relaxed) != 0)
             me->underruns_.fetch_add(1, std::memory_order_relaxed);
     }
     if (got > 0)
         me->lastDataNs_.store(MonotonicNs(), std::memory_order_release);
-    if (got + pad == 0) {
-        pa_stream_cancel_write(s);
-        return;
-    }
-    pa_stream_write(s, data, got + pad, nullptr, 0, PA_SEEK_RELATIVE);
+    pa_stream_write(s, data, bytes, nullptr, 0, PA_SEEK_RELATIVE);
 }
 
 bool PulseStream::OpenRecord(const std::string& device, const WaveFormat& format,
@@ -334,8 +311,6 @@ bool PulseStream::Open(bool record, const std::string& device, const WaveFormat&
     ended_.store(false, std::memory_order_release);
     ring_ = &ring;
     targetBytes_ = bufferBytes;
-    frameBytes_ = format.blockAlign;
-    SetCushion(bufferBytes);
     quietPieceBytes_ =
         std::max<size_t>(format.blockAlign, format.avgBytesPerSec / kQuietPiecesPerSecond /
                                                 format.blockAlign * format.blockAlign);
@@ -402,19 +377,7 @@ bool PulseStream::Open(bool record, const std::string& device, const WaveFormat&
         return false;
     }
     lastDataNs_.store(record ? MonotonicNs() : 0, std::memory_order_release);
-    if (!record) {
-        // The server may grant another buffer than asked for; the cushion is a share of its.
-        PulseClient::Lock lock(client_);
-        if (const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream_))
-            SetCushion(granted->tlength);
-    }
     return true;
-}
-
-// Under the main loop's lock or before the stream exists: the write callback reads these.
-void PulseStream::SetCushion(size_t bufferBytes) {
-    bufferBytes_ = bufferBytes;
-    cushionBytes_ = bufferBytes * kCushionTenths / 10 / frameBytes_ * frameBytes_;
 }
 
 int64_t PulseStream::LatencyUs() {

@@ -106,8 +106,7 @@ class CaptureFilter {
 
 // One audio stream in either direction between the server and a ring. Recording: the server's
 // data goes into `ring` in the read callback (holes as silence); what does not fit is counted
-// in LostBytes. Playback: the write callback takes what `ring` holds, and pads with silence
-// only as far as the server would otherwise hold less than half its buffer (Underruns);
+// in LostBytes. Playback: the write callback takes what `ring` holds and pads with silence;
 // when audio waits in the ring (the capture side delivered late, in a burst), the oldest is
 // dropped in its quiet moments until the latency is back (ShortenedBytes), and a backlog of
 // twenty buffers is dropped at once (DroppedBytes).
@@ -130,11 +129,6 @@ class PulseStream {
     bool OpenPlayback(const std::string& device, const WaveFormat& format, uint32_t targetBytes,
                       SpscRing& ring, std::string& error);
     void Close();
-    // Playback: `capture` is the stream whose deliveries feed the ring; the cushion is never
-    // less than the largest of them.
-    void PacedBy(const PulseStream* capture) { pacer_ = capture; }
-    // Capture: the most bytes one read callback has delivered. Any thread.
-    size_t LargestDelivery() const { return largestDelivery_.load(std::memory_order_relaxed); }
     // The server ends the stream when its device goes away instead of moving it to another
     // (which might be the voice's own output: a loop). Call before opening.
     void StayOnDevice() { stayOnDevice_ = true; }
@@ -158,7 +152,6 @@ class PulseStream {
               uint32_t bufferBytes, SpscRing& ring, std::string& error);
     void Store(const uint8_t* data, size_t bytes);
     void CatchUp(std::span<uint8_t> scratch);
-    void SetCushion(size_t bufferBytes);
     static void OnState(pa_stream* s, void* self);
     static void OnRead(pa_stream* s, size_t bytes, void* self);
     static void OnWrite(pa_stream* s, size_t bytes, void* self);
@@ -174,11 +167,6 @@ class PulseStream {
     std::atomic<uint64_t> shortened_{0};
     std::atomic<uint64_t> requested_{0};
     size_t targetBytes_ = 0;
-    size_t bufferBytes_ = 0;   // playback: the buffer the server granted
-    size_t cushionBytes_ = 0;  // and what it must not run below
-    size_t frameBytes_ = 1;
-    const PulseStream* pacer_ = nullptr;
-    std::atomic<size_t> largestDelivery_{0};
     bool stayOnDevice_ = false;
     size_t quietPieceBytes_ = 0;
     CaptureFilter* filter_ = nullptr;
