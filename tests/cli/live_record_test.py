@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """quillmar record, monitor and devices against a private PulseAudio server fed a 200 Hz tone."""
-import math, os, signal, subprocess, sys, tempfile, time, wave
+import fcntl, math, os, pty, signal, subprocess, sys, tempfile, termios, time, wave
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from private_server import wait_for  # noqa: E402
@@ -51,6 +51,12 @@ def window_share(x, rate, f):
     c = sum(v * math.cos(w * i) for i, v in enumerate(x))
     energy = sum(v * v for v in x) or 1.0
     return math.sqrt(min(1.0, 2 * (s * s + c * c) / len(x) / energy))
+
+
+def quiet_seconds(x, rate):
+    """How long x is silent, in whole 50 ms windows."""
+    n = rate // 20
+    return sum(max(map(abs, x[i:i + n])) < 100 for i in range(0, len(x) - n + 1, n)) / 20
 
 
 def mean_f0(path):
@@ -111,21 +117,41 @@ try:
     check(share > 0.95, f"a plain recording correlates with the input ({share:.3f})")
 
     # The monitor plays the transformed voice to the default output; record that output too.
-    mon = start_record("--device", "output.monitor", "--seconds", "6", work + "/heard.wav")
-    r = run("record", "--effect", "Baby", "--monitor", "--keep-raw", "--seconds", "4",
-            work + "/mon.mp3")
+    # Meanwhile m mutes the monitor for a second, from a terminal: only what is heard falls
+    # silent, never the file. (An idle null sink starts playing up to 2 s late: the keys
+    # come after that.)
+    mon = start_record("--device", "output.monitor", "--seconds", "8", work + "/heard.wav")
+    keys, terminal = pty.openpty()
+    p = subprocess.Popen([TOOL, "record", "--effect", "Baby", "--monitor", "--keep-raw",
+                          "--seconds", "6", work + "/mon.mp3"], env=ENV, stdin=terminal,
+                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
+                         start_new_session=True,
+                         preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
+    for pause in (3.0, 1.0):
+        time.sleep(pause)
+        os.write(keys, b"m")
+    _, err = p.communicate(timeout=30)
+    os.close(keys)
+    os.close(terminal)
     mon.wait(timeout=30)
-    check(r.returncode == 0 and mon.returncode == 0, "record --monitor and a second recorder")
+    check(p.returncode == 0 and mon.returncode == 0 and "muted" in err,
+          f"record --monitor and a second recorder, m mutes the monitor ({err.strip()})")
     # The voice heard is made in the capture callback; the file and the raw take still get
     # the voice and the microphone, each as long as the take.
     for path, f0 in ((work + "/mon.mp3", F0 * BABY), (work + "/mon.raw.flac", F0)):
         x, rate = samples(path) if os.path.exists(path) else ([], 1)
         got = mean_f0(path) if x else 0.0
-        check(abs(len(x) / rate - 4.0) < 0.1 and abs(got / f0 - 1) < 0.01,
+        check(abs(len(x) / rate - 6.0) < 0.1 and abs(got / f0 - 1) < 0.01,
               f"record --monitor keeps {os.path.basename(path)} ({len(x) / rate:.3f} s, "
               f"{got:.1f} Hz)")
+    x, rate = samples(work + "/mon.mp3") if os.path.exists(work + "/mon.mp3") else ([], 1)
+    quiet = quiet_seconds(x[rate // 10:len(x) - rate // 10], rate)
+    check(x and quiet == 0, f"muting the monitor leaves the file whole ({quiet:.2f} s quiet)")
     heard, rate = samples(work + "/heard.wav") if mon.returncode == 0 else ([], 1)
-    end = max([i for i, v in enumerate(heard) if abs(v) > 100] or [0])
+    loud = [i for i, v in enumerate(heard) if abs(v) > 100] or [0]
+    quiet = quiet_seconds(heard[loud[0]:loud[-1]], rate)
+    check(0.6 < quiet < 1.3, f"the monitor is silent while muted ({quiet:.2f} s)")
+    end = loud[-1]
     share = tone_share(heard[max(0, end - rate):end - rate // 10], rate, F0 * BABY)
     check(share > 0.8, f"the output carries the transformed voice ({share:.3f})")
 
