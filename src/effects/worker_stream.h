@@ -21,7 +21,7 @@ namespace qm {
 //
 // Prepare and Release run on the control side (they allocate, start and join the worker);
 // Transform runs on one audio thread at a time and allocates nothing, takes no lock, never
-// waits (it only wakes the worker).
+// waits (the worker looks for its input every few milliseconds).
 class WorkerStream {
   public:
     WorkerStream() = default;
@@ -67,7 +67,6 @@ class WorkerStream {
     Ring in_;
     Ring out_;
     std::thread worker_;
-    std::atomic<uint32_t> posted_{0};  // wakes the worker
     std::atomic<bool> stop_{false};
     std::atomic<uint64_t> refused_{0};
     uint64_t delayBytes_ = 0;
