@@ -11,7 +11,15 @@ namespace {
 
 // The worker takes its input in pieces of at most this many bytes.
 constexpr size_t kWorkerPieceBytes = 4096;
-// How often the worker looks for input: far inside the margin it has for a step.
+// Where waiting on an atomic has the system's help (a futex), the audio side wakes the worker
+// as it stores. MinGW's standard library waits without it and can lose a wake-up (the worker
+// then slept through its stop): there the worker looks for input every 2 ms instead, far inside
+// the margin it has for a step, and the audio side only stores.
+#if defined(_WIN32)
+constexpr bool kWokenByAudio = false;
+#else
+constexpr bool kWokenByAudio = true;
+#endif
 constexpr std::chrono::milliseconds kWorkerLook{2};
 
 }  // namespace
@@ -60,6 +68,7 @@ size_t WorkerStream::Ring::Drop(size_t n) {
 void WorkerStream::Release() {
     if (worker_.joinable()) {
         stop_.store(true, std::memory_order_release);
+        Wake();
         worker_.join();
     }
     stop_.store(false, std::memory_order_relaxed);
@@ -99,18 +108,28 @@ bool WorkerStream::Prepare(VoiceEffect& effect, const WaveFormat& format, uint64
     return true;
 }
 
-// The worker looks for input every few milliseconds instead of being woken: the audio side
-// then only stores, and no wake-up can be lost (waiting on an atomic hung now and then in the
-// Windows build, the worker sleeping through its stop).
+void WorkerStream::Wake() {
+    if constexpr (kWokenByAudio) {
+        posted_.fetch_add(1, std::memory_order_release);
+        posted_.notify_one();
+    }
+}
+
 void WorkerStream::Work() {
-    while (!stop_.load(std::memory_order_acquire)) {
+    for (;;) {
+        const uint32_t seen = posted_.load(std::memory_order_acquire);
+        if (stop_.load(std::memory_order_acquire))
+            return;
         while (const size_t n = in_.Take(piece_.Data(), piece_.Size())) {
             stream_.Transform({piece_.Data(), n});
             refused_.store(stream_.RefusedSteps(), std::memory_order_release);
             // The output ring has room for everything the input ring held.
             out_.Put(piece_.Data(), n);
         }
-        std::this_thread::sleep_for(kWorkerLook);
+        if constexpr (kWokenByAudio)
+            posted_.wait(seen, std::memory_order_acquire);
+        else
+            std::this_thread::sleep_for(kWorkerLook);
     }
 }
 
@@ -123,6 +142,7 @@ void WorkerStream::Transform(std::span<uint8_t> chunk) {
         return;
     // Input that finds no room never comes back as output: that much less is owed.
     debt_ -= static_cast<int64_t>(chunk.size() - in_.Put(chunk.data(), chunk.size()));
+    Wake();
     if (debt_ > 0)
         debt_ -= static_cast<int64_t>(out_.Drop(static_cast<size_t>(debt_)));
     const size_t got = out_.Take(chunk.data(), chunk.size());

@@ -21,7 +21,7 @@ namespace qm {
 //
 // Prepare and Release run on the control side (they allocate, start and join the worker);
 // Transform runs on one audio thread at a time and allocates nothing, takes no lock, never
-// waits (the worker looks for its input every few milliseconds).
+// waits (it wakes the worker, or on Windows the worker looks for input every 2 ms).
 class WorkerStream {
   public:
     WorkerStream() = default;
@@ -61,12 +61,14 @@ class WorkerStream {
         size_t Readable() const;
     };
     void Work();
+    void Wake();
 
     EffectStream stream_;  // touched by the worker only, once it runs
     FixedArray<uint8_t> piece_;
     Ring in_;
     Ring out_;
     std::thread worker_;
+    std::atomic<uint32_t> posted_{0};  // wakes the worker
     std::atomic<bool> stop_{false};
     std::atomic<uint64_t> refused_{0};
     uint64_t delayBytes_ = 0;
