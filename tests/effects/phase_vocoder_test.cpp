@@ -15,6 +15,7 @@
 #include "effects/pcm_convert.h"
 #include "effects/phase_vocoder_effects.h"
 #include "effects/stft_fft.h"
+#include "effects/wave_format.h"
 #include "test_allocations.h"
 #include "vocoder_reference.h"
 
@@ -25,14 +26,7 @@ namespace {
 constexpr double kPi = std::numbers::pi;
 
 WaveFormat Format(uint32_t rate, uint16_t channels, uint16_t bits) {
-    WaveFormat f;
-    f.formatTag = bits == 32 ? 3 : 1;
-    f.channels = channels;
-    f.samplesPerSec = rate;
-    f.bitsPerSample = bits;
-    f.blockAlign = static_cast<uint16_t>(channels * bits / 8);
-    f.avgBytesPerSec = rate * f.blockAlign;
-    return f;
+    return InterleavedWaveFormat(channels, rate, bits);
 }
 
 VoiceEffect& Effect(const char* name) {
