@@ -144,7 +144,7 @@ class MonitorTap : public CaptureFilter {
         if (monitor_ == nullptr)
             mute_->Apply(audio);  // the stream's own ring is the monitor's
         else
-            Hear(audio);
+            mute_->Play(audio, scratch_, *monitor_);
         taken_.fetch_add(audio.size(), std::memory_order_release);
     }
     uint64_t TakenBytes() const { return taken_.load(std::memory_order_acquire); }
@@ -159,19 +159,6 @@ class MonitorTap : public CaptureFilter {
     }
 
   private:
-    void Hear(std::span<const uint8_t> voice) {
-        if (mute_->Passes() || scratch_.empty()) {
-            monitor_->Write(voice);
-            return;
-        }
-        for (size_t at = 0; at < voice.size(); at += scratch_.size()) {
-            const size_t n = std::min(scratch_.size(), voice.size() - at);
-            std::copy_n(voice.begin() + static_cast<std::ptrdiff_t>(at), n, scratch_.begin());
-            mute_->Apply(scratch_.first(n));
-            monitor_->Write(scratch_.first(n));
-        }
-    }
-
     VoiceSwitcher* voices_;
     MonitorMute* mute_;
     SpscRing* monitor_ = nullptr;
@@ -458,18 +445,8 @@ void LiveSession::SwitchVoices() {
 
 // What the monitor plays: the voice, or its muted copy (the file keeps the voice).
 void LiveSession::Play(std::span<const uint8_t> voice) {
-    if (monitorRing_ == nullptr)
-        return;
-    if (mute_.Passes()) {
-        monitorRing_->Write(voice);
-        return;
-    }
-    for (size_t at = 0; at < voice.size(); at += muted_.size()) {
-        const size_t n = std::min(muted_.size(), voice.size() - at);
-        std::copy_n(voice.begin() + static_cast<std::ptrdiff_t>(at), n, muted_.begin());
-        mute_.Apply({muted_.data(), n});
-        monitorRing_->Write({muted_.data(), n});
-    }
+    if (monitorRing_ != nullptr)
+        mute_.Play(voice, muted_, *monitorRing_);
 }
 
 // The m key: live turns the server's loopback on and off; monitor and record --monitor mute

@@ -43,6 +43,22 @@ class MonitorMute {
         }
     }
 
+    // Puts `voice` into `ring` as the monitor plays it, muting a copy in `scratch` (never the
+    // voice itself, which a file may keep) while it fades or is muted.
+    template <class Ring>
+    void Play(std::span<const uint8_t> voice, std::span<uint8_t> scratch, Ring& ring) {
+        if (Passes() || scratch.empty()) {
+            ring.Write(voice);
+            return;
+        }
+        for (size_t at = 0; at < voice.size(); at += scratch.size()) {
+            const size_t n = std::min(scratch.size(), voice.size() - at);
+            std::copy_n(voice.begin() + static_cast<std::ptrdiff_t>(at), n, scratch.begin());
+            Apply(scratch.first(n));
+            ring.Write(scratch.first(n));
+        }
+    }
+
   private:
     static constexpr double kFadeMs = 10.0;
     std::atomic<bool> muted_{false};
