@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """quillmar live and switch against a private PulseAudio server and a private PipeWire session,
 each fed a 200 Hz tone: another client records the virtual microphone."""
-import fcntl, os, pty, re, signal, socket, subprocess, sys, tempfile, termios, threading, time, wave
+import fcntl, itertools, os, pty, re, signal, socket, subprocess, sys, tempfile, termios
+import threading, time, wave
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from private_server import PrivateServer, wait_for  # noqa: E402
@@ -197,7 +198,10 @@ def input_removed(kind, work):
     player = subprocess.Popen(["paplay", "--device=input", work + "/../tone.wav"], env=ENV,
                               stderr=subprocess.DEVNULL)
     back = said(p, "is back", 5) and wait_for(lambda: loud_end(work + "/call.wav"), 10)
-    time.sleep(1.5)
+    # live places a listener within half a second; a loaded machine (the sanitizers) may take
+    # a few of its rounds.
+    wait_for(lambda: on_source("parecord") == ["quillmar_voice"] * 2, 5)
+    time.sleep(0.5)
     on = on_source("parecord")
     f0s = []
     for rec, path in ((call, "/call.wav"), (late, "/late.wav")):
@@ -335,6 +339,22 @@ def monitor_switches(kind, work):
             voices.pop(0)
         while voices and voices[-1] != "none":
             voices.pop()
+        # Silence the monitor owned up to: a block voice's worker that came late (a loaded
+        # machine, the sanitizers) is heard as silence and said so. The longest silent run is
+        # the mute; other silent frames up to the lateness said are forgiven.
+        late = re.search(r"came (\d+) ms late", err)
+        forgive = int(late.group(1)) // 20 + 1 if late else 0
+        spans = [[v, len(list(g))] for v, g in itertools.groupby(voices)]
+        mute = max((s for s in spans if s[0] == "silent"), key=lambda s: s[1], default=None)
+        for i, span in enumerate(spans):
+            if span[0] != "silent" or span is mute:
+                continue
+            if (span[1] == 1 and 0 < i < len(spans) - 1 and spans[i - 1][0] != spans[i + 1][0]):
+                span[0] = "?"  # one frame between two voices: the fade, like "?"
+            elif span[1] <= forgive:
+                forgive -= span[1]
+                span[0] = "?"
+        voices = [v for v, n in spans for _ in range(n)]
         runs = [v for i, v in enumerate(voices) if i == 0 or v != voices[i - 1]]
         runs = [v for v in runs if v != "?"]  # a fade's few frames between two voices
         runs = [v for i, v in enumerate(runs) if i == 0 or v != runs[i - 1]]
@@ -343,7 +363,8 @@ def monitor_switches(kind, work):
               f"{kind}: monitor switched to Male2Female and back, muted by m: the voices in turn, "
               f"silent only while muted ({runs}, {muted:.2f} s)")
         # Whether the block voice's worker kept up is a matter of the machine's load (the
-        # sanitizers, a busy CI host); the voices heard in turn above already show it ran.
+        # sanitizers, a busy CI host): the voices heard in turn above show it ran, and forgive
+        # its silence only as far as the monitor said it came late.
         check(p.returncode == 0 and "muted" in err and took > 9.5,
               f"{kind}: the monitor ran its seconds and said when it was muted ({took:.1f} s: {err})")
     finally:
