@@ -49,15 +49,13 @@ constexpr double kMonitorRingSeconds = 1.0;
 constexpr long kMonitorPeriodNs = 5000000;
 constexpr long kRecordPeriodNs = 20000000;
 // The server's buffers, asked for explicitly: a monitor gathers 5 ms per capture delivery and
-// lets at most two of them wait for the output, three on PipeWire, whose pulse server adds its
-// own cycle's jitter; a plain recording takes 40 ms at a time, which costs fewer wake-ups. The
-// voice goes out as it is made, behind half a delivery of silence: the margin for a delivery
-// that comes a little late, or an output read on a clock of its own (with none, PulseAudio's
-// null sink ran dry in most words, and so did PipeWire's when input and output were two sinks).
+// keeps two of them queued for the output, four on PipeWire, whose pulse server adds its own
+// cycle's jitter (with two its output ran dry in most words, with three in a few of them); a
+// plain recording takes 40 ms at a time, which costs fewer wake-ups.
 constexpr uint32_t kMonitorFragmentsPerSecond = 200;
 constexpr uint32_t kRecordFragmentsPerSecond = 25;
 constexpr uint32_t kPlaybackFragments = 2;
-constexpr uint32_t kPipeWirePlaybackFragments = 3;
+constexpr uint32_t kPipeWirePlaybackFragments = 4;
 constexpr double kOutputStartSeconds = 3.0;
 constexpr int64_t kInputLookNs = 500000000;
 
@@ -193,13 +191,7 @@ enum class Stop { kNone, kSeconds, kSignal, kInputEnded, kServerLost, kStalled, 
 class LiveSession {
   public:
     explicit LiveSession(const LiveRequest& r)
-        : r_(r), playback_(output_), record_(client_), tap_(&voices_, &mute_) {}
-    // The capture stream pushes to the playback stream, which watches the capture: both are
-    // closed before either goes.
-    ~LiveSession() {
-        record_.Close();
-        playback_.Close();
-    }
+        : r_(r), record_(client_), playback_(output_), tap_(&voices_, &mute_) {}
 
     int Run();
 
@@ -225,11 +217,10 @@ class LiveSession {
     // The monitor's output has a connection of its own: on PipeWire's pulse server a capture
     // and a playback stream sharing one connection at the graph's own rate (48 kHz) get the
     // capture in bursts of a whole default cycle (21 ms) while the output asks every 5 ms, so
-    // the output runs dry and over-full by turns and seconds of pauses are dropped. It shares
-    // the capture's main loop, so the capture callback hands the voice to the output itself.
+    // the output runs dry and over-full by turns and seconds of pauses are dropped.
     PulseClient output_;
-    PulseStream playback_;
     PulseStream record_;
+    PulseStream playback_;
     WaveFormat format_{};
     std::unique_ptr<SpscRing> capture_;
     std::unique_ptr<SpscRing> monitorRing_;
@@ -331,7 +322,7 @@ bool LiveSession::Prepare(std::string& error) {
         std::string sink = r_.sink;
         if (sink.empty() && !client_.DefaultSinkName(sink, error))
             return false;
-        if (!output_.Connect(kServerConnectSeconds, error, &client_))
+        if (!output_.Connect(kServerConnectSeconds, error))
             return false;
         monitorRing_ = std::make_unique<SpscRing>(
             static_cast<size_t>(kMonitorRingSeconds * format_.avgBytesPerSec));
@@ -341,13 +332,7 @@ bool LiveSession::Prepare(std::string& error) {
         }
         const uint32_t fragments =
             client_.OnPipeWire() ? kPipeWirePlaybackFragments : kPlaybackFragments;
-        playback_.FedBy(&record_);
-        // The voice made in the capture callback leaves in the same callback.
-        if (tapped_)
-            record_.PushTo(&playback_);
-        const uint32_t cushion = fragment / 2 / format_.blockAlign * format_.blockAlign;
-        if (!playback_.OpenPlayback(sink, format_, fragments * fragment, cushion, *monitorRing_,
-                                    error)) {
+        if (!playback_.OpenPlayback(sink, format_, fragments * fragment, *monitorRing_, error)) {
             return false;
         }
         if (r_.outputOpened)

@@ -15,9 +15,6 @@ constexpr size_t kScratchBytes = 16384;
 constexpr int kQuietPeak = 512;
 constexpr uint32_t kQuietPiecesPerSecond = 400;
 constexpr size_t kBacklogLimitBuffers = 20;
-// A feeding capture that has delivered nothing for two output buffers (at least this long) is
-// not delivering: the output is padded from then on.
-constexpr int64_t kFeederQuietMinNs = 20000000;
 
 std::string ServerError(pa_context* c) {
     return pa_strerror(pa_context_errno(c));
@@ -34,16 +31,6 @@ int64_t MonotonicNs() {
 PulseClient::~PulseClient() {
     if (loop_ == nullptr)
         return;
-    if (!ownsLoop_) {
-        // The loop runs on for its owner: the connection is dropped under its lock.
-        if (context_ != nullptr) {
-            Lock lock(*this);
-            pa_context_set_state_callback(context_, nullptr, nullptr);
-            pa_context_disconnect(context_);
-            pa_context_unref(context_);
-        }
-        return;
-    }
     pa_threaded_mainloop_stop(loop_);
     if (context_ != nullptr) {
         pa_context_set_state_callback(context_, nullptr, nullptr);
@@ -61,28 +48,23 @@ void PulseClient::OnState(pa_context* c, void* self) {
         static_cast<PulseClient*>(self)->alive_.store(false, std::memory_order_release);
 }
 
-bool PulseClient::Connect(double timeoutSeconds, std::string& error, PulseClient* sharedLoop) {
-    ownsLoop_ = sharedLoop == nullptr;
-    loop_ = ownsLoop_ ? pa_threaded_mainloop_new() : sharedLoop->loop_;
+bool PulseClient::Connect(double timeoutSeconds, std::string& error) {
+    loop_ = pa_threaded_mainloop_new();
     if (loop_ == nullptr) {
         error = "cannot start the sound-server client";
         return false;
     }
-    {
-        // A shared loop already runs: its lock keeps its thread out while the context is made.
-        std::unique_ptr<Lock> lock = ownsLoop_ ? nullptr : std::make_unique<Lock>(*this);
-        context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "quillmar");
-        if (context_ == nullptr) {
-            error = "cannot start the sound-server client";
-            return false;
-        }
-        pa_context_set_state_callback(context_, OnState, this);
-        // A recorder must not start a server of its own: the user's desktop runs one, or none.
-        if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
-            (ownsLoop_ && pa_threaded_mainloop_start(loop_) < 0)) {
-            error = "no sound server (PulseAudio or PipeWire) is running: " + ServerError(context_);
-            return false;
-        }
+    context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "quillmar");
+    if (context_ == nullptr) {
+        error = "cannot start the sound-server client";
+        return false;
+    }
+    pa_context_set_state_callback(context_, OnState, this);
+    // A recorder must not start a server of its own: the user's desktop runs one, or none.
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+        pa_threaded_mainloop_start(loop_) < 0) {
+        error = "no sound server (PulseAudio or PipeWire) is running: " + ServerError(context_);
+        return false;
     }
     pa_context_state_t state = PA_CONTEXT_UNCONNECTED;
     const bool settled = WaitUntil(
@@ -213,12 +195,10 @@ PulseStream::~PulseStream() {
 void PulseStream::Close() {
     if (stream_ == nullptr)
         return;
-    open_.store(false, std::memory_order_release);
     PulseClient::Lock lock(client_);
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_set_read_callback(stream_, nullptr, nullptr);
     pa_stream_set_write_callback(stream_, nullptr, nullptr);
-    pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
     pa_stream_disconnect(stream_);
     pa_stream_unref(stream_);
     stream_ = nullptr;
@@ -260,9 +240,6 @@ void PulseStream::OnRead(pa_stream* s, size_t, void* self) {
         pa_stream_drop(s);
     }
     me->lastDataNs_.store(MonotonicNs(), std::memory_order_release);
-    me->delivered_.store(true, std::memory_order_release);
-    if (me->pushTo_ != nullptr)
-        me->pushTo_->Push();
 }
 
 // The playback side recovers latency a late capture delivery added, but only in quiet
@@ -295,84 +272,23 @@ void PulseStream::CatchUp(std::span<uint8_t> scratch) {
     }
 }
 
-bool PulseStream::FeederDelivering() const {
-    return feeder_ != nullptr && feeder_->open_.load(std::memory_order_acquire) &&
-           feeder_->delivered_.load(std::memory_order_acquire) && !feeder_->Ended() &&
-           MonotonicNs() - feeder_->LastDataNs() < feederQuietNs_;
-}
-
-// Where the voice starts anew in the server's buffer: at its read index, behind only the
-// cushion that absorbs the jitter between capture deliveries and the server's reads.
-void PulseStream::Restart(bool flush) {
-    if (flush) {
-        if (pa_operation* op = pa_stream_flush(stream_, nullptr, nullptr))
-            pa_operation_unref(op);
-    }
-    padded_ = false;
-    resync_ = false;
+void PulseStream::OnWrite(pa_stream* s, size_t bytes, void* self) {
+    auto* me = static_cast<PulseStream*>(self);
     void* data = nullptr;
-    size_t bytes = cushionBytes_;
-    if (bytes > 0 && pa_stream_begin_write(stream_, &data, &bytes) == 0 && data != nullptr) {
-        std::memset(data, 0, bytes);
-        pa_stream_write(stream_, data, bytes, nullptr, 0, PA_SEEK_RELATIVE_ON_READ);
-    } else {
-        resync_ = true;
-    }
-}
-
-// Up to `bytes` of the ring to the server; with `pad`, silence makes up the rest.
-void PulseStream::Send(size_t bytes, bool pad) {
-    if (!pad)
-        bytes = std::min(bytes, ring_->Readable());
-    bytes -= bytes % frameBytes_;
-    if (bytes == 0)
-        return;
-    // The input delivers again: the silence that kept the listener connected meanwhile would
-    // stay ahead of the voice as latency for good, so it goes. After the server ran dry, its
-    // read index is ahead of what was written: audio written after the last would land in the
-    // past and be dropped, every piece of it as long as the gap lasts.
-    if (!pad && (padded_ || resync_))
-        Restart(padded_);
-    void* data = nullptr;
-    if (pa_stream_begin_write(stream_, &data, &bytes) < 0 || data == nullptr)
+    if (pa_stream_begin_write(s, &data, &bytes) < 0 || data == nullptr)
         return;
     auto* out = static_cast<uint8_t*>(data);
-    CatchUp({out, bytes});
-    size_t got = ring_->Read({out, bytes});
-    if (got > 0)
-        lastDataNs_.store(MonotonicNs(), std::memory_order_release);
-    if (got < bytes && pad) {
-        std::memset(out + got, 0, bytes - got);
-        if (lastDataNs_.load(std::memory_order_relaxed) != 0)
-            underruns_.fetch_add(1, std::memory_order_relaxed);
-        got = bytes;
-        padded_ = true;
-    }
-    if (got == 0) {
-        pa_stream_cancel_write(stream_);
-        return;
-    }
-    const pa_seek_mode_t seek = resync_ ? PA_SEEK_RELATIVE_ON_READ : PA_SEEK_RELATIVE;
-    resync_ = false;
-    pa_stream_write(stream_, data, got, nullptr, 0, seek);
-}
-
-void PulseStream::OnUnderflow(pa_stream*, void* self) {
-    static_cast<PulseStream*>(self)->resync_ = true;
-}
-
-void PulseStream::Push() {
-    if (stream_ == nullptr || !open_.load(std::memory_order_relaxed))
-        return;
-    const size_t room = pa_stream_writable_size(stream_);
-    if (room != static_cast<size_t>(-1) && room > 0)
-        Send(room, false);
-}
-
-void PulseStream::OnWrite(pa_stream*, size_t bytes, void* self) {
-    auto* me = static_cast<PulseStream*>(self);
     me->requested_.fetch_add(bytes, std::memory_order_release);
-    me->Send(bytes, !me->FeederDelivering());
+    me->CatchUp({out, bytes});
+    const size_t got = me->ring_->Read({out, bytes});
+    if (got < bytes) {
+        std::memset(out + got, 0, bytes - got);
+        if (me->lastDataNs_.load(std::memory_order_relaxed) != 0)
+            me->underruns_.fetch_add(1, std::memory_order_relaxed);
+    }
+    if (got > 0)
+        me->lastDataNs_.store(MonotonicNs(), std::memory_order_release);
+    pa_stream_write(s, data, bytes, nullptr, 0, PA_SEEK_RELATIVE);
 }
 
 bool PulseStream::OpenRecord(const std::string& device, const WaveFormat& format,
@@ -385,10 +301,7 @@ bool PulseStream::OpenRecord(const std::string& device, const WaveFormat& format
 }
 
 bool PulseStream::OpenPlayback(const std::string& device, const WaveFormat& format,
-                               uint32_t targetBytes, uint32_t cushionBytes, SpscRing& ring,
-                               std::string& error) {
-    cushionBytes_ = std::min(cushionBytes, targetBytes);
-    cushionBytes_ -= cushionBytes_ % std::max<size_t>(1, format.blockAlign);
+                               uint32_t targetBytes, SpscRing& ring, std::string& error) {
     return Open(false, device, format, targetBytes, ring, error);
 }
 
@@ -396,16 +309,8 @@ bool PulseStream::Open(bool record, const std::string& device, const WaveFormat&
                        uint32_t bufferBytes, SpscRing& ring, std::string& error) {
     Close();
     ended_.store(false, std::memory_order_release);
-    delivered_.store(false, std::memory_order_release);
-    resync_ = false;
-    padded_ = false;
     ring_ = &ring;
     targetBytes_ = bufferBytes;
-    frameBytes_ = std::max<size_t>(1, format.blockAlign);
-    feederQuietNs_ = kFeederQuietMinNs;
-    if (format.avgBytesPerSec > 0)
-        feederQuietNs_ = std::max<int64_t>(
-            feederQuietNs_, int64_t{2000000000} * bufferBytes / format.avgBytesPerSec);
     quietPieceBytes_ =
         std::max<size_t>(format.blockAlign, format.avgBytesPerSec / kQuietPiecesPerSecond /
                                                 format.blockAlign * format.blockAlign);
@@ -451,7 +356,6 @@ bool PulseStream::Open(bool record, const std::string& device, const WaveFormat&
             rc = pa_stream_connect_record(stream_, dev, &attr, flags);
         } else {
             pa_stream_set_write_callback(stream_, OnWrite, this);
-            pa_stream_set_underflow_callback(stream_, OnUnderflow, this);
             rc = pa_stream_connect_playback(stream_, dev, &attr, flags, nullptr, nullptr);
         }
         if (rc < 0) {
@@ -473,7 +377,6 @@ bool PulseStream::Open(bool record, const std::string& device, const WaveFormat&
         return false;
     }
     lastDataNs_.store(record ? MonotonicNs() : 0, std::memory_order_release);
-    open_.store(true, std::memory_order_release);
     return true;
 }
 

@@ -22,9 +22,7 @@ namespace qm {
 // Threads. libpulse's main-loop thread (the server's thread) runs every callback: the
 // context's and streams' state callbacks and the streams' read and write callbacks. Everything
 // else (Connect, the source queries, Open/Close, LatencyUs, the destructors) runs on the
-// caller's thread, which takes the main loop's lock for each libpulse call. A second connection
-// may share the first one's main loop: its callbacks then run on the same thread, so a capture
-// callback may hand its audio straight to the other connection's playback stream.
+// caller's thread, which takes the main loop's lock for each libpulse call.
 //
 // Blocking. The calls on the caller's thread block, each for at most its time limit, so a
 // server that hangs gives an error instead of a hung tool; they wait by polling with the lock
@@ -34,9 +32,7 @@ namespace qm {
 //
 // Memory. Connect, the queries and Open allocate (libpulse objects, names, lists); the
 // stream callbacks allocate nothing: they copy between the server's buffers and the ring,
-// whose storage was allocated when it was made. (libpulse itself makes one small request
-// object when a playback stream's queued silence is flushed: when the input starts or
-// comes back, never while it delivers.)
+// whose storage was allocated when it was made.
 
 struct SourceInfo {
     std::string name;
@@ -55,10 +51,8 @@ class PulseClient {
     PulseClient(const PulseClient&) = delete;
     PulseClient& operator=(const PulseClient&) = delete;
 
-    // Connects to the user's server; never starts one. The error names what is missing. With
-    // `sharedLoop`, the connection runs on that (connected) client's main loop and thread; that
-    // client must outlive this one.
-    bool Connect(double timeoutSeconds, std::string& error, PulseClient* sharedLoop = nullptr);
+    // Connects to the user's server; never starts one. The error names what is missing.
+    bool Connect(double timeoutSeconds, std::string& error);
     // The capture sources, the default one marked.
     bool Sources(std::vector<SourceInfo>& sources, std::string& error);
     // One source by name, or the default source for an empty name.
@@ -96,7 +90,6 @@ class PulseClient {
     static void OnState(pa_context* c, void* self);
 
     pa_threaded_mainloop* loop_ = nullptr;
-    bool ownsLoop_ = false;
     pa_context* context_ = nullptr;
     std::atomic<bool> alive_{false};
     bool onPipeWire_ = false;
@@ -114,18 +107,12 @@ class CaptureFilter {
 
 // One audio stream in either direction between the server and a ring. Recording: the server's
 // data goes into `ring` in the read callback (holes as silence); what does not fit is counted
-// in LostBytes. Playback: what `ring` holds goes to the server as soon as it is there, never
-// more than the server's buffer. While a feeding capture stream delivers, nothing else is
-// written: the voice waits only behind the cushion of silence put ahead of it each time it
-// starts anew (its first delivery, the input back, the server run dry), so the latency is the
-// cushion and not the whole buffer. With no feeder, or once it has delivered nothing for two
-// buffers (the input gone, a stall, the end), the write callback pads with silence so that
-// whoever listens stays connected. When audio waits in the ring (the capture side delivered in
-// a burst), the oldest is dropped in its quiet moments until the latency is back
-// (ShortenedBytes), and a backlog of twenty buffers is dropped at once (DroppedBytes).
+// in LostBytes. Playback: the write callback takes what `ring` holds and pads with silence;
+// when audio waits in the ring (the capture side delivered late, in a burst), the oldest is
+// dropped in its quiet moments until the latency is back (ShortenedBytes), and a backlog of
+// twenty buffers is dropped at once (DroppedBytes).
 // A capture stream may pass its audio through a CaptureFilter on the way into the ring, so that
-// a monitor needs no thread and no second ring between microphone and output, and may then push
-// it to a playback stream on the same main loop at once.
+// a monitor needs no thread and no second ring between microphone and output.
 // The callbacks allocate nothing and never wait.
 class PulseStream {
   public:
@@ -134,24 +121,15 @@ class PulseStream {
     PulseStream(const PulseStream&) = delete;
     PulseStream& operator=(const PulseStream&) = delete;
 
-    // `fragmentBytes` is how much the server gathers before each delivery (capture); `targetBytes`
-    // the most a playback stream keeps queued in the server, and `cushionBytes` the silence put
-    // ahead of the voice each time it starts anew (the margin against late deliveries).
+    // `fragmentBytes` is how much the server gathers before each delivery (capture) or the
+    // buffer it keeps ahead (playback): the latency.
     // The server is asked for exactly these buffers: PulseAudio's buffer attributes, and on
     // PipeWire the node latency of the same length.
     bool OpenRecord(const std::string& device, const WaveFormat& format, uint32_t fragmentBytes,
                     SpscRing& ring, std::string& error, CaptureFilter* filter = nullptr);
     bool OpenPlayback(const std::string& device, const WaveFormat& format, uint32_t targetBytes,
-                      uint32_t cushionBytes, SpscRing& ring, std::string& error);
+                      SpscRing& ring, std::string& error);
     void Close();
-    // Playback, on the main loop's thread: sends what the ring holds, as far as the server's
-    // buffer has room (a capture stream's PushTo calls it after each delivery).
-    void Push();
-    // Playback: the capture stream whose deliveries fill `ring`. While it delivers, the output is
-    // never padded. Call before opening.
-    void FedBy(const PulseStream* capture) { feeder_ = capture; }
-    // Capture: after each delivery, `playback` (on the same main loop) sends what its ring holds.
-    void PushTo(PulseStream* playback) { pushTo_ = playback; }
     // The server ends the stream when its device goes away instead of moving it to another
     // (which might be the voice's own output: a loop). Call before opening.
     void StayOnDevice() { stayOnDevice_ = true; }
@@ -175,22 +153,14 @@ class PulseStream {
               uint32_t bufferBytes, SpscRing& ring, std::string& error);
     void Store(const uint8_t* data, size_t bytes);
     void CatchUp(std::span<uint8_t> scratch);
-    bool FeederDelivering() const;
-    void Send(size_t bytes, bool pad);
-    void Restart(bool flush);
     static void OnState(pa_stream* s, void* self);
     static void OnRead(pa_stream* s, size_t bytes, void* self);
     static void OnWrite(pa_stream* s, size_t bytes, void* self);
-    static void OnUnderflow(pa_stream* s, void* self);
 
     PulseClient& client_;
     pa_stream* stream_ = nullptr;
     SpscRing* ring_ = nullptr;
     std::atomic<bool> ended_{false};
-    std::atomic<bool> open_{false};
-    std::atomic<bool> delivered_{false};  // capture: a delivery since the stream opened
-    bool resync_ = false;                 // playback: the server ran dry (its thread only)
-    bool padded_ = false;                 // playback: silence of ours waits in the server
     std::atomic<int64_t> lastDataNs_{0};
     std::atomic<uint64_t> lostBytes_{0};
     std::atomic<uint64_t> underruns_{0};
@@ -198,12 +168,7 @@ class PulseStream {
     std::atomic<uint64_t> shortened_{0};
     std::atomic<uint64_t> requested_{0};
     size_t targetBytes_ = 0;
-    size_t frameBytes_ = 1;
-    size_t cushionBytes_ = 0;
-    int64_t feederQuietNs_ = 0;
     bool stayOnDevice_ = false;
-    const PulseStream* feeder_ = nullptr;
-    PulseStream* pushTo_ = nullptr;
     size_t quietPieceBytes_ = 0;
     CaptureFilter* filter_ = nullptr;
     std::unique_ptr<uint8_t[]> scratch_;  // the filter's copy of the server's audio

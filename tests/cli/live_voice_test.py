@@ -334,7 +334,13 @@ def monitor_switches(kind, work):
         rec.wait(timeout=10)
         rows = [r.split(",") for r in run("pitch", "--ceiling", "800", "--step", "0.02", heard)
                 .stdout.splitlines()[1:]]
+        # Silent means no sound: a frame of sound whose pitch the tracker cannot name (a voice's
+        # rough moment) is no gap.
+        x, rate = samples(heard)
+        loud = [max(map(abs, x[max(0, int((float(r[0]) - 0.01) * rate)):
+                               int((float(r[0]) + 0.01) * rate)]), default=0) > 2000 for r in rows]
         voices = [voice_of(float(r[1])) for r in rows]
+        voices = ["?" if v == "silent" and big else v for v, big in zip(voices, loud)]
         while voices and voices[0] != "Baby":  # the sink's silence before the monitor starts
             voices.pop(0)
         while voices and voices[-1] != "none":
