@@ -197,7 +197,12 @@ class LiveSession {
 
   private:
     bool Prepare(std::string& error);
+    void ChooseFormat(const SourceInfo& source);
+    bool StartVoice(std::string& error);
+    bool PrepareBuffers(std::string& error);
+    bool OpenOutput(std::string& error);
     void Consume(std::span<uint8_t> chunk);
+    void WriteVoice(std::span<const uint8_t> voice);
     Stop Pump();
     void Finish(Stop why);
     Stop Loop(LatencySums& latency);
@@ -258,12 +263,26 @@ class LiveSession {
     StatusLine status_;
 };
 
+// Connects, chooses the format, starts the voice, makes the rings and files, opens the output
+// when the voice is heard, and only then the input.
 bool LiveSession::Prepare(std::string& error) {
     if (!client_.Connect(kServerConnectSeconds, error))
         return false;
     SourceInfo source;
     if (!client_.Source(r_.device.empty() ? r_.firstDevice : r_.device, source, error))
         return false;
+    ChooseFormat(source);
+    if (!StartVoice(error) || !PrepareBuffers(error))
+        return false;
+    fragment_ = format_.avgBytesPerSec /
+                (r_.monitor ? kMonitorFragmentsPerSecond : kRecordFragmentsPerSecond) /
+                format_.blockAlign * format_.blockAlign;
+    if (r_.monitor && !OpenOutput(error))
+        return false;
+    return OpenInput(source.name, error);
+}
+
+void LiveSession::ChooseFormat(const SourceInfo& source) {
     format_.formatTag = 1;
     format_.bitsPerSample = 16;
     format_.samplesPerSec = r_.rateHz != 0 ? r_.rateHz : source.rateHz;
@@ -280,7 +299,9 @@ bool LiveSession::Prepare(std::string& error) {
     if (r_.monitor && r_.out.empty() && r_.effect != nullptr && r_.rateHz == 0)
         format_.samplesPerSec = QuickestRate(*r_.effect, format_);
     format_.avgBytesPerSec = format_.samplesPerSec * format_.blockAlign;
+}
 
+bool LiveSession::StartVoice(std::string& error) {
     voiceId_ = targetId_ = r_.effect != nullptr ? RecorderIndexOf(*r_.effect) : 0;
     recipe_ = VoiceRecipeOf(r_.effect);
     if (!voices_.Start(r_.effect, voiceId_, format_)) {
@@ -297,6 +318,11 @@ bool LiveSession::Prepare(std::string& error) {
     // A block voice switched to later runs on a worker of its own instead.
     voices_.RunBlocksOnWorker(tapped_);
     mute_.Prepare(format_);
+    return true;
+}
+
+// Everything the audio path and this thread will need is allocated here, before any audio.
+bool LiveSession::PrepareBuffers(std::string& error) {
     if (r_.seconds > 0.0)
         limitBytes_ = static_cast<uint64_t>(std::llround(r_.seconds * format_.samplesPerSec)) *
                       format_.blockAlign;
@@ -310,40 +336,35 @@ bool LiveSession::Prepare(std::string& error) {
         rawRing_ = std::make_unique<SpscRing>(ringBytes);
         rawChunk_.resize(chunk_.size());
     }
-    if (!r_.out.empty() && !out_.Open(r_.out, format_, error))
-        return false;
-    if (!r_.raw.empty() && !raw_.Open(r_.raw, format_, error))
-        return false;
-    const uint32_t fragment =
-        format_.avgBytesPerSec /
-        (r_.monitor ? kMonitorFragmentsPerSecond : kRecordFragmentsPerSecond) / format_.blockAlign *
-        format_.blockAlign;
     if (r_.monitor) {
-        std::string sink = r_.sink;
-        if (sink.empty() && !client_.DefaultSinkName(sink, error))
-            return false;
-        if (!output_.Connect(kServerConnectSeconds, error))
-            return false;
         monitorRing_ = std::make_unique<SpscRing>(
             static_cast<size_t>(kMonitorRingSeconds * format_.avgBytesPerSec));
         if (tapped_ && !monitorOnly_) {
             tapMuted_.resize(chunk_.size());
             tap_.CopyTo(monitorRing_.get(), rawRing_.get(), tapMuted_);
         }
-        const uint32_t fragments =
-            client_.OnPipeWire() ? kPipeWirePlaybackFragments : kPlaybackFragments;
-        if (!playback_.OpenPlayback(sink, format_, fragments * fragment, *monitorRing_, error)) {
-            return false;
-        }
-        if (r_.outputOpened)
-            r_.outputOpened();
-        // Capture starts once the output runs: audio gathered while the output still starts
-        // would pile up in the ring and be skipped as a burst, and the first word with it.
-        output_.WaitUntil([&] { return playback_.Running() || !output_.Alive(); },
-                          kOutputStartSeconds);
     }
-    fragment_ = fragment;
-    return OpenInput(source.name, error);
+    if (!r_.out.empty() && !out_.Open(r_.out, format_, error))
+        return false;
+    return r_.raw.empty() || raw_.Open(r_.raw, format_, error);
+}
+
+bool LiveSession::OpenOutput(std::string& error) {
+    std::string sink = r_.sink;
+    if (sink.empty() && !client_.DefaultSinkName(sink, error))
+        return false;
+    if (!output_.Connect(kServerConnectSeconds, error))
+        return false;
+    const uint32_t fragments =
+        client_.OnPipeWire() ? kPipeWirePlaybackFragments : kPlaybackFragments;
+    if (!playback_.OpenPlayback(sink, format_, fragments * fragment_, *monitorRing_, error))
+        return false;
+    if (r_.outputOpened)
+        r_.outputOpened();
+    // Capture starts once the output runs: audio gathered while the output still starts
+    // would pile up in the ring and be skipped as a burst, and the first word with it.
+    output_.WaitUntil([&] { return playback_.Running() || !output_.Alive(); }, kOutputStartSeconds);
+    return true;
 }
 
 bool LiveSession::OpenInput(const std::string& source, std::string& error) {
@@ -486,10 +507,15 @@ void LiveSession::Consume(std::span<uint8_t> chunk) {
         voices_.Transform(chunk);
         Play(chunk);
     }
-    const size_t skip = static_cast<size_t>(std::min<uint64_t>(skipBytes_, chunk.size()));
+    WriteVoice(chunk);
+}
+
+// The voice into the file, past the lead-in: the stage's own and the effect's delay.
+void LiveSession::WriteVoice(std::span<const uint8_t> voice) {
+    const size_t skip = static_cast<size_t>(std::min<uint64_t>(skipBytes_, voice.size()));
     skipBytes_ -= skip;
     if (!r_.out.empty() && writeError_.empty())
-        out_.Write(chunk.subspan(skip), writeError_);
+        out_.Write(voice.subspan(skip), writeError_);
 }
 
 // Takes everything the capture ring holds (up to the --seconds limit) through the session.
@@ -536,10 +562,7 @@ void LiveSession::Finish(Stop why) {
                                   kMonitorRingSeconds);
                 Play({chunk_.data(), n});
             }
-            const size_t skip = static_cast<size_t>(std::min<uint64_t>(skipBytes_, n));
-            skipBytes_ -= skip;
-            if (!r_.out.empty())
-                out_.Write({chunk_.data() + skip, n - skip}, writeError_);
+            WriteVoice({chunk_.data(), n});
             left -= n;
         }
     }
