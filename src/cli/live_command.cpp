@@ -97,10 +97,12 @@ int CommandLive(const std::vector<std::string>& args) {
         return ReportFailure("live", error);
     r.monitor = true;
     r.sink = voice.SinkName();
+    r.hearingYourself = voice.Hearing();
     r.toggleHearing = [&voice] {
         std::string failure;
         if (!voice.ToggleLoopback(failure))
             std::fprintf(stderr, "\nquillmar live: %s\n", failure.c_str());
+        return voice.Hearing();
     };
     r.outputOpened = [&voice] {
         std::string failure;

@@ -58,6 +58,8 @@ constexpr uint32_t kPlaybackFragments = 2;
 constexpr uint32_t kPipeWirePlaybackFragments = 4;
 constexpr double kOutputStartSeconds = 3.0;
 constexpr int64_t kInputLookNs = 500000000;
+// What the status line says while the voice also goes to the default output.
+constexpr const char* kHearingNote = "hearing yourself";
 
 std::atomic<int> gStopRequests{0};
 
@@ -475,7 +477,11 @@ void LiveSession::Play(std::span<const uint8_t> voice) {
 // without the server's buffers and rate set up for one, so it says so.
 void LiveSession::ToggleHearing() {
     if (r_.toggleHearing) {
-        r_.toggleHearing();
+        const bool hearing = r_.toggleHearing();
+        status_.SetNote(hearing ? kHearingNote : nullptr);
+        if (!status_.Active())
+            std::fprintf(stderr, "quillmar %s: hearing yourself %s\n", r_.command,
+                         hearing ? "on" : "off");
     } else if (r_.monitor) {
         mute_.Set(!mute_.Muted());
         status_.SetNote(mute_.Muted() ? "monitor muted" : nullptr);
@@ -586,6 +592,8 @@ int LiveSession::Run() {
     }
     status_.Start(format_, r_.out.empty() ? nullptr : &out_);
     status_.SetVoice(VoiceNameOf(voiceId_));
+    if (r_.hearingYourself)
+        status_.SetNote(kHearingNote);
     std::string warning;
     control_.Open(voiceId_, warning);
     if (!warning.empty())

@@ -31,8 +31,10 @@ struct LiveRequest {
     // The source to begin with when `device` names none: the default as it was before the
     // virtual source existed (a server may make a new source its default).
     std::string firstDevice;
-    // Called on the command's own thread when the user presses m; null: m does nothing.
-    std::function<void()> toggleHearing;
+    // Called on the command's own thread when the user presses m: turns hearing yourself on
+    // or off and says whether you hear yourself now. Null: m mutes the monitor instead.
+    std::function<bool()> toggleHearing;
+    bool hearingYourself = false;  // at the start, where toggleHearing decides it
     // Called on the command's own thread: once the output stream is open, before capture
     // starts; and once the voice flows (the input has delivered and the output plays).
     std::function<void()> outputOpened;

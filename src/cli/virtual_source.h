@@ -47,6 +47,7 @@ class VirtualSource {
     bool AddLoopback(std::string& error);
     // Hearing yourself on or off.
     bool ToggleLoopback(std::string& error);
+    bool Hearing() const { return loopback_ != PA_INVALID_INDEX; }
     void Remove();
 
     // The sink to play the voice into.

@@ -41,10 +41,14 @@ def run(*args):
     return subprocess.run([TOOL, *args], env=ENV, capture_output=True, text=True, timeout=30)
 
 
-def start(*args):
-    """The command runs on; its error lines are gathered as they come (see said)."""
+def start(*args, terminal=None):
+    """The command runs on; its error lines are gathered as they come (see said). With a
+    terminal, that is its standard input and controlling terminal (its keys)."""
+    keys = {} if terminal is None else {
+        "stdin": terminal, "start_new_session": True,
+        "preexec_fn": lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0)}
     p = subprocess.Popen([TOOL, *args], env=ENV, stdout=subprocess.PIPE,
-                         stderr=subprocess.PIPE, text=True)
+                         stderr=subprocess.PIPE, text=True, **keys)
     p.lines = []
     threading.Thread(target=lambda: [p.lines.append(l) for l in p.stderr], daemon=True).start()
     return p
@@ -102,6 +106,25 @@ def stop(p):
     return p.returncode
 
 
+def hearing_yourself(kind):
+    """m in live plays the voice to the default output as well and stops it again, and says so
+    each time."""
+    keys, terminal = pty.openpty()
+    try:
+        p = start("live", "--effect", "Baby", terminal=terminal)
+        looped = lambda: any("module-loopback" in m for m in ours()[0])  # noqa: E731
+        up = said(p, "speaking through", 10) and not looped()
+        os.write(keys, b"m")
+        on = said(p, "hearing yourself on", 5) and wait_for(looped, 5)
+        os.write(keys, b"m")
+        off = said(p, "hearing yourself off", 5) and not looped()
+        check(up and on and off and stop(p) == 0 and ours() == ([], 0),
+              f"{kind}: m in live turns hearing yourself on and off ({''.join(p.lines)!r})")
+    finally:
+        os.close(keys)
+        os.close(terminal)
+
+
 def live_session(kind, work):
     global player
     player = subprocess.Popen(["paplay", "--device=input", work + "/../tone.wav"], env=ENV,
@@ -156,6 +179,7 @@ def live_session(kind, work):
                                                      for m in modules),
               f"{kind}: after SIGKILL the next live removes what was left ({left} modules)")
         stop(p)
+        hearing_yourself(kind)
         r = run("switch", "none")
         check(r.returncode == 1 and "no live" in r.stderr, f"{kind}: switch with nothing running")
         stale_sockets()
