@@ -287,7 +287,7 @@ def stale_sockets():
     bait.close()
 
 
-def many_switches(work):
+def many_switches(kind, work):
     """500 switches through the socket during a recording: a whole file, its length, no step."""
     player = subprocess.Popen(["paplay", "--device=input", work + "/../tone.wav"], env=ENV,
                               stderr=subprocess.DEVNULL)
@@ -309,9 +309,11 @@ def many_switches(work):
             time.sleep(0.012)
         p.wait(timeout=30)
         x, rate = samples(out) if p.returncode == 0 else ([], 1)
-        check(abs(len(x) / rate - 8.0) < 0.05, f"the switched recording lasts 8 s ({len(x) / rate})")
+        check(abs(len(x) / rate - 8.0) < 0.05,
+              f"{kind}: the switched recording lasts 8 s ({len(x) / rate})")
         step = largest_step(x[rate // 2:-rate // 10])  # the take's own end cuts the tone
-        check(step <= largest * 1.25, f"no step beyond the voices' own ({step} vs {largest})")
+        check(step <= largest * 1.25,
+              f"{kind}: no step beyond the voices' own ({step} vs {largest})")
     finally:
         player.kill()
         player.wait()
@@ -452,8 +454,7 @@ try:
         try:
             live_session(kind, work)
             monitor_switches(kind, work)
-            if kind == "pulse":
-                many_switches(work)
+            many_switches(kind, work)
             monitor_loop(kind, work)
             p, up = start_live()
             SERVER.stop()
