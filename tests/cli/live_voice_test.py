@@ -50,7 +50,9 @@ def start(*args, terminal=None):
     p = subprocess.Popen([TOOL, *args], env=ENV, stdout=subprocess.PIPE,
                          stderr=subprocess.PIPE, text=True, **keys)
     p.lines = []
-    threading.Thread(target=lambda: [p.lines.append(l) for l in p.stderr], daemon=True).start()
+    p.reader = threading.Thread(target=lambda: [p.lines.append(l) for l in p.stderr],
+                                daemon=True)
+    p.reader.start()
     return p
 
 
@@ -340,10 +342,7 @@ def monitor_switches(kind, work):
                             "--channels=1", heard], env=ENV, stderr=subprocess.DEVNULL)
     try:
         began = time.monotonic()
-        p = subprocess.Popen([TOOL, "monitor", "--effect", "Baby", "--seconds", "10"], env=ENV,
-                             stdin=terminal, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                             text=True, start_new_session=True,
-                             preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
+        p = start("monitor", "--effect", "Baby", "--seconds", "10", terminal=terminal)
         # Baby is heard for a while first (a server may start a new recording late).
         wait_for(lambda: loud_end(heard), 10)
         heard_at = time.monotonic() + 1.0
@@ -353,7 +352,9 @@ def monitor_switches(kind, work):
                 os.write(keys, b"m")
             else:
                 run("switch", act)
-        _, err = p.communicate(timeout=20)
+        p.wait(timeout=20)
+        p.reader.join(timeout=5)
+        err = "".join(p.lines)
         took = time.monotonic() - began
         time.sleep(0.5)
         rec.terminate()
